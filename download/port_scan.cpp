@@ -1,0 +1,151 @@
+// Finding the machine: Program, the scan and reply timers, the opening
+// request, and the frame of the received-data handler that records the
+// machine's answer and passes each message to its protocol.
+//
+// Timing: a port that does not open costs one second; one that opens but
+// stays silent costs two (the reply deadline, then the next step, which
+// closes it). A scan that finds nothing ends 17 s (no port opens) to 33 s
+// (every port opens and stays silent) after Program.
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "serial/out_frame.h"
+#include "serial/receive_worker.h"
+#include "serial/rx_decoder.h"
+#include "serial/serial_port.h"
+#include "ui/download_dlg.h"
+#include "ui/status_texts.h"
+
+void CDownloadDlg::OnProgram() {
+    m_blockCounter = 0;
+    m_sentBytes = 0;
+    m_portIndex = 0;
+    // Arming an armed timer replaces it, so Program during a scan restarts
+    // it. A reply deadline still armed fires once more as usual.
+    SetTimer(TIMER_SCAN, kScanStepMs);
+    GetDlgItem(IDC_PROGRAM)->EnableWindow(FALSE);
+    GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(FALSE);
+}
+
+void CDownloadDlg::OnTimer(UINT_PTR nIDEvent) {
+    switch (nIDEvent) {
+        case TIMER_SCAN:
+            ScanStep();
+            break;
+        case TIMER_REPLY:
+            ReplyDeadline();
+            CDialog::OnTimer(nIDEvent);
+            break;
+        default:
+            CDialog::OnTimer(nIDEvent);
+            break;
+    }
+}
+
+void CDownloadDlg::ScanStep() {
+    KillTimer(TIMER_SCAN);
+
+    // Give up the port of the previous step (or of the last download). This
+    // ends its worker before the next port is opened.
+    if (m_hWorker != 0 || (m_hPort != kNoPort && m_hPort != kInvalidPort)) {
+        ClosePort(m_hPort);
+        m_hPort = kNoPort;
+    }
+
+    const std::vector<std::string>& ports = PortList();
+    if (m_portIndex >= ports.size()) {
+        KillTimer(TIMER_SCAN);
+        GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
+        GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(TRUE);
+        return;  // the status line keeps the last port's message
+    }
+
+    const std::string& name = ports[m_portIndex];
+    m_hPort = OpenPort(m_portIndex);
+    if (m_hPort == kInvalidPort) {
+        const std::string text = name + kStatusOpenFail;
+        m_portIndex += 1;
+        SetDlgItemText(IDC_STATUS, text.c_str());
+        SetTimer(TIMER_SCAN, kScanStepMs);
+        return;
+    }
+
+    SetDlgItemText(IDC_STATUS, (name + kStatusOpenSuccess).c_str());
+    ConfigurePort(m_hPort, m_machineType);
+
+    auto* params = new WorkerParams;
+    params->port = m_hPort;
+    params->window = this;
+    params->run = 1;
+    params->machineType = m_machineType;
+    m_hWorker = StartReceiveWorker(params);  // the port now owns params
+
+    SendHandshake();
+    // Cannot race with the answer: the worker's hand-over waits until this
+    // handler has returned.
+    m_replySeen = 0;
+    SetTimer(TIMER_REPLY, kReplyDeadlineMs);
+    CDialog::OnTimer(TIMER_SCAN);
+}
+
+void CDownloadDlg::ReplyDeadline() {
+    KillTimer(TIMER_REPLY);
+    if (m_replySeen == 0) {
+        const std::vector<std::string>& ports = PortList();
+        const std::string name = m_portIndex < ports.size() ? ports[m_portIndex] : std::string();
+        SetDlgItemText(IDC_STATUS, (name + kStatusConnectFail).c_str());
+        m_portIndex += 1;
+        SetTimer(TIMER_SCAN, kScanStepMs);
+    }
+    // An answer in time: the port stays open and the protocol goes on.
+}
+
+void CDownloadDlg::SendHandshake() {
+    const MachineTypeInfo* info = FindMachineType(m_machineType);
+    if (info == nullptr) {
+        return;
+    }
+    if (info->protocol == ProtocolKind::CharProtocol) {
+        const std::uint8_t request = '0';
+        WritePort(m_hPort, &request, 1);
+        return;
+    }
+    // Command 0x80 with the access string and its terminating zero: 9 bytes
+    // of payload, 14 on the wire.
+    OutRecord record;
+    record.command = kOpeningCommand;
+    std::copy_n(info->accessString, kAccessStringLength, record.payload.begin());
+    record.payload[kAccessStringLength] = 0;
+    OutFrame frame;
+    const std::size_t length = BuildFrame(record, frame.data(), kAccessStringLength + 1);
+    WritePort(m_hPort, frame.data(), length);
+}
+
+LRESULT CDownloadDlg::OnRxData(WPARAM wParam, LPARAM lParam) {
+    // The message is ours from here on, whatever happens to it.
+    std::unique_ptr<RxMessage> message(reinterpret_cast<RxMessage*>(wParam));
+    auto* params = reinterpret_cast<WorkerParams*>(lParam);
+    if (!message || params == nullptr) {
+        return 0;
+    }
+    // A worker that was told to stop, or whose port is no longer ours, gets
+    // no hearing: what it sent is dropped without effect.
+    if (params->run.load() == 0 || params->port != m_hPort) {
+        return 0;
+    }
+    const MachineTypeInfo* info = FindMachineType(params->machineType);
+    if (info == nullptr) {
+        return 0;
+    }
+    if (info->protocol == ProtocolKind::CharProtocol) {
+        m_replySeen = 1;  // any reply at all answers the opening request
+        OnRxDataChar(*message, *params);
+    } else {
+        if (message->cmd == kBlockRequest) {
+            m_replySeen = 1;
+        }
+        OnRxDataBlock(*message, *params);
+    }
+    return 0;
+}

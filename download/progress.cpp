@@ -1,0 +1,47 @@
+// What the window shows as blocks go out, and the end of a download.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "serial/receive_worker.h"
+#include "ui/download_dlg.h"
+#include "ui/status_texts.h"
+
+void CDownloadDlg::ShowSentBytes() { SetDlgItemInt(IDC_SEND_LENGTH, m_sentBytes, FALSE); }
+
+void CDownloadDlg::ShowProgress() {
+    CWnd* progress = GetDlgItem(IDC_PROGRESS);
+    progress->SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, (m_imageLength >> 2) & 0xFFFF));
+    progress->SendMessage(PBM_SETPOS, m_sentBytes >> 2);
+
+    // An empty image has nothing left to send: 100 %. Past the end (an image
+    // shorter than the first block, or a shorter image loaded mid-download)
+    // the figure stops at 100 %.
+    unsigned percent = 100;
+    if (m_imageLength != 0) {
+        percent = static_cast<unsigned>(
+            std::min<std::uint64_t>(std::uint64_t{m_sentBytes} * 100 / m_imageLength, 100));
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, kStatusProgressFormat, percent);
+    SetDlgItemText(IDC_STATUS, text);
+}
+
+void CDownloadDlg::CopyFromImage(std::uint8_t* out, std::uint64_t offset,
+                                 std::size_t count) const {
+    std::memset(out, 0, count);
+    if (offset >= kImageCapacity) {
+        return;
+    }
+    const std::size_t inside = std::min<std::uint64_t>(count, kImageCapacity - offset);
+    std::memcpy(out, m_image + offset, inside);
+}
+
+// The worker ends as soon as the hand-over we are in returns.
+void CDownloadDlg::EndDownload(WorkerParams& params, bool disableMachineType) {
+    params.run = 0;
+    GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
+    if (disableMachineType) {
+        GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(FALSE);
+    }
+}

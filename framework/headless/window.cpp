@@ -1,0 +1,397 @@
+// Headless windows: dialogs and controls that record what they show.
+#include <cstdio>
+#include <deque>
+#include <stdexcept>
+
+#include "framework/dialog_template.h"
+#include "framework/headless/headless.h"
+#include "framework/headless/window_impl.h"
+
+namespace headless {
+namespace {
+
+struct UserSeen {
+    std::vector<std::string> messageBoxes;
+    std::vector<UINT> modalTemplates;
+    std::optional<IconDraw> lastIcon;
+    bool iconErased = false;
+    std::deque<std::function<INT_PTR(CDialog&)>> modalScripts;
+    std::deque<std::function<std::optional<std::string>(const CFileDialog&)>> fileScripts;
+    std::function<void(CWnd&, int)> observer;
+};
+
+UserSeen& Seen() {
+    static UserSeen seen;
+    return seen;
+}
+
+HICON IconFor(UINT id) {
+    // Icons are opaque; a distinct non-null value per resource id will do.
+    return reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x10000 + id));
+}
+
+}  // namespace
+
+void NotifyControlChanged(CWnd* control) {
+    auto& observer = Seen().observer;
+    WindowImpl* impl = control->Impl();
+    if (observer && impl && impl->dialog) {
+        observer(*impl->dialog, control->GetDlgCtrlID());
+    }
+}
+
+bool Click(CWnd& dialog, int id) {
+    CWnd* button = dialog.GetDlgItem(id);
+    if (!button || !button->IsWindowEnabled() || !button->IsWindowVisible()) {
+        return false;
+    }
+    dialog.SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), BN_CLICKED), 0);
+    return true;
+}
+
+bool SelectComboItem(CWnd& dialog, int id, int index) {
+    CWnd* combo = dialog.GetDlgItem(id);
+    if (!combo || !combo->IsWindowEnabled()) {
+        return false;
+    }
+    combo->SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    dialog.SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), CBN_SELCHANGE), 0);
+    return true;
+}
+
+bool TypeComboText(CWnd& dialog, int id, const std::string& text) {
+    CWnd* combo = dialog.GetDlgItem(id);
+    if (!combo || !combo->IsWindowEnabled()) {
+        return false;
+    }
+    combo->Impl()->text = text;
+    constexpr UINT CBN_EDITCHANGE = 5;
+    dialog.SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), CBN_EDITCHANGE), 0);
+    return true;
+}
+
+void SystemCommand(CWnd& dialog, UINT nID) { dialog.SendMessage(WM_SYSCOMMAND, nID, 0); }
+
+void SetIconic(CWnd& window, bool iconic) { window.Impl()->iconic = iconic; }
+
+void ScriptModal(std::function<INT_PTR(CDialog&)> script) {
+    Seen().modalScripts.push_back(std::move(script));
+}
+
+void ScriptFileDialog(std::function<std::optional<std::string>(const CFileDialog&)> script) {
+    Seen().fileScripts.push_back(std::move(script));
+}
+
+std::vector<std::string> MessageBoxes() { return Seen().messageBoxes; }
+void ClearMessageBoxes() { Seen().messageBoxes.clear(); }
+std::vector<UINT> ModalTemplatesShown() { return Seen().modalTemplates; }
+std::optional<IconDraw> LastIconDrawn() { return Seen().lastIcon; }
+bool IconBackgroundErased() { return Seen().iconErased; }
+void OnControlChanged(std::function<void(CWnd&, int)> observer) {
+    Seen().observer = std::move(observer);
+}
+
+}  // namespace headless
+
+// --- CWnd -------------------------------------------------------------------------
+
+CWnd::CWnd() : m_pImpl(std::make_unique<WindowImpl>()) {}
+
+CWnd::~CWnd() {
+    if (m_pImpl && !m_pImpl->isControl) {
+        headless::ForgetWindow(this);
+    }
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowImpl& w = *m_pImpl;
+    if (!w.isControl) {
+        return WindowProc(message, wParam, lParam);
+    }
+    LRESULT result = 0;
+    bool changed = false;
+    switch (message) {
+        case CB_ADDSTRING:
+            w.items.emplace_back(reinterpret_cast<const char*>(lParam));
+            result = static_cast<LRESULT>(w.items.size() - 1);
+            changed = true;
+            break;
+        case CB_GETCOUNT:
+            result = static_cast<LRESULT>(w.items.size());
+            break;
+        case CB_SETCURSEL: {
+            const auto index = static_cast<std::size_t>(wParam);
+            if (index < w.items.size()) {
+                w.curSel = static_cast<int>(index);
+                w.text = w.items[index];
+                result = w.curSel;
+            } else {
+                w.curSel = -1;
+                result = CB_ERR;
+            }
+            changed = true;
+            break;
+        }
+        case CB_GETCURSEL:
+            result = w.curSel;
+            break;
+        case CB_GETLBTEXT: {
+            const auto index = static_cast<std::size_t>(wParam);
+            if (index >= w.items.size()) {
+                return CB_ERR;
+            }
+            *reinterpret_cast<std::string*>(lParam) = w.items[index];
+            result = static_cast<LRESULT>(w.items[index].size());
+            break;
+        }
+        case PBM_SETRANGE:
+            result = MAKELPARAM(static_cast<UINT>(w.rangeLow), static_cast<UINT>(w.rangeHigh));
+            w.rangeLow = static_cast<int>(LOWORD(static_cast<WPARAM>(lParam)));
+            w.rangeHigh = static_cast<int>(HIWORD(static_cast<WPARAM>(lParam)));
+            changed = true;
+            break;
+        case PBM_SETPOS:
+            result = w.pos;
+            // The bar shows positions within its range only.
+            w.pos = std::max(w.rangeLow, std::min(w.rangeHigh, static_cast<int>(wParam)));
+            changed = true;
+            break;
+        case PBM_GETRANGE:
+            result = wParam ? w.rangeLow : w.rangeHigh;
+            break;
+        case PBM_GETPOS:
+            result = w.pos;
+            break;
+        default:
+            break;
+    }
+    if (changed) {
+        headless::NotifyControlChanged(this);
+    }
+    return result;
+}
+
+CWnd* CWnd::GetDlgItem(int nID) const {
+    for (const auto& control : m_pImpl->controls) {
+        if (control->m_nID == nID) {
+            return control.get();
+        }
+    }
+    return nullptr;
+}
+
+void CWnd::SetWindowText(LPCTSTR text) {
+    m_pImpl->text = text ? text : "";
+    if (m_pImpl->isControl) {
+        headless::NotifyControlChanged(this);
+    }
+}
+
+std::string CWnd::GetWindowText() const { return m_pImpl->text; }
+
+BOOL CWnd::EnableWindow(BOOL enable) {
+    const BOOL wasDisabled = m_pImpl->enabled ? FALSE : TRUE;
+    m_pImpl->enabled = enable != FALSE;
+    if (m_pImpl->isControl) {
+        headless::NotifyControlChanged(this);
+    }
+    return wasDisabled;
+}
+
+BOOL CWnd::IsWindowEnabled() const { return m_pImpl->enabled ? TRUE : FALSE; }
+BOOL CWnd::IsWindowVisible() const { return m_pImpl->visible ? TRUE : FALSE; }
+
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, void*) {
+    headless::ArmTimer(this, nIDEvent, nElapse);
+    return nIDEvent;
+}
+
+BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
+    return headless::DisarmTimer(this, nIDEvent) ? TRUE : FALSE;
+}
+
+CMenu* CWnd::GetSystemMenu(BOOL) const {
+    if (m_pImpl->tmpl == nullptr || !m_pImpl->tmpl->systemMenu) {
+        return nullptr;
+    }
+    return &m_pImpl->systemMenu;
+}
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
+}
+
+BOOL CWnd::IsIconic() const { return m_pImpl->iconic ? TRUE : FALSE; }
+
+void CWnd::GetClientRect(CRect* rect) const {
+    // Client size in pixels as the 9-point font gives it: 2 × 1.75 pixels a
+    // dialog unit would be fine detail; a fixed scale keeps tests exact.
+    const DialogTemplate* t = m_pImpl->tmpl;
+    *rect = CRect{0, 0, t ? t->cx * 3 / 2 : 0, t ? t->cy * 15 / 8 : 0};
+}
+
+bool CWnd::IsWindowAlive() const {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    return m_pImpl->alive;
+}
+
+BOOL CWnd::DestroyWindow() {
+    if (!IsWindowAlive()) {
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        m_pImpl->alive = false;
+    }
+    headless::ForgetWindow(this);
+    m_pImpl->ended = true;
+    OnPostDestroy();
+    return TRUE;
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowImpl& w = *m_pImpl;
+    switch (message) {
+        case WM_SETICON: {
+            HICON& slot = wParam == ICON_BIG ? w.bigIcon : w.smallIcon;
+            HICON old = slot;
+            slot = reinterpret_cast<HICON>(lParam);
+            return reinterpret_cast<LRESULT>(old);
+        }
+        case WM_ICONERASEBKGND:
+            headless::Seen().iconErased = true;
+            return 1;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_CLOSE) {
+                // The caption's close box ends a dialog as Cancel.
+                return WindowProc(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            }
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+// --- CDialog ----------------------------------------------------------------------
+
+CDialog::~CDialog() = default;
+
+BOOL CDialog::Create() {
+    const DialogTemplate* t = AfxFindDialogTemplate(m_nIDTemplate);
+    if (t == nullptr) {
+        return FALSE;
+    }
+    WindowImpl& w = *m_pImpl;
+    w.tmpl = t;
+    w.text = t->caption;
+    w.controls.clear();
+    w.systemMenu.m_items.clear();
+    w.ended = false;
+    w.result = IDCANCEL;
+    for (const ControlTemplate& ct : t->controls) {
+        auto control = std::make_unique<CWnd>();
+        control->m_nID = ct.id;
+        WindowImpl& c = *control->m_pImpl;
+        c.isControl = true;
+        c.kind = ct.kind;
+        c.dialog = this;
+        c.text = ct.kind == ControlKind::ComboBox ? "" : ct.text;
+        c.enabled = !ct.disabled;
+        c.visible = !ct.hidden;
+        w.controls.push_back(std::move(control));
+    }
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        w.alive = true;
+    }
+    OnInitDialog();
+    return TRUE;
+}
+
+INT_PTR CDialog::DoModal() {
+    if (!Create()) {
+        return -1;
+    }
+    headless::Seen().modalTemplates.push_back(m_nIDTemplate);
+    // The owner is disabled while a modal dialog is up.
+    CWnd* owner = m_pParentWnd ? m_pParentWnd : (AfxGetApp() ? AfxGetApp()->m_pMainWnd : nullptr);
+    const bool disableOwner = owner && owner != this && owner->IsWindowEnabled();
+    if (disableOwner) {
+        owner->EnableWindow(FALSE);
+    }
+    auto& scripts = headless::Seen().modalScripts;
+    if (!scripts.empty()) {
+        auto script = std::move(scripts.front());
+        scripts.pop_front();
+        const INT_PTR r = script(*this);
+        if (!m_pImpl->ended) {
+            EndDialog(static_cast<int>(r));
+        }
+    } else if (owner == nullptr || owner == this) {
+        // The main window: run the clock until it ends or nothing is left.
+        while (!m_pImpl->ended) {
+            const auto next = headless::NextEventTime();
+            if (!next) {
+                break;
+            }
+            headless::Advance(*next - headless::Now());
+        }
+    }
+    if (disableOwner) {
+        owner->EnableWindow(TRUE);
+    }
+    const int result = m_pImpl->ended ? m_pImpl->result : IDCANCEL;
+    DestroyWindow();
+    return result;
+}
+
+void CDialog::EndDialog(int nResult) {
+    m_pImpl->ended = true;
+    m_pImpl->result = nResult;
+}
+
+// --- Odds and ends ---------------------------------------------------------------
+
+int GetSystemMetrics(int index) { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
+
+HICON CWinApp::LoadIcon(UINT nIDResource) const { return headless::IconFor(nIDResource); }
+
+int AfxMessageBox(const std::string& text) {
+    headless::Seen().messageBoxes.push_back(text);
+    return IDOK;
+}
+
+CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(reinterpret_cast<HDC>(wnd)) {}
+CPaintDC::~CPaintDC() = default;
+
+BOOL CPaintDC::DrawIcon(int x, int y, HICON hIcon) {
+    headless::Seen().lastIcon = headless::IconDraw{x, y, hIcon};
+    return TRUE;
+}
+
+// --- The open-file dialog ---------------------------------------------------------
+
+CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName,
+                         DWORD dwFlags, LPCTSTR lpszFilter, CWnd* pParentWnd)
+    : m_bOpenFileDialog(bOpenFileDialog),
+      m_defExt(lpszDefExt ? lpszDefExt : ""),
+      m_fileName(lpszFileName ? lpszFileName : ""),
+      m_filter(lpszFilter ? lpszFilter : ""),
+      m_flags(dwFlags),
+      m_pParentWnd(pParentWnd) {}
+
+INT_PTR CFileDialog::DoModal() {
+    auto& scripts = headless::Seen().fileScripts;
+    if (scripts.empty()) {
+        return IDCANCEL;
+    }
+    auto script = std::move(scripts.front());
+    scripts.pop_front();
+    const std::optional<std::string> chosen = script(*this);
+    if (!chosen) {
+        return IDCANCEL;
+    }
+    m_path = *chosen;
+    return IDOK;
+}

@@ -1,0 +1,42 @@
+// Load File: reads the image of the selected machine type into m_image.
+#include "framework/afxdlgs.h"
+#include "framework/afxfile.h"
+#include "image/unscramble.h"
+#include "ui/download_dlg.h"
+#include "ui/status_texts.h"
+
+void CDownloadDlg::OnLoadFile() {
+    const MachineTypeInfo* info = FindMachineType(m_machineType);
+    const char* pattern = info ? info->filePattern : "*.*";
+
+    // The pattern is both the filter and the initial name, so the dialog
+    // lists just the files of this machine type.
+    CFileDialog dlg(TRUE, nullptr, pattern, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, pattern,
+                    nullptr);
+    SetDlgItemText(IDC_STATUS, kStatusOpenFile);
+    if (dlg.DoModal() != IDOK) {
+        return;
+    }
+
+    // A file that cannot be opened or read raises the file layer's error,
+    // which ends the command here: the length, the numbers and the
+    // controls keep what they showed.
+    CFile file(dlg.GetPathName(), CFile::modeRead | CFile::typeBinary);
+    file.SeekToBegin();
+    const UINT n = file.Read(m_image, sizeof m_image);  // a longer file is cut, silently
+    m_imageLength = n;
+    SetDlgItemInt(IDC_LENGTH, m_imageLength, FALSE);
+    SetDlgItemInt(IDC_SEND_LENGTH, 0, FALSE);
+    file.Close();
+
+    GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
+    // The one place the range is not divided by 4; the first progress update
+    // of a download sets it again.
+    GetDlgItem(IDC_PROGRESS)->SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, m_imageLength & 0xFFFF));
+    GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
+    GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(FALSE);
+
+    if (info && info->unscrambleOnLoad) {
+        Unscramble(m_image, m_imageLength);
+    }
+}

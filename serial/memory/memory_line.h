@@ -1,0 +1,87 @@
+// In-memory serial lines: the serial backend of the headless build.
+//
+// Principles of operation
+// -----------------------
+// A test attaches a device (a Peer) to a port name. Opening that name gives
+// a port whose writes go straight to the peer, on the user-interface
+// thread, and whose reads are the chunks the peer delivers on the headless
+// clock (framework/headless/headless.h). One delivered chunk is one read, as
+// if the bytes had come without a pause and the line had then gone quiet:
+// so a peer models a reply split by a pause as two chunks.
+//
+// Names with no device attached do not open. A device can be marked busy
+// (in use by another program), which also makes the open fail, and it can
+// hang up, which ends the read of the port's worker as a pulled USB cable
+// would.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace memory {
+
+struct LineSettings {
+    std::uint32_t baudRate = 0;
+    int dataBits = 7;  // not what the tool sets, so a missing setting shows
+    int parity = 2;
+    int stopBits = 2;  // the driver's; the tool must keep it
+    int flowControl = 1;  // the driver's; the tool must keep it
+    std::uint32_t eventMask = 0;
+    std::uint32_t inQueue = 0, outQueue = 0;
+    int purges = 0;
+    std::uint32_t readIntervalTimeout = 0;
+    std::uint32_t readTotalMultiplier = 0, readTotalConstant = 0;
+    std::uint32_t writeTotalMultiplier = 0, writeTotalConstant = 0;
+};
+
+class Line;
+
+// The device at the far end of a line.
+class Peer {
+public:
+    virtual ~Peer() = default;
+    // Bytes the host wrote, one write at a time. User-interface thread.
+    virtual void OnHostBytes(Line& line, const std::uint8_t* bytes, std::size_t n) = 0;
+    // The host opened the port (true) or closed it (false).
+    virtual void OnOpenChanged(Line&, bool /*open*/) {}
+};
+
+class Line {
+public:
+    // Device side; user-interface thread. A chunk delivered while the port is
+    // not open is lost, as on a real line.
+    void Deliver(std::vector<std::uint8_t> chunk);
+    void DeliverAfter(std::uint64_t ms, std::vector<std::uint8_t> chunk);
+    void Hangup();  // the device is gone until it is attached again
+
+    bool IsOpen() const;
+    LineSettings Settings() const;
+    // Every write the host made, in order, since the device was attached.
+    std::vector<std::vector<std::uint8_t>> Writes() const;
+    std::string Name() const { return m_name; }
+
+    explicit Line(std::string name) : m_name(std::move(name)) {}
+
+private:
+    friend struct LineAccess;  // the backend, which keeps the state below
+    std::string m_name;
+    Peer* m_peer = nullptr;
+    LineSettings m_settings;
+    std::vector<std::vector<std::uint8_t>> m_writes;
+    bool m_busy = false;
+    bool m_hungUp = false;
+    std::intptr_t m_openHandle = 0;
+};
+
+// Attaches a device under a port name, replacing any earlier one. The peer
+// must outlive its attachment. Returns the line.
+Line& AttachDevice(const std::string& name, Peer* peer);
+void SetBusy(const std::string& name, bool busy);
+// Detaches every device. No port may be open.
+void DetachAll();
+// Ports open right now, and receive workers running right now.
+int OpenPortCount();
+int LiveWorkerCount();
+
+}  // namespace memory

@@ -1,0 +1,322 @@
+// The in-memory serial backend. All its state is guarded by the headless
+// clock's lock, which the worker's reads wait under.
+#include <deque>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "framework/headless/headless.h"
+#include "serial/memory/memory_line.h"
+#include "serial/receive_worker.h"
+#include "serial/serial_port.h"
+
+namespace memory {
+
+struct Port {
+    std::string name;
+    Line* line = nullptr;
+    std::deque<std::vector<std::uint8_t>> chunks;  // reads waiting for the worker
+    bool closing = false;
+    headless::Waiter reader;
+    std::thread worker;
+    std::unique_ptr<WorkerParams> params;
+};
+
+struct Backend {
+    std::map<std::string, std::unique_ptr<Line>> lines;
+    std::map<PortHandle, std::unique_ptr<Port>> ports;
+    PortHandle nextHandle = 0x100;
+    int liveWorkers = 0;
+    std::string lastError;
+    std::vector<std::string> portList = DefaultPortList();
+};
+
+Backend& TheBackend() {
+    static Backend b;
+    return b;
+}
+
+struct LineAccess {
+    static Peer*& PeerOf(Line& l) { return l.m_peer; }
+    static LineSettings& SettingsOf(Line& l) { return l.m_settings; }
+    static auto& WritesOf(Line& l) { return l.m_writes; }
+    static bool& Busy(Line& l) { return l.m_busy; }
+    static bool& HungUp(Line& l) { return l.m_hungUp; }
+    static std::intptr_t& OpenHandle(Line& l) { return l.m_openHandle; }
+};
+
+namespace {
+
+Port* FindPort(PortHandle h) {
+    auto& ports = TheBackend().ports;
+    auto it = ports.find(h);
+    return it == ports.end() ? nullptr : it->second.get();
+}
+
+}  // namespace
+
+// --- Device side ------------------------------------------------------------------
+
+void Line::Deliver(std::vector<std::uint8_t> chunk) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    Port* port = FindPort(m_openHandle);
+    if (port == nullptr || port->closing || m_hungUp || chunk.empty()) {
+        return;
+    }
+    port->chunks.push_back(std::move(chunk));
+    port->reader.Wake();
+}
+
+void Line::DeliverAfter(std::uint64_t ms, std::vector<std::uint8_t> chunk) {
+    headless::At(ms, [this, c = std::move(chunk)]() mutable { Deliver(std::move(c)); });
+}
+
+void Line::Hangup() {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    m_hungUp = true;
+    if (Port* port = FindPort(m_openHandle)) {
+        port->reader.Wake();
+    }
+}
+
+bool Line::IsOpen() const {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    return m_openHandle != 0;
+}
+
+LineSettings Line::Settings() const {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    return m_settings;
+}
+
+std::vector<std::vector<std::uint8_t>> Line::Writes() const {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    return m_writes;
+}
+
+Line& AttachDevice(const std::string& name, Peer* peer) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    auto& slot = TheBackend().lines[name];
+    if (!slot) {
+        slot = std::make_unique<Line>(name);
+    }
+    LineAccess::PeerOf(*slot) = peer;
+    LineAccess::HungUp(*slot) = false;
+    LineAccess::Busy(*slot) = false;
+    LineAccess::SettingsOf(*slot) = LineSettings{};
+    LineAccess::WritesOf(*slot).clear();
+    return *slot;
+}
+
+void SetBusy(const std::string& name, bool busy) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    auto& lines = TheBackend().lines;
+    if (auto it = lines.find(name); it != lines.end()) {
+        LineAccess::Busy(*it->second) = busy;
+    }
+}
+
+void DetachAll() {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    TheBackend().lines.clear();
+}
+
+int OpenPortCount() {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    return static_cast<int>(TheBackend().ports.size());
+}
+
+int LiveWorkerCount() {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    return TheBackend().liveWorkers;
+}
+
+}  // namespace memory
+
+// --- Host side: the serial interface ----------------------------------------------
+
+using memory::LineAccess;
+using memory::TheBackend;
+
+std::vector<std::string> DefaultPortList() {
+    return {"COM1",      "COM2",      "COM3",      "COM4",      "COM5",      "COM6",
+            "COM7",      "COM8",      "COM9",      "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
+            "\\\\.\\COM13", "\\\\.\\COM14", "\\\\.\\COM15", "\\\\.\\COM16"};
+}
+
+const std::vector<std::string>& PortList() { return TheBackend().portList; }
+
+void SetPortList(std::vector<std::string> names) {
+    if (names.size() > 255) {
+        names.resize(255);
+    }
+    TheBackend().portList = std::move(names);
+}
+
+PortHandle OpenPort(std::size_t index) {
+    const auto& list = PortList();
+    if (index >= list.size()) {
+        TheBackend().lastError = "no such port";
+        return kInvalidPort;
+    }
+    return OpenPortByName(list[index]);
+}
+
+PortHandle OpenPortByName(const std::string& name) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    auto& b = TheBackend();
+    auto it = b.lines.find(name);
+    if (it == b.lines.end() || LineAccess::HungUp(*it->second)) {
+        b.lastError = "No such file or directory";
+        return kInvalidPort;
+    }
+    memory::Line& line = *it->second;
+    if (LineAccess::Busy(line) || LineAccess::OpenHandle(line) != 0) {
+        b.lastError = "Device or resource busy";
+        return kInvalidPort;
+    }
+    const PortHandle h = b.nextHandle;
+    b.nextHandle += 4;
+    auto port = std::make_unique<memory::Port>();
+    port->name = name;
+    port->line = &line;
+    b.ports[h] = std::move(port);
+    LineAccess::OpenHandle(line) = h;
+    memory::Peer* peer = LineAccess::PeerOf(line);
+    if (peer) {
+        peer->OnOpenChanged(line, true);
+    }
+    return h;
+}
+
+std::string LastOpenError() { return TheBackend().lastError; }
+
+void ConfigurePort(PortHandle h, MachineType type) {
+    const MachineTypeInfo* info = FindMachineType(type);
+    std::lock_guard<std::mutex> g(headless::Lock());
+    memory::Port* port = memory::FindPort(h);
+    if (port == nullptr || info == nullptr) {
+        return;
+    }
+    memory::LineSettings& s = LineAccess::SettingsOf(*port->line);
+    s.eventMask = 1;  // received characters
+    s.inQueue = s.outQueue = 1024;
+    ++s.purges;
+    port->chunks.clear();
+    s.readIntervalTimeout = info->readIntervalTimeout;
+    s.readTotalMultiplier = s.readTotalConstant = 100;
+    s.writeTotalMultiplier = s.writeTotalConstant = 100;
+    s.baudRate = info->baudRate;
+    s.dataBits = 8;
+    s.parity = 0;
+}
+
+bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
+    memory::Line* line = nullptr;
+    memory::Peer* peer = nullptr;
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        memory::Port* port = memory::FindPort(h);
+        if (port == nullptr || port->closing || LineAccess::HungUp(*port->line)) {
+            return false;
+        }
+        line = port->line;
+        peer = LineAccess::PeerOf(*line);
+        LineAccess::WritesOf(*line).emplace_back(bytes, bytes + n);
+    }
+    // The peer runs without the lock: it may deliver replies right away.
+    if (peer && n > 0) {
+        peer->OnHostBytes(*line, bytes, n);
+    }
+    return true;
+}
+
+std::uintptr_t StartReceiveWorker(WorkerParams* params) {
+    std::unique_ptr<WorkerParams> owned(params);
+    memory::Port* port = nullptr;
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        port = memory::FindPort(params->port);
+        if (port == nullptr || port->worker.joinable()) {
+            return 0;
+        }
+        ++TheBackend().liveWorkers;
+    }
+    headless::NoteWorkerStarting();
+    port->params = std::move(owned);
+    port->worker = std::thread([params] {
+        ReceiveWorker(params);
+        {
+            std::lock_guard<std::mutex> g(headless::Lock());
+            --TheBackend().liveWorkers;
+        }
+        headless::NoteWorkerFinished();
+    });
+    return reinterpret_cast<std::uintptr_t>(port);
+}
+
+void ClosePort(PortHandle h) {
+    std::unique_ptr<memory::Port> port;
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        memory::Port* p = memory::FindPort(h);
+        if (p == nullptr) {
+            return;
+        }
+        p->closing = true;
+        if (p->params) {
+            p->params->run = 0;
+        }
+        p->reader.Wake();
+    }
+    memory::Port* p = nullptr;
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        p = memory::FindPort(h);
+    }
+    if (p->params) {
+        p->params->handOver.Revoke();
+    }
+    if (p->worker.joinable()) {
+        p->worker.join();
+    }
+    memory::Peer* peer = nullptr;
+    memory::Line* line = nullptr;
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        auto& ports = TheBackend().ports;
+        auto it = ports.find(h);
+        port = std::move(it->second);
+        ports.erase(it);
+        line = port->line;
+        LineAccess::OpenHandle(*line) = 0;
+        peer = LineAccess::PeerOf(*line);
+    }
+    if (peer) {
+        peer->OnOpenChanged(*line, false);
+    }
+}
+
+long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
+    std::unique_lock<std::mutex> g(headless::Lock());
+    memory::Port* port = memory::FindPort(h);
+    if (port == nullptr) {
+        return -1;
+    }
+    auto ready = [port] {
+        return port->closing || LineAccess::HungUp(*port->line) || !port->chunks.empty();
+    };
+    port->reader.Wait(g, ready);
+    if (port->closing || LineAccess::HungUp(*port->line)) {
+        return -1;
+    }
+    std::vector<std::uint8_t>& chunk = port->chunks.front();
+    const std::size_t n = std::min(capacity, chunk.size());
+    std::copy_n(chunk.begin(), n, buffer);
+    if (n < chunk.size()) {
+        chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+    } else {
+        port->chunks.pop_front();
+    }
+    return static_cast<long>(n);
+}

@@ -1,0 +1,78 @@
+// Serial ports: the list a scan tries, opening and configuring a port for a
+// machine type, writing to it, and the receive worker's reads.
+//
+// Principles of operation
+// -----------------------
+// One header, three implementations chosen by the build:
+//   serial/win32/   overlapped I/O on COM devices;
+//   serial/posix/   termios on tty devices;
+//   serial/memory/  in-memory lines on the headless clock, for tests.
+//
+// A port is named by a handle. 0 means no port; kInvalidPort is what a
+// failed open returns. Closing either does nothing.
+//
+// Threads. OpenPort, ConfigurePort, WritePort, StartReceiveWorker and
+// ClosePort belong to the user-interface thread. ReadPort belongs to the
+// port's receive worker, which runs on its own thread (receive_worker.h).
+//
+// Line settings for a machine type: its baud rate (9600 or 57600), 8 data
+// bits, no parity; stop bits, flow control and every other field stay as
+// the port had them. Both queues are purged. Writes are bounded by
+// 100 ms per byte plus 100 ms.
+//
+// Reads. ReadPort waits, using no CPU, for a first character; then it reads
+// until 255 bytes have come, or the line has been silent for longer than the
+// machine type's interval timeout (70 ms or 20 ms), or 100 ms per byte asked
+// plus 100 ms have passed. So a reply sent without pauses arrives as one read.
+//
+// Closing. ClosePort ends the port's worker before it releases the port: it
+// clears the worker's run flag, takes back a hand-over the worker has in
+// flight (framework/handover.h), wakes the worker's read, waits for the
+// thread to end and frees its WorkerParams. Only then is the device closed,
+// so no worker ever reads a port that has been closed, nor one opened
+// later under the same handle.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/machine_types.h"
+
+using PortHandle = std::intptr_t;
+inline constexpr PortHandle kNoPort = 0;
+inline constexpr PortHandle kInvalidPort = -1;
+
+struct WorkerParams;
+
+// The names a scan tries, in order. The platform's default list, or the one
+// set by SetPortList (--port). At most 255 names are kept.
+const std::vector<std::string>& PortList();
+void SetPortList(std::vector<std::string> names);
+std::vector<std::string> DefaultPortList();
+
+// Opens PortList()[index] for exclusive reading and writing. Returns the
+// handle, or kInvalidPort when the device does not exist, is in use or
+// cannot be opened. LastOpenError() then says why, in the system's words.
+PortHandle OpenPort(std::size_t index);
+PortHandle OpenPortByName(const std::string& name);
+std::string LastOpenError();
+
+void ConfigurePort(PortHandle port, MachineType type);
+
+// Writes n bytes (n may be 0). Returns true when all were written in time.
+// The bytes need live only for the call.
+bool WritePort(PortHandle port, const std::uint8_t* bytes, std::size_t n);
+
+// Starts the receive worker for params->port and gives the port the worker
+// and its params; ClosePort ends the one and frees the other. Returns a
+// nonzero marker of the thread that was started.
+std::uintptr_t StartReceiveWorker(WorkerParams* params);
+
+void ClosePort(PortHandle port);
+
+// The receive worker's read of up to `capacity` bytes, as above. Returns the
+// number of bytes read (at least 1), 0 when the wait ended with nothing to
+// read, or -1 when the port has been closed or the device is gone.
+long ReadPort(PortHandle port, std::uint8_t* buffer, std::size_t capacity);

@@ -1,0 +1,92 @@
+// A simulated target machine: the machine's side of both protocols, as a
+// pure model of bytes in and replies out, with faults to order.
+//
+// Principles of operation
+// -----------------------
+// The host's bytes go in through OnHostBytes, in whatever pieces the line
+// delivers them. What comes back is a list of replies, each one chunk of
+// bytes sent without a pause, after a delay. A front end carries them: the
+// in-memory line (memory_device.h) delivers each chunk as one read on the
+// headless clock; target-sim writes them to a pseudo-terminal.
+//
+// The machine records the image it receives. For the framed machines it
+// checks the access string of the opening request and the checksum of
+// every block (asking for a bad block again).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/machine_types.h"
+
+struct SimFaults {
+    bool silent = false;       // never answers
+    bool noise = false;        // garbage before every reply
+    int repeatEvery = 0;       // asks for every Nth block twice (0: never)
+    int stopAtBlock = -1;      // framed: sends the stop frame instead of asking for this block
+    bool splitReplies = false; // sends each reply in two pieces, with a pause between
+    int vanishAfterBlock = -1; // hangs up after receiving this many blocks
+};
+
+struct SimReply {
+    std::uint32_t delayMs;  // after the host's bytes (or after the previous piece)
+    std::vector<std::uint8_t> bytes;
+};
+
+class TargetMachine {
+public:
+    // expectedSize: the image length the machine expects, which ends a framed
+    // download whose length is a multiple of 128 and stands in for a 16-bit
+    // length announcement that wrapped. 0: take the announcement, and let a
+    // short block end a framed download.
+    TargetMachine(MachineType type, SimFaults faults, std::uint32_t expectedSize = 0);
+
+    std::vector<SimReply> OnHostBytes(const std::uint8_t* bytes, std::size_t n);
+    // The host closed the port: the session starts over.
+    void Reset();
+
+    MachineType Type() const { return m_type; }
+    const std::vector<std::uint8_t>& Received() const { return m_image; }
+    bool Finished() const { return m_finished; }   // the whole image arrived and the close was seen
+    bool Stopped() const { return m_stopped; }     // sent the stop frame
+    bool Vanished() const { return m_vanished; }   // hung up
+    int BlocksReceived() const { return m_blocks; }
+    int RepeatsAsked() const { return m_repeats; }
+    int BadFrames() const { return m_badFrames; }
+    std::uint32_t AnnouncedLength() const { return m_announced; }
+    // Bytes per block the reply pieces were split after (framed: 1, after 0x33).
+    std::uint32_t splitPauseMs = 100;  // longer than either read interval
+    std::uint32_t turnaroundMs = 2;
+
+private:
+    std::vector<SimReply> Char(const std::uint8_t* bytes, std::size_t n);
+    std::vector<SimReply> Framed(const std::uint8_t* bytes, std::size_t n);
+    std::vector<SimReply> Reply(std::vector<std::uint8_t> bytes);
+    std::vector<SimReply> Request(std::uint8_t command, std::uint8_t block);
+    bool ShouldVanish();
+
+    MachineType m_type;
+    SimFaults m_faults;
+    std::uint32_t m_expected;
+
+    // Character protocol.
+    enum class CharStep { Idle, Length, Block, Finish, Done } m_step = CharStep::Idle;
+    std::vector<std::uint8_t> m_pending;
+    std::uint32_t m_blockWanted = 0;
+    std::uint32_t m_total = 0;
+    std::uint32_t m_announced = 0;
+
+    // Block protocol.
+    bool m_open = false;
+    std::uint32_t m_nextBlock = 0;  // blocks received so far, counted from 0
+    bool m_repeatedThis = false;
+
+    std::vector<std::uint8_t> m_image;
+    bool m_finished = false, m_stopped = false, m_vanished = false;
+    int m_blocks = 0, m_repeats = 0, m_badFrames = 0;
+};
+
+// One line for the exit of a simulator run: what arrived and whether it
+// matched the expected image.
+std::string DescribeOutcome(const TargetMachine& machine, const std::vector<std::uint8_t>* expected);

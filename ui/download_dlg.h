@@ -1,0 +1,119 @@
+// CDownloadDlg, the main dialog: the operator's whole view of the tool, and
+// the owner of the image and of every piece of download state.
+//
+// Principles of operation
+// -----------------------
+// Everything here runs on the user-interface thread; no member is touched by
+// any other thread. The handlers are split by concern:
+//   ui/download_dlg.cpp      window start, system menu, paint, Exit, the
+//                            machine type box;
+//   image/load_file.cpp      Load File;
+//   download/port_scan.cpp   Program, the scan timers, the frame of the
+//                            received-data handler, the opening request;
+//   download/char_protocol.cpp, download/block_protocol.cpp
+//                            the two protocols;
+//   download/progress.cpp    the progress shown while blocks go out.
+//
+// A download: Program walks PortList() one port a second. On each port that
+// opens, a receive worker is started and the machine type's opening request
+// sent; a port whose machine has not answered a second later is given up.
+// The machine that answers then drives the protocol of its type until the
+// image has gone out, and the window shows the bytes sent, a progress bar
+// and the percentage.
+//
+// Control states. "Program" is enabled by a successful Load File, an
+// exhausted scan, and the end of a download (or the machine's stop frame);
+// it is disabled at start and when pressed. The machine type box is usable
+// only after a scan ended without finding a machine; Load File, Program and
+// the end of a download disable it. Load File and Exit are always enabled.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/afxwin.h"
+#include "image/machine_types.h"
+#include "serial/rx_message.h"
+#include "serial/serial_port.h"
+#include "ui/resource.h"
+
+struct WorkerParams;
+
+// The character protocol's position in its exchange. It survives Program:
+// a download broken off mid-way resumes from where it stood.
+enum class CharState : std::uint8_t { AwaitStart = 1, Sending = 2, AwaitFinish = 3 };
+
+inline constexpr UINT_PTR TIMER_SCAN = 1;   // one port-scan step
+inline constexpr UINT_PTR TIMER_REPLY = 2;  // deadline for the machine's answer
+inline constexpr UINT kScanStepMs = 1000;
+inline constexpr UINT kReplyDeadlineMs = 1000;
+inline constexpr std::size_t kImageCapacity = 0x20000;  // 131072 bytes
+inline constexpr std::uint32_t kBlockSize = 128;
+
+class CDownloadDlg : public CDialog {
+public:
+    explicit CDownloadDlg(CWnd* pParent = nullptr);
+    // Closes a port still open, which ends its worker.
+    ~CDownloadDlg() override;
+
+    enum { IDD = IDD_MAIN };
+
+    // Read-only views of the download state, for tests and front ends.
+    MachineType GetMachineType() const { return m_machineType; }
+    std::uint32_t GetSentBytes() const { return m_sentBytes; }
+    std::uint32_t GetBlockCounter() const { return m_blockCounter; }
+    std::uint8_t GetPortIndex() const { return m_portIndex; }
+    std::uint32_t GetImageLength() const { return m_imageLength; }
+    const std::uint8_t* GetImage() const { return m_image; }
+    CharState GetCharState() const { return m_charState; }
+    PortHandle GetPort() const { return m_hPort; }
+    bool GetReplySeen() const { return m_replySeen != 0; }
+
+protected:
+    BOOL OnInitDialog() override;
+
+    // ui/download_dlg.cpp
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnExit();
+    void OnMachineTypeChange();
+
+    // image/load_file.cpp
+    void OnLoadFile();
+
+    // download/port_scan.cpp
+    void OnProgram();
+    void OnTimer(UINT_PTR nIDEvent);
+    LRESULT OnRxData(WPARAM wParam, LPARAM lParam);
+    void ScanStep();
+    void ReplyDeadline();
+    void SendHandshake();
+
+    // download/char_protocol.cpp
+    void OnRxDataChar(const RxMessage& message, WorkerParams& params);
+    // download/block_protocol.cpp
+    void OnRxDataBlock(const RxMessage& message, WorkerParams& params);
+    void SendBlock(std::uint8_t requested);
+
+    // download/progress.cpp
+    void ShowSentBytes();
+    void ShowProgress();
+    // Copies count image bytes from offset; bytes that would lie outside
+    // m_image are sent as 0, so no counter can make us read past it.
+    void CopyFromImage(std::uint8_t* out, std::uint64_t offset, std::size_t count) const;
+    void EndDownload(WorkerParams& params, bool disableMachineType);
+
+    DECLARE_MESSAGE_MAP()
+
+    HICON m_hIcon = nullptr;
+    MachineType m_machineType = 0;
+    std::uint32_t m_replySeen = 0;   // 1 once the machine answered the last opening request
+    std::uint8_t m_portIndex = 0;    // index into PortList()
+    std::uint32_t m_sentBytes = 0;
+    std::uint32_t m_blockCounter = 0;  // blocks sent, block protocol
+    PortHandle m_hPort = kNoPort;      // kInvalidPort after a failed open
+    std::uintptr_t m_hWorker = 0;      // nonzero once a worker has been started
+    std::uint8_t m_image[kImageCapacity] = {};
+    std::uint32_t m_imageLength = 0;
+    CharState m_charState = CharState::AwaitStart;
+};
