@@ -5,7 +5,7 @@
 #include "framework/afxwin.h"
 
 class CDownloadApp : public CWinApp {
-public:
+  public:
     BOOL InitInstance() override;
 };
 

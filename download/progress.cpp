@@ -7,7 +7,9 @@
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
 
-void CDownloadDlg::ShowSentBytes() { SetDlgItemInt(IDC_SEND_LENGTH, m_sentBytes, FALSE); }
+void CDownloadDlg::ShowSentBytes() {
+    SetDlgItemInt(IDC_SEND_LENGTH, m_sentBytes, FALSE);
+}
 
 void CDownloadDlg::ShowProgress() {
     CWnd* progress = GetDlgItem(IDC_PROGRESS);
@@ -27,8 +29,7 @@ void CDownloadDlg::ShowProgress() {
     SetDlgItemText(IDC_STATUS, text);
 }
 
-void CDownloadDlg::CopyFromImage(std::uint8_t* out, std::uint64_t offset,
-                                 std::size_t count) const {
+void CDownloadDlg::CopyFromImage(std::uint8_t* out, std::uint64_t offset, std::size_t count) const {
     std::memset(out, 0, count);
     if (offset >= kImageCapacity) {
         return;

@@ -11,10 +11,9 @@
 #include "framework/afxwin.h"
 
 class CFileDialog : public CWnd {
-public:
-    CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt = nullptr,
-                LPCTSTR lpszFileName = nullptr, DWORD dwFlags = 0,
-                LPCTSTR lpszFilter = nullptr, CWnd* pParentWnd = nullptr);
+  public:
+    CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt = nullptr, LPCTSTR lpszFileName = nullptr,
+                DWORD dwFlags = 0, LPCTSTR lpszFilter = nullptr, CWnd* pParentWnd = nullptr);
 
     // IDOK when the user chose a file, IDCANCEL otherwise.
     INT_PTR DoModal();
@@ -25,6 +24,6 @@ public:
     DWORD m_flags;
     CWnd* m_pParentWnd;
 
-private:
+  private:
     std::string m_path;
 };

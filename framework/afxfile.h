@@ -13,7 +13,7 @@
 #include "framework/afxwin.h"
 
 class CFileException {
-public:
+  public:
     CFileException(std::string operation, std::string path, std::string reason);
     // "reading C:\fw\a.UPL: Access is denied", PuTTY's shape.
     std::string Message() const;
@@ -23,7 +23,7 @@ public:
 };
 
 class CFile {
-public:
+  public:
     enum OpenFlags : UINT { modeRead = 0x0000, shareDenyNone = 0x0040, typeBinary = 0x8000 };
 
     CFile(const std::string& path, UINT nOpenFlags);  // throws CFileException
@@ -37,7 +37,7 @@ public:
     UINT Read(void* buffer, UINT nCount);
     void Close();
 
-private:
+  private:
     std::string m_path;
     void* m_handle = nullptr;  // the backend's open file
 };

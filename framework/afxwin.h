@@ -97,9 +97,15 @@ inline constexpr int SM_CYICON = 12;
 inline constexpr DWORD OFN_HIDEREADONLY = 0x0004;
 inline constexpr DWORD OFN_OVERWRITEPROMPT = 0x0002;
 
-constexpr UINT LOWORD(WPARAM v) { return static_cast<UINT>(v & 0xFFFF); }
-constexpr UINT HIWORD(WPARAM v) { return static_cast<UINT>((v >> 16) & 0xFFFF); }
-constexpr WPARAM MAKEWPARAM(UINT lo, UINT hi) { return (lo & 0xFFFF) | ((hi & 0xFFFF) << 16); }
+constexpr UINT LOWORD(WPARAM v) {
+    return static_cast<UINT>(v & 0xFFFF);
+}
+constexpr UINT HIWORD(WPARAM v) {
+    return static_cast<UINT>((v >> 16) & 0xFFFF);
+}
+constexpr WPARAM MAKEWPARAM(UINT lo, UINT hi) {
+    return (lo & 0xFFFF) | ((hi & 0xFFFF) << 16);
+}
 constexpr LPARAM MAKELPARAM(UINT lo, UINT hi) {
     return static_cast<LPARAM>((lo & 0xFFFF) | ((hi & 0xFFFF) << 16));
 }
@@ -125,63 +131,66 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;  // ends with an entry whose pfn is null
 };
 
-#define DECLARE_MESSAGE_MAP()                                   \
-protected:                                                      \
-    static const AFX_MSGMAP* GetThisMessageMap();               \
-    const AFX_MSGMAP* GetMessageMap() const override;           \
-                                                                \
-public:                                                         \
-    static const AFX_MSGMAP* GetStaticMessageMap() { return GetThisMessageMap(); }
+#define DECLARE_MESSAGE_MAP()                         \
+  protected:                                          \
+    static const AFX_MSGMAP* GetThisMessageMap();     \
+    const AFX_MSGMAP* GetMessageMap() const override; \
+                                                      \
+  public:                                             \
+    static const AFX_MSGMAP* GetStaticMessageMap() {  \
+        return GetThisMessageMap();                   \
+    }
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                              \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }       \
-    const AFX_MSGMAP* theClass::GetThisMessageMap() {                                       \
-        using ThisClass [[maybe_unused]] = theClass;                                        \
-        using TheBaseClass = baseClass;                                                     \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)          \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { \
+        return GetThisMessageMap();                     \
+    }                                                   \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {   \
+        using ThisClass [[maybe_unused]] = theClass;    \
+        using TheBaseClass = baseClass;                 \
         static const AFX_MSGMAP_ENTRY messageEntries[] = {
-#define END_MESSAGE_MAP()                                                              \
-    { 0, 0, 0, nullptr }                                                               \
-    }                                                                                  \
-    ;                                                                                  \
+#define END_MESSAGE_MAP()                                                                      \
+    { 0, 0, 0, nullptr }                                                                       \
+    }                                                                                          \
+    ;                                                                                          \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetStaticMessageMap, messageEntries}; \
-    return &messageMap;                                                                \
+    return &messageMap;                                                                        \
     }
 
 #define AFX_THIS(w) static_cast<ThisClass*>(w)
 
-#define ON_BN_CLICKED(id, memberFxn)                                                 \
+#define ON_BN_CLICKED(id, memberFxn)                                                         \
     {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), [](CWnd* w, WPARAM, LPARAM) -> LRESULT { \
-         AFX_THIS(w)->memberFxn();                                                   \
-         return 0;                                                                   \
+         AFX_THIS(w)->memberFxn();                                                           \
+         return 0;                                                                           \
      }},
-#define ON_CBN_SELCHANGE(id, memberFxn)                                                 \
+#define ON_CBN_SELCHANGE(id, memberFxn)                                                         \
     {WM_COMMAND, CBN_SELCHANGE, static_cast<UINT>(id), [](CWnd* w, WPARAM, LPARAM) -> LRESULT { \
-         AFX_THIS(w)->memberFxn();                                                      \
-         return 0;                                                                      \
+         AFX_THIS(w)->memberFxn();                                                              \
+         return 0;                                                                              \
      }},
-#define ON_WM_SYSCOMMAND()                                                \
-    {WM_SYSCOMMAND, 0, 0, [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT {  \
-         AFX_THIS(w)->OnSysCommand(static_cast<UINT>(wp), lp);            \
-         return 0;                                                        \
+#define ON_WM_SYSCOMMAND()                                               \
+    {WM_SYSCOMMAND, 0, 0, [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT { \
+         AFX_THIS(w)->OnSysCommand(static_cast<UINT>(wp), lp);           \
+         return 0;                                                       \
      }},
-#define ON_WM_PAINT()                                               \
-    {WM_PAINT, 0, 0, [](CWnd* w, WPARAM, LPARAM) -> LRESULT {       \
-         AFX_THIS(w)->OnPaint();                                    \
-         return 0;                                                  \
+#define ON_WM_PAINT()                                         \
+    {WM_PAINT, 0, 0, [](CWnd* w, WPARAM, LPARAM) -> LRESULT { \
+         AFX_THIS(w)->OnPaint();                              \
+         return 0;                                            \
      }},
-#define ON_WM_QUERYDRAGICON()                                                 \
-    {WM_QUERYDRAGICON, 0, 0, [](CWnd* w, WPARAM, LPARAM) -> LRESULT {         \
-         return reinterpret_cast<LRESULT>(AFX_THIS(w)->OnQueryDragIcon());   \
+#define ON_WM_QUERYDRAGICON()                                              \
+    {WM_QUERYDRAGICON, 0, 0, [](CWnd* w, WPARAM, LPARAM) -> LRESULT {      \
+         return reinterpret_cast<LRESULT>(AFX_THIS(w)->OnQueryDragIcon()); \
      }},
-#define ON_WM_TIMER()                                                \
-    {WM_TIMER, 0, 0, [](CWnd* w, WPARAM wp, LPARAM) -> LRESULT {     \
-         AFX_THIS(w)->OnTimer(static_cast<UINT_PTR>(wp));            \
-         return 0;                                                   \
+#define ON_WM_TIMER()                                            \
+    {WM_TIMER, 0, 0, [](CWnd* w, WPARAM wp, LPARAM) -> LRESULT { \
+         AFX_THIS(w)->OnTimer(static_cast<UINT_PTR>(wp));        \
+         return 0;                                               \
      }},
-#define ON_MESSAGE(message, memberFxn)                                     \
-    {message, 0, 0, [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT {         \
-         return AFX_THIS(w)->memberFxn(wp, lp);                            \
-     }},
+#define ON_MESSAGE(message, memberFxn) \
+    {message, 0, 0,                    \
+     [](CWnd* w, WPARAM wp, LPARAM lp) -> LRESULT { return AFX_THIS(w)->memberFxn(wp, lp); }},
 
 // --- Windows and controls. ------------------------------------------------
 
@@ -196,7 +205,7 @@ struct CRect {
 };
 
 class CWnd {
-public:
+  public:
     CWnd();
     virtual ~CWnd();
     CWnd(const CWnd&) = delete;
@@ -241,7 +250,7 @@ public:
 
     static const AFX_MSGMAP* GetStaticMessageMap();
 
-protected:
+  protected:
     virtual const AFX_MSGMAP* GetMessageMap() const;
     virtual void OnPostDestroy() {}
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -257,7 +266,7 @@ protected:
 };
 
 class CMenu {
-public:
+  public:
     BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, LPCTSTR text = nullptr);
 
     struct Item {
@@ -269,7 +278,7 @@ public:
 };
 
 class CDialog : public CWnd {
-public:
+  public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
 
@@ -290,7 +299,7 @@ public:
 
     static const AFX_MSGMAP* GetStaticMessageMap();
 
-protected:
+  protected:
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
     void OnTimer(UINT_PTR nIDEvent);
@@ -303,7 +312,7 @@ protected:
 };
 
 class CWinApp {
-public:
+  public:
     CWinApp();
     virtual ~CWinApp();
     virtual BOOL InitInstance() { return TRUE; }
@@ -321,13 +330,13 @@ int AfxWinMain(int argc, char** argv);
 
 // Painting while minimized.
 class CPaintDC {
-public:
+  public:
     explicit CPaintDC(CWnd* wnd);
     ~CPaintDC();
     HDC GetSafeHdc() const { return m_hDC; }
     BOOL DrawIcon(int x, int y, HICON hIcon);
 
-private:
+  private:
     CWnd* m_pWnd;
     HDC m_hDC;
 };

@@ -9,7 +9,9 @@
 
 namespace {
 
-const AFX_MSGMAP* EmptyBaseMap() { return nullptr; }
+const AFX_MSGMAP* EmptyBaseMap() {
+    return nullptr;
+}
 
 const AFX_MSGMAP_ENTRY* FindEntry(const AFX_MSGMAP* map, UINT message, WPARAM wParam) {
     for (; map != nullptr; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
@@ -17,8 +19,7 @@ const AFX_MSGMAP_ENTRY* FindEntry(const AFX_MSGMAP* map, UINT message, WPARAM wP
             if (e->nMessage != message) {
                 continue;
             }
-            if (message == WM_COMMAND &&
-                (e->nCode != HIWORD(wParam) || e->nID != LOWORD(wParam))) {
+            if (message == WM_COMMAND && (e->nCode != HIWORD(wParam) || e->nID != LOWORD(wParam))) {
                 continue;
             }
             return e;
@@ -39,7 +40,9 @@ const AFX_MSGMAP* CWnd::GetStaticMessageMap() {
     return &map;
 }
 
-const AFX_MSGMAP* CWnd::GetMessageMap() const { return GetStaticMessageMap(); }
+const AFX_MSGMAP* CWnd::GetMessageMap() const {
+    return GetStaticMessageMap();
+}
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     // Remember the message so that Default() can pass it on; save the outer
@@ -74,9 +77,13 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
-LRESULT CWnd::Default() { return DefWindowProc(m_currentMessage, m_currentWParam, m_currentLParam); }
+LRESULT CWnd::Default() {
+    return DefWindowProc(m_currentMessage, m_currentWParam, m_currentLParam);
+}
 
-int CWnd::GetDlgCtrlID() const { return m_nID; }
+int CWnd::GetDlgCtrlID() const {
+    return m_nID;
+}
 
 void CWnd::SetDlgItemText(int nID, LPCTSTR text) {
     if (CWnd* item = GetDlgItem(nID)) {
@@ -99,8 +106,8 @@ UINT CWnd::GetDlgItemInt(int nID, BOOL* translated, BOOL bSigned) const {
     const std::string text = GetDlgItemText(nID);
     char* end = nullptr;
     const long long value = std::strtoll(text.c_str(), &end, 10);
-    const bool ok = !text.empty() && end && *end == '\0' && (bSigned || value >= 0) &&
-                    value <= 0xFFFFFFFFLL;
+    const bool ok =
+        !text.empty() && end && *end == '\0' && (bSigned || value >= 0) && value <= 0xFFFFFFFFLL;
     if (translated) {
         *translated = ok ? TRUE : FALSE;
     }
@@ -116,22 +123,25 @@ BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, LPCTSTR text) {
 
 // --- CDialog ----------------------------------------------------------------
 
-const AFX_MSGMAP* CDialog::GetStaticMessageMap() { return GetThisMessageMap(); }
-const AFX_MSGMAP* CDialog::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CDialog::GetStaticMessageMap() {
+    return GetThisMessageMap();
+}
+const AFX_MSGMAP* CDialog::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
 const AFX_MSGMAP* CDialog::GetThisMessageMap() {
-    static const AFX_MSGMAP_ENTRY entries[] = {
-        {WM_COMMAND, BN_CLICKED, IDOK,
-         [](CWnd* w, WPARAM, LPARAM) -> LRESULT {
-             static_cast<CDialog*>(w)->OnOK();
-             return 0;
-         }},
-        {WM_COMMAND, BN_CLICKED, IDCANCEL,
-         [](CWnd* w, WPARAM, LPARAM) -> LRESULT {
-             static_cast<CDialog*>(w)->OnCancel();
-             return 0;
-         }},
-        {0, 0, 0, nullptr}};
+    static const AFX_MSGMAP_ENTRY entries[] = {{WM_COMMAND, BN_CLICKED, IDOK,
+                                                [](CWnd* w, WPARAM, LPARAM) -> LRESULT {
+                                                    static_cast<CDialog*>(w)->OnOK();
+                                                    return 0;
+                                                }},
+                                               {WM_COMMAND, BN_CLICKED, IDCANCEL,
+                                                [](CWnd* w, WPARAM, LPARAM) -> LRESULT {
+                                                    static_cast<CDialog*>(w)->OnCancel();
+                                                    return 0;
+                                                }},
+                                               {0, 0, 0, nullptr}};
     static const AFX_MSGMAP map = {&CWnd::GetStaticMessageMap, entries};
     return &map;
 }
@@ -139,32 +149,52 @@ const AFX_MSGMAP* CDialog::GetThisMessageMap() {
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
-BOOL CDialog::OnInitDialog() { return TRUE; }
-void CDialog::OnOK() { EndDialog(IDOK); }
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
-void CDialog::OnSysCommand(UINT, LPARAM) { Default(); }
-void CDialog::OnPaint() { Default(); }
-void CDialog::OnTimer(UINT_PTR) { Default(); }
+BOOL CDialog::OnInitDialog() {
+    return TRUE;
+}
+void CDialog::OnOK() {
+    EndDialog(IDOK);
+}
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+void CDialog::OnSysCommand(UINT, LPARAM) {
+    Default();
+}
+void CDialog::OnPaint() {
+    Default();
+}
+void CDialog::OnTimer(UINT_PTR) {
+    Default();
+}
 
 // --- CFileException ---------------------------------------------------------
 
 CFileException::CFileException(std::string operation, std::string path, std::string reason)
     : m_operation(std::move(operation)), m_path(std::move(path)), m_reason(std::move(reason)) {}
 
-std::string CFileException::Message() const { return m_operation + " " + m_path + ": " + m_reason; }
+std::string CFileException::Message() const {
+    return m_operation + " " + m_path + ": " + m_reason;
+}
 
-void CFileException::ReportError() const { AfxMessageBox(Message()); }
+void CFileException::ReportError() const {
+    AfxMessageBox(Message());
+}
 
 // --- CWinApp ----------------------------------------------------------------
 
-CWinApp::CWinApp() { g_app = this; }
+CWinApp::CWinApp() {
+    g_app = this;
+}
 CWinApp::~CWinApp() {
     if (g_app == this) {
         g_app = nullptr;
     }
 }
 
-CWinApp* AfxGetApp() { return g_app; }
+CWinApp* AfxGetApp() {
+    return g_app;
+}
 
 void AfxEnableControlContainer() {}
 

@@ -30,11 +30,11 @@ struct ControlTemplate {
     bool disabled = false;
     bool hidden = false;
     bool tabStop = false;
-    bool vscroll = false;       // combo box: vertical scroll bar in the list
-    bool autoHScroll = false;   // edit: scrolls horizontally as text is typed
-    bool border = false;        // edit, progress
-    bool smooth = false;        // progress: a continuous bar, not blocks
-    int iconId = 0;             // ControlKind::Icon
+    bool vscroll = false;      // combo box: vertical scroll bar in the list
+    bool autoHScroll = false;  // edit: scrolls horizontally as text is typed
+    bool border = false;       // edit, progress
+    bool smooth = false;       // progress: a continuous bar, not blocks
+    int iconId = 0;            // ControlKind::Icon
 };
 
 struct DialogTemplate {
@@ -44,6 +44,6 @@ struct DialogTemplate {
     const char* fontFace;
     int fontPointSize;
     bool systemMenu;
-    bool appWindow;  // has a taskbar button of its own
+    bool appWindow;                         // has a taskbar button of its own
     std::vector<ControlTemplate> controls;  // in tab order
 };

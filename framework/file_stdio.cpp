@@ -6,8 +6,12 @@
 #include "framework/afxfile.h"
 
 namespace {
-std::FILE* Stream(void* handle) { return static_cast<std::FILE*>(handle); }
-std::string Reason(int error) { return std::strerror(error); }
+std::FILE* Stream(void* handle) {
+    return static_cast<std::FILE*>(handle);
+}
+std::string Reason(int error) {
+    return std::strerror(error);
+}
 }  // namespace
 
 CFile::CFile(const std::string& path, UINT) : m_path(path) {
@@ -19,7 +23,9 @@ CFile::CFile(const std::string& path, UINT) : m_path(path) {
     m_handle = f;
 }
 
-CFile::~CFile() { Close(); }
+CFile::~CFile() {
+    Close();
+}
 
 void CFile::SeekToBegin() {
     if (m_handle && std::fseek(Stream(m_handle), 0, SEEK_SET) != 0) {

@@ -28,7 +28,7 @@
 struct HandOverState;  // defined by the backend
 
 class CHandOver {
-public:
+  public:
     CHandOver();
     ~CHandOver();
     CHandOver(const CHandOver&) = delete;
@@ -41,6 +41,6 @@ public:
     void Revoke();
     bool Revoked() const;
 
-private:
+  private:
     std::unique_ptr<HandOverState> m_state;
 };

@@ -25,10 +25,10 @@
 
 struct WorkerParams {
     PortHandle port = kNoPort;
-    CWnd* window = nullptr;           // target of WM_RXDATA
+    CWnd* window = nullptr;             // target of WM_RXDATA
     std::atomic<std::uint32_t> run{1};  // 1 while the worker is to go on
-    MachineType machineType = 0;      // selects raw or framed handling, here and in the window
-    CHandOver handOver;               // the worker's channel to the window
+    MachineType machineType = 0;        // selects raw or framed handling, here and in the window
+    CHandOver handOver;                 // the worker's channel to the window
 };
 
 // The thread routine. Returns 1.

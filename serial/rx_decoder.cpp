@@ -12,8 +12,7 @@ std::unique_ptr<RxMessage> RxDecoder::TakeRead(const std::uint8_t* bytes, std::s
     if (info == nullptr) {
         return nullptr;
     }
-    return info->protocol == ProtocolKind::CharProtocol ? TakeRaw(bytes, n)
-                                                         : TakeFramed(bytes, n);
+    return info->protocol == ProtocolKind::CharProtocol ? TakeRaw(bytes, n) : TakeFramed(bytes, n);
 }
 
 std::unique_ptr<RxMessage> RxDecoder::TakeRaw(const std::uint8_t* bytes, std::size_t n) {

@@ -39,7 +39,7 @@ inline constexpr std::uint8_t kStopRequest = 0x81;
 inline constexpr std::size_t kReadSize = 255;  // the worker's receive buffer
 
 class RxDecoder {
-public:
+  public:
     explicit RxDecoder(MachineType type) : m_type(type) {}
 
     // One read of n bytes (n <= 255); the message to hand over, if any.
@@ -47,7 +47,7 @@ public:
 
     int ParserState() const { return m_state; }
 
-private:
+  private:
     std::unique_ptr<RxMessage> TakeRaw(const std::uint8_t* bytes, std::size_t n);
     std::unique_ptr<RxMessage> TakeFramed(const std::uint8_t* bytes, std::size_t n);
 

@@ -11,8 +11,8 @@
 inline constexpr UINT WM_RXDATA = WM_USER + 10;
 
 struct RxMessage {
-    std::uint8_t cmd = 0;    // framed: the frame's command byte
-    std::uint8_t len = 0;    // framed: data length; raw: bytes read, 1 to 255
-    std::uint8_t block = 0;  // framed: the block number byte
+    std::uint8_t cmd = 0;                  // framed: the frame's command byte
+    std::uint8_t len = 0;                  // framed: data length; raw: bytes read, 1 to 255
+    std::uint8_t block = 0;                // framed: the block number byte
     std::unique_ptr<std::uint8_t[]> data;  // len bytes (may be none)
 };

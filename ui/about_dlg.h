@@ -5,7 +5,7 @@
 #include "ui/resource.h"
 
 class CAboutDlg : public CDialog {
-public:
+  public:
     CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
     enum { IDD = IDD_ABOUTBOX };
 

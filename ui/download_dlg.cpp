@@ -90,10 +90,14 @@ void CDownloadDlg::OnPaint() {
     dc.DrawIcon(x, y, m_hIcon);
 }
 
-HCURSOR CDownloadDlg::OnQueryDragIcon() { return m_hIcon; }
+HCURSOR CDownloadDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
 
 // Ends the program, even mid-download; the destructor ends the worker.
-void CDownloadDlg::OnExit() { DestroyWindow(); }
+void CDownloadDlg::OnExit() {
+    DestroyWindow();
+}
 
 // Only a real selection counts; typing in the box's edit field changes nothing.
 void CDownloadDlg::OnMachineTypeChange() {

@@ -50,7 +50,7 @@ inline constexpr std::size_t kImageCapacity = 0x20000;  // 131072 bytes
 inline constexpr std::uint32_t kBlockSize = 128;
 
 class CDownloadDlg : public CDialog {
-public:
+  public:
     explicit CDownloadDlg(CWnd* pParent = nullptr);
     // Closes a port still open, which ends its worker.
     ~CDownloadDlg() override;
@@ -68,7 +68,7 @@ public:
     PortHandle GetPort() const { return m_hPort; }
     bool GetReplySeen() const { return m_replySeen != 0; }
 
-protected:
+  protected:
     BOOL OnInitDialog() override;
 
     // ui/download_dlg.cpp
@@ -107,8 +107,8 @@ protected:
 
     HICON m_hIcon = nullptr;
     MachineType m_machineType = 0;
-    std::uint32_t m_replySeen = 0;   // 1 once the machine answered the last opening request
-    std::uint8_t m_portIndex = 0;    // index into PortList()
+    std::uint32_t m_replySeen = 0;  // 1 once the machine answered the last opening request
+    std::uint8_t m_portIndex = 0;   // index into PortList()
     std::uint32_t m_sentBytes = 0;
     std::uint32_t m_blockCounter = 0;  // blocks sent, block protocol
     PortHandle m_hPort = kNoPort;      // kInvalidPort after a failed open

@@ -55,7 +55,9 @@ struct HandOverState {
 
 namespace headless {
 
-std::mutex& Lock() { return TheClock().lock; }
+std::mutex& Lock() {
+    return TheClock().lock;
+}
 
 void Waiter::NoteBlocked() {
     Clock& c = TheClock();
@@ -63,7 +65,9 @@ void Waiter::NoteBlocked() {
     c.settled.notify_all();
 }
 
-void Waiter::NoteRunning() { ++TheClock().runningWorkers; }
+void Waiter::NoteRunning() {
+    ++TheClock().runningWorkers;
+}
 
 void Waiter::Wake() {
     if (m_blocked) {
@@ -196,8 +200,9 @@ void Reset() {
 void ArmTimer(CWnd* window, UINT_PTR id, UINT period) {
     std::lock_guard<std::mutex> g(Lock());
     Clock& c = TheClock();
-    std::erase_if(c.events,
-                  [&](const auto& e) { return e.second.window == window && e.second.timerId == id; });
+    std::erase_if(c.events, [&](const auto& e) {
+        return e.second.window == window && e.second.timerId == id;
+    });
     c.events[{c.now + period, c.seq++}] = Event{window, id, period, {}};
 }
 

@@ -84,7 +84,9 @@ struct IconDraw {
     HICON icon;
 };
 std::optional<IconDraw> LastIconDrawn();
-bool IconBackgroundErased();  // WM_ICONERASEBKGND was sent while painting
+bool IconBackgroundErased();
+// The result a dialog was ended with (EndDialog), if it has been ended.
+std::optional<int> EndedWith(const CWnd& dialog);  // WM_ICONERASEBKGND was sent while painting
 // Called after any control of any window changes what it shows.
 void OnControlChanged(std::function<void(CWnd& dialog, int id)> observer);
 
@@ -99,7 +101,7 @@ std::mutex& Lock();
 // counts it as running again before it is scheduled, so the clock waits
 // for it.
 class Waiter {
-public:
+  public:
     template <class Pred>
     void Wait(std::unique_lock<std::mutex>& lock, Pred ready) {
         while (!ready()) {
@@ -116,7 +118,7 @@ public:
     }
     void Wake();
 
-private:
+  private:
     static void NoteBlocked();
     static void NoteRunning();
     bool m_blocked = false;

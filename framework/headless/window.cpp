@@ -70,9 +70,13 @@ bool TypeComboText(CWnd& dialog, int id, const std::string& text) {
     return true;
 }
 
-void SystemCommand(CWnd& dialog, UINT nID) { dialog.SendMessage(WM_SYSCOMMAND, nID, 0); }
+void SystemCommand(CWnd& dialog, UINT nID) {
+    dialog.SendMessage(WM_SYSCOMMAND, nID, 0);
+}
 
-void SetIconic(CWnd& window, bool iconic) { window.Impl()->iconic = iconic; }
+void SetIconic(CWnd& window, bool iconic) {
+    window.Impl()->iconic = iconic;
+}
 
 void ScriptModal(std::function<INT_PTR(CDialog&)> script) {
     Seen().modalScripts.push_back(std::move(script));
@@ -82,11 +86,25 @@ void ScriptFileDialog(std::function<std::optional<std::string>(const CFileDialog
     Seen().fileScripts.push_back(std::move(script));
 }
 
-std::vector<std::string> MessageBoxes() { return Seen().messageBoxes; }
-void ClearMessageBoxes() { Seen().messageBoxes.clear(); }
-std::vector<UINT> ModalTemplatesShown() { return Seen().modalTemplates; }
-std::optional<IconDraw> LastIconDrawn() { return Seen().lastIcon; }
-bool IconBackgroundErased() { return Seen().iconErased; }
+std::vector<std::string> MessageBoxes() {
+    return Seen().messageBoxes;
+}
+void ClearMessageBoxes() {
+    Seen().messageBoxes.clear();
+}
+std::vector<UINT> ModalTemplatesShown() {
+    return Seen().modalTemplates;
+}
+std::optional<IconDraw> LastIconDrawn() {
+    return Seen().lastIcon;
+}
+bool IconBackgroundErased() {
+    return Seen().iconErased;
+}
+std::optional<int> EndedWith(const CWnd& dialog) {
+    const WindowImpl* w = dialog.Impl();
+    return w->ended ? std::optional<int>(w->result) : std::nullopt;
+}
 void OnControlChanged(std::function<void(CWnd&, int)> observer) {
     Seen().observer = std::move(observer);
 }
@@ -187,7 +205,9 @@ void CWnd::SetWindowText(LPCTSTR text) {
     }
 }
 
-std::string CWnd::GetWindowText() const { return m_pImpl->text; }
+std::string CWnd::GetWindowText() const {
+    return m_pImpl->text;
+}
 
 BOOL CWnd::EnableWindow(BOOL enable) {
     const BOOL wasDisabled = m_pImpl->enabled ? FALSE : TRUE;
@@ -198,8 +218,12 @@ BOOL CWnd::EnableWindow(BOOL enable) {
     return wasDisabled;
 }
 
-BOOL CWnd::IsWindowEnabled() const { return m_pImpl->enabled ? TRUE : FALSE; }
-BOOL CWnd::IsWindowVisible() const { return m_pImpl->visible ? TRUE : FALSE; }
+BOOL CWnd::IsWindowEnabled() const {
+    return m_pImpl->enabled ? TRUE : FALSE;
+}
+BOOL CWnd::IsWindowVisible() const {
+    return m_pImpl->visible ? TRUE : FALSE;
+}
 
 UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, void*) {
     headless::ArmTimer(this, nIDEvent, nElapse);
@@ -222,7 +246,9 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
         SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
 }
 
-BOOL CWnd::IsIconic() const { return m_pImpl->iconic ? TRUE : FALSE; }
+BOOL CWnd::IsIconic() const {
+    return m_pImpl->iconic ? TRUE : FALSE;
+}
 
 void CWnd::GetClientRect(CRect* rect) const {
     // Client size in pixels as the 9-point font gives it: 2 × 1.75 pixels a
@@ -353,9 +379,13 @@ void CDialog::EndDialog(int nResult) {
 
 // --- Odds and ends ---------------------------------------------------------------
 
-int GetSystemMetrics(int index) { return index == SM_CXICON || index == SM_CYICON ? 32 : 0; }
+int GetSystemMetrics(int index) {
+    return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
+}
 
-HICON CWinApp::LoadIcon(UINT nIDResource) const { return headless::IconFor(nIDResource); }
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    return headless::IconFor(nIDResource);
+}
 
 int AfxMessageBox(const std::string& text) {
     headless::Seen().messageBoxes.push_back(text);

@@ -25,7 +25,7 @@ struct LineSettings {
     std::uint32_t baudRate = 0;
     int dataBits = 7;  // not what the tool sets, so a missing setting shows
     int parity = 2;
-    int stopBits = 2;  // the driver's; the tool must keep it
+    int stopBits = 2;     // the driver's; the tool must keep it
     int flowControl = 1;  // the driver's; the tool must keep it
     std::uint32_t eventMask = 0;
     std::uint32_t inQueue = 0, outQueue = 0;
@@ -39,8 +39,9 @@ class Line;
 
 // The device at the far end of a line.
 class Peer {
-public:
-    virtual ~Peer() = default;
+  public:
+    // A peer that goes detaches itself from every line it was attached to.
+    virtual ~Peer();
     // Bytes the host wrote, one write at a time. User-interface thread.
     virtual void OnHostBytes(Line& line, const std::uint8_t* bytes, std::size_t n) = 0;
     // The host opened the port (true) or closed it (false).
@@ -48,7 +49,7 @@ public:
 };
 
 class Line {
-public:
+  public:
     // Device side; user-interface thread. A chunk delivered while the port is
     // not open is lost, as on a real line.
     void Deliver(std::vector<std::uint8_t> chunk);
@@ -63,7 +64,7 @@ public:
 
     explicit Line(std::string name) : m_name(std::move(name)) {}
 
-private:
+  private:
     friend struct LineAccess;  // the backend, which keeps the state below
     std::string m_name;
     Peer* m_peer = nullptr;
@@ -78,7 +79,7 @@ private:
 // must outlive its attachment. Returns the line.
 Line& AttachDevice(const std::string& name, Peer* peer);
 void SetBusy(const std::string& name, bool busy);
-// Detaches every device. No port may be open.
+// Detaches every device; the line of a port still open goes when it closes.
 void DetachAll();
 // Ports open right now, and receive workers running right now.
 int OpenPortCount();

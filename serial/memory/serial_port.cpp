@@ -57,6 +57,15 @@ Port* FindPort(PortHandle h) {
 
 // --- Device side ------------------------------------------------------------------
 
+Peer::~Peer() {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    for (auto& [name, line] : TheBackend().lines) {
+        if (LineAccess::PeerOf(*line) == this) {
+            LineAccess::PeerOf(*line) = nullptr;
+        }
+    }
+}
+
 void Line::Deliver(std::vector<std::uint8_t> chunk) {
     std::lock_guard<std::mutex> g(headless::Lock());
     Port* port = FindPort(m_openHandle);
@@ -118,7 +127,12 @@ void SetBusy(const std::string& name, bool busy) {
 
 void DetachAll() {
     std::lock_guard<std::mutex> g(headless::Lock());
-    TheBackend().lines.clear();
+    // A line whose port is still open stays until the port is closed, with
+    // nothing at its far end.
+    std::erase_if(TheBackend().lines, [](auto& entry) {
+        LineAccess::PeerOf(*entry.second) = nullptr;
+        return LineAccess::OpenHandle(*entry.second) == 0;
+    });
 }
 
 int OpenPortCount() {
@@ -139,12 +153,15 @@ using memory::LineAccess;
 using memory::TheBackend;
 
 std::vector<std::string> DefaultPortList() {
-    return {"COM1",      "COM2",      "COM3",      "COM4",      "COM5",      "COM6",
-            "COM7",      "COM8",      "COM9",      "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
+    return {"COM1",         "COM2",         "COM3",         "COM4",
+            "COM5",         "COM6",         "COM7",         "COM8",
+            "COM9",         "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
             "\\\\.\\COM13", "\\\\.\\COM14", "\\\\.\\COM15", "\\\\.\\COM16"};
 }
 
-const std::vector<std::string>& PortList() { return TheBackend().portList; }
+const std::vector<std::string>& PortList() {
+    return TheBackend().portList;
+}
 
 void SetPortList(std::vector<std::string> names) {
     if (names.size() > 255) {
@@ -189,7 +206,9 @@ PortHandle OpenPortByName(const std::string& name) {
     return h;
 }
 
-std::string LastOpenError() { return TheBackend().lastError; }
+std::string LastOpenError() {
+    return TheBackend().lastError;
+}
 
 void ConfigurePort(PortHandle h, MachineType type) {
     const MachineTypeInfo* info = FindMachineType(type);

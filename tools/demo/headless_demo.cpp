@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     const auto path = std::filesystem::temp_directory_path() /
                       (std::string("headless-demo") + (type == 0 ? ".EUP" : ".UPL"));
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(stored.data()), static_cast<std::streamsize>(stored.size()));
+        .write(reinterpret_cast<const char*>(stored.data()),
+               static_cast<std::streamsize>(stored.size()));
 
     CWinApp app;
     SimulatedDevice machine(static_cast<MachineType>(type), {}, static_cast<std::uint32_t>(size));
@@ -78,7 +79,8 @@ int main(int argc, char** argv) {
 
     // The machine type box opens only after a scan that found nothing.
     if (type != 0) {
-        std::printf("Selecting \"%s\": a scan with the machine unplugged comes first.\n", info.name);
+        std::printf("Selecting \"%s\": a scan with the machine unplugged comes first.\n",
+                    info.name);
         memory::SetBusy("COM3", true);
         headless::ScriptFileDialog([&](const CFileDialog&) { return path.string(); });
         headless::Click(dlg, IDC_LOAD_FILE);

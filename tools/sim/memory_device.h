@@ -8,7 +8,7 @@
 #include "tools/sim/target_machine.h"
 
 class SimulatedDevice : public memory::Peer {
-public:
+  public:
     SimulatedDevice(MachineType type, SimFaults faults = {}, std::uint32_t expectedSize = 0)
         : machine(type, faults, expectedSize) {}
 

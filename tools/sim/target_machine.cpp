@@ -114,7 +114,8 @@ std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t
                     goto keep;
                 }
                 const std::uint32_t room =
-                    m_total > m_image.size() ? m_total - static_cast<std::uint32_t>(m_image.size()) : 0;
+                    m_total > m_image.size() ? m_total - static_cast<std::uint32_t>(m_image.size())
+                                             : 0;
                 const std::uint32_t keepBytes = std::min(m_blockWanted, room);
                 m_image.insert(m_image.end(), m_pending.begin() + static_cast<std::ptrdiff_t>(used),
                                m_pending.begin() + static_cast<std::ptrdiff_t>(used + keepBytes));
@@ -127,8 +128,8 @@ std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t
                     m_step = CharStep::Finish;
                     append(Reply({'2', '4'}));
                 } else {
-                    m_blockWanted =
-                        std::min<std::uint32_t>(128, m_total - static_cast<std::uint32_t>(m_image.size()));
+                    m_blockWanted = std::min<std::uint32_t>(
+                        128, m_total - static_cast<std::uint32_t>(m_image.size()));
                     append(Reply({'2', '3'}));
                 }
                 break;
@@ -220,7 +221,8 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
         if (m_image.size() < offset + payload) {
             m_image.resize(offset + payload);
         }
-        std::copy_n(frame.begin() + 4, payload, m_image.begin() + static_cast<std::ptrdiff_t>(offset));
+        std::copy_n(frame.begin() + 4, payload,
+                    m_image.begin() + static_cast<std::ptrdiff_t>(offset));
 
         if (m_faults.repeatEvery > 0 && !m_repeatedThis &&
             (m_nextBlock + 1) % static_cast<std::uint32_t>(m_faults.repeatEvery) == 0) {
@@ -253,7 +255,8 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
     }
 }
 
-std::string DescribeOutcome(const TargetMachine& machine, const std::vector<std::uint8_t>* expected) {
+std::string DescribeOutcome(const TargetMachine& machine,
+                            const std::vector<std::uint8_t>* expected) {
     const MachineTypeInfo* info = FindMachineType(machine.Type());
     std::string line = std::string(info ? info->name : "?") + ": received " +
                        std::to_string(machine.Received().size()) + " bytes in " +

@@ -21,12 +21,12 @@
 #include "image/machine_types.h"
 
 struct SimFaults {
-    bool silent = false;       // never answers
-    bool noise = false;        // garbage before every reply
-    int repeatEvery = 0;       // asks for every Nth block twice (0: never)
-    int stopAtBlock = -1;      // framed: sends the stop frame instead of asking for this block
-    bool splitReplies = false; // sends each reply in two pieces, with a pause between
-    int vanishAfterBlock = -1; // hangs up after receiving this many blocks
+    bool silent = false;        // never answers
+    bool noise = false;         // garbage before every reply
+    int repeatEvery = 0;        // asks for every Nth block twice (0: never)
+    int stopAtBlock = -1;       // framed: sends the stop frame instead of asking for this block
+    bool splitReplies = false;  // sends each reply in two pieces, with a pause between
+    int vanishAfterBlock = -1;  // hangs up after receiving this many blocks
 };
 
 struct SimReply {
@@ -35,7 +35,7 @@ struct SimReply {
 };
 
 class TargetMachine {
-public:
+  public:
     // expectedSize: the image length the machine expects, which ends a framed
     // download whose length is a multiple of 128 and stands in for a 16-bit
     // length announcement that wrapped. 0: take the announcement, and let a
@@ -48,9 +48,9 @@ public:
 
     MachineType Type() const { return m_type; }
     const std::vector<std::uint8_t>& Received() const { return m_image; }
-    bool Finished() const { return m_finished; }   // the whole image arrived and the close was seen
-    bool Stopped() const { return m_stopped; }     // sent the stop frame
-    bool Vanished() const { return m_vanished; }   // hung up
+    bool Finished() const { return m_finished; }  // the whole image arrived and the close was seen
+    bool Stopped() const { return m_stopped; }    // sent the stop frame
+    bool Vanished() const { return m_vanished; }  // hung up
     int BlocksReceived() const { return m_blocks; }
     int RepeatsAsked() const { return m_repeats; }
     int BadFrames() const { return m_badFrames; }
@@ -59,7 +59,7 @@ public:
     std::uint32_t splitPauseMs = 100;  // longer than either read interval
     std::uint32_t turnaroundMs = 2;
 
-private:
+  private:
     std::vector<SimReply> Char(const std::uint8_t* bytes, std::size_t n);
     std::vector<SimReply> Framed(const std::uint8_t* bytes, std::size_t n);
     std::vector<SimReply> Reply(std::vector<std::uint8_t> bytes);
@@ -89,4 +89,5 @@ private:
 
 // One line for the exit of a simulator run: what arrived and whether it
 // matched the expected image.
-std::string DescribeOutcome(const TargetMachine& machine, const std::vector<std::uint8_t>* expected);
+std::string DescribeOutcome(const TargetMachine& machine,
+                            const std::vector<std::uint8_t>* expected);

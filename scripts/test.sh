@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a plain build, then AddressSanitizer with
+# UndefinedBehaviorSanitizer, then ThreadSanitizer. Window tests run under
+# Xvfb. Usage: scripts/test.sh [plain|asan|tsan]...
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+JOBS="${JOBS:-2}"
+VARIANTS=("$@")
+if [ ${#VARIANTS[@]} -eq 0 ]; then
+    VARIANTS=(plain asan tsan)
+fi
+
+# The check that the code is formatted as .clang-format says.
+if command -v clang-format >/dev/null; then
+    files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
+    if [ -n "$files" ] && ! clang-format --dry-run -Werror $files 2>/dev/null; then
+        echo "error: code is not formatted; run: clang-format -i \$(git ls-files '*.cpp' '*.h')" >&2
+        exit 1
+    fi
+fi
+
+run_ctest() {
+    local dir="$1"
+    if command -v xvfb-run >/dev/null; then
+        xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
+    else
+        ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
+    fi
+}
+
+for variant in "${VARIANTS[@]}"; do
+    echo "=== $variant build ==="
+    case "$variant" in
+        plain) flags=() ;;
+        asan) flags=(-DDT_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug) ;;
+        tsan) flags=(-DDT_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug) ;;
+        *) echo "unknown variant $variant" >&2; exit 2 ;;
+    esac
+    cmake -S . -B "build/$variant" -DDT_BUILD_TESTS=ON "${flags[@]}" >/dev/null
+    cmake --build "build/$variant" -j "$JOBS"
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
+    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+        run_ctest "build/$variant"
+done

@@ -1,0 +1,96 @@
+// Load File: reading, cutting, unscrambling, and what a failed read leaves.
+#include "tests/test_support.h"
+
+#include <fstream>
+
+TEST_F(DialogTest, FileDialogIsPreparedForTheMachineType) {
+    std::string filter, initial, defExt = "unset";
+    DWORD flags = 0;
+    headless::ScriptFileDialog([&](const CFileDialog& d) {
+        filter = d.m_filter;
+        initial = d.m_fileName;
+        defExt = d.m_defExt;
+        flags = d.m_flags;
+        return std::nullopt;  // Cancel
+    });
+    Press(IDC_LOAD_FILE);
+    EXPECT_EQ(filter, "*.EUP");
+    EXPECT_EQ(initial, "*.EUP");
+    EXPECT_EQ(defExt, "");
+    EXPECT_EQ(flags, 6u);
+    // Cancel changes nothing but the status text.
+    EXPECT_EQ(Status(), "Open File");
+    EXPECT_EQ(Text(IDC_LENGTH), "0");
+    ExpectControls(false, false);
+
+    SelectMachineType(1);
+    headless::ScriptFileDialog([&](const CFileDialog& d) {
+        filter = d.m_filter;
+        return std::nullopt;
+    });
+    Press(IDC_LOAD_FILE);
+    EXPECT_EQ(filter, "*.UPL");
+}
+
+TEST_F(DialogTest, LoadShowsTheLengthAndCutsAt131072) {
+    struct Case {
+        std::size_t fileSize;
+        std::uint32_t length;
+    };
+    for (const Case c : {Case{300, 300}, Case{131072, 131072}, Case{200000, 131072}, Case{0, 0}}) {
+        const Bytes file = Pattern(c.fileSize, static_cast<unsigned>(c.fileSize));
+        Load(file);
+        EXPECT_EQ(dlg->GetImageLength(), c.length);
+        EXPECT_EQ(Text(IDC_LENGTH), std::to_string(c.length));
+        EXPECT_EQ(Text(IDC_SEND_LENGTH), "0");
+        EXPECT_TRUE(std::equal(file.begin(), file.begin() + c.length, dlg->GetImage()));
+        EXPECT_EQ(Control(IDC_PROGRESS, PBM_GETRANGE, FALSE),
+                  static_cast<LRESULT>(c.length & 0xFFFF));
+        ExpectControls(true, false);  // an empty file is accepted too
+    }
+}
+
+TEST_F(DialogTest, UnreadableFileLeavesEverythingAsItWas) {
+    Load(Pattern(300));
+    Press(IDC_PROGRAM);  // Program disabled, machine type disabled
+    const auto notAFile = dir / "folder.EUP";
+    std::filesystem::create_directories(notAFile);
+    for (const auto& path : {notAFile, dir / "missing.EUP"}) {
+        headless::ClearMessageBoxes();
+        headless::ScriptFileDialog([path](const CFileDialog&) { return path.string(); });
+        Press(IDC_LOAD_FILE);
+        ASSERT_EQ(headless::MessageBoxes().size(), 1u) << path;
+        EXPECT_NE(headless::MessageBoxes()[0].find(path.string()), std::string::npos);
+        EXPECT_EQ(dlg->GetImageLength(), 300u);
+        EXPECT_EQ(Text(IDC_LENGTH), "300");
+        EXPECT_EQ(Status(), "Open File");
+        ExpectControls(false, false);
+    }
+}
+
+TEST_F(DialogTest, FramedImagesAreUnscrambledOnceFromTheFile) {
+    SelectMachineType(1);
+    // 51 bytes equal to their key bytes unscramble to zeros; a stored 0x00
+    // under key byte 0x01 wraps to 0xFF.
+    Bytes stored(53);
+    for (std::size_t i = 0; i < 51; ++i) {
+        stored[i] = UnscrambleKey[i % 50];
+    }
+    ASSERT_EQ(UnscrambleKey[1], 0x01);
+    stored[51] = 0x00;
+    stored[52] = static_cast<std::uint8_t>(UnscrambleKey[2] + 7);
+    Bytes expected(53, 0);
+    expected[51] = 0xFF;
+    expected[52] = 7;
+    for (int load = 0; load < 2; ++load) {
+        Load(stored, "image.UPL");
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dlg->GetImage()))
+            << "load " << load;
+    }
+}
+
+TEST_F(DialogTest, CharacterMachineImagesAreLoadedAsTheyStand) {
+    const Bytes file = Pattern(120);
+    Load(file);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), dlg->GetImage()));
+}

@@ -1,0 +1,96 @@
+// The shared fixture of the core tests.
+#include "tests/test_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "image/unscramble.h"
+
+Bytes Pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& v : b) {
+        x = x * 1103515245u + 12345u;
+        v = static_cast<std::uint8_t>(x >> 16);
+    }
+    return b;
+}
+
+std::string ProgressText(unsigned percent) {
+    char text[64];
+    std::snprintf(text, sizeof text, kStatusProgressFormat, percent);
+    return text;
+}
+
+void DialogTest::SetUp() {
+    headless::Reset();
+    headless::ClearMessageBoxes();
+    memory::DetachAll();
+    SetPortList(DefaultPortList());
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir = std::filesystem::temp_directory_path() / ("core-tests-" + name);
+    std::filesystem::create_directories(dir);
+    dlg = std::make_unique<CDownloadDlg>();
+    app.m_pMainWnd = dlg.get();
+    ASSERT_TRUE(dlg->Create());
+}
+
+void DialogTest::TearDown() {
+    dlg.reset();
+    app.m_pMainWnd = nullptr;
+    EXPECT_EQ(memory::LiveWorkerCount(), 0) << "a receive worker outlived its dialog";
+    EXPECT_EQ(memory::OpenPortCount(), 0) << "a port outlived its dialog";
+    memory::DetachAll();
+    headless::Reset();
+    std::filesystem::remove_all(dir);
+}
+
+void DialogTest::ExpectControls(bool program, bool machineType) const {
+    EXPECT_EQ(Enabled(IDC_PROGRAM), program);
+    EXPECT_EQ(Enabled(IDC_MACHINE_TYPE), machineType);
+    EXPECT_TRUE(Enabled(IDC_LOAD_FILE));
+    EXPECT_TRUE(Enabled(IDC_EXIT));
+}
+
+std::filesystem::path DialogTest::WriteFile(const Bytes& contents, const std::string& name) {
+    const auto path = dir / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(contents.data()),
+               static_cast<std::streamsize>(contents.size()));
+    return path;
+}
+
+void DialogTest::Load(const Bytes& contents, const std::string& name) {
+    const auto path = WriteFile(contents, name);
+    headless::ScriptFileDialog([path](const CFileDialog&) { return path.string(); });
+    Press(IDC_LOAD_FILE);
+}
+
+void DialogTest::LoadScrambled(const Bytes& image) {
+    Bytes stored = image;
+    Scramble(stored.data(), stored.size());
+    Load(stored, "image.UPL");
+}
+
+void DialogTest::SelectMachineType(MachineType type) {
+    Load(Bytes(10), "unlock.EUP");
+    Press(IDC_PROGRAM);
+    // Take every device off the line while the scan runs.
+    std::vector<std::string> saved = PortList();
+    SetPortList({"NOWHERE"});
+    headless::Advance(2000);
+    SetPortList(saved);
+    ASSERT_TRUE(Enabled(IDC_MACHINE_TYPE));
+    ASSERT_TRUE(headless::SelectComboItem(*dlg, IDC_MACHINE_TYPE, type));
+    ASSERT_EQ(dlg->GetMachineType(), type);
+}
+
+bool DialogTest::RunUntilProgramEnabled(std::uint64_t limitMs) {
+    const std::uint64_t end = headless::Now() + limitMs;
+    while (!Enabled(IDC_PROGRAM) && headless::Now() < end) {
+        headless::Advance(10);
+    }
+    return Enabled(IDC_PROGRAM);
+}
