@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // --- Basic types and message numbers, with the platform's values. --------
@@ -45,8 +46,10 @@ using BOOL = int;
 using INT_PTR = std::intptr_t;
 using UINT_PTR = std::uintptr_t;
 using WPARAM = std::uintptr_t;
-using LPARAM = std::intptr_t;
-using LRESULT = std::intptr_t;
+// The platform's LONG_PTR: long where long is as wide as a pointer.
+using LONG_PTR = std::conditional_t<sizeof(long) == sizeof(void*), long, long long>;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
 using LPCTSTR = const char*;
 
 struct HICON__;
@@ -110,7 +113,9 @@ constexpr LPARAM MAKELPARAM(UINT lo, UINT hi) {
     return static_cast<LPARAM>((lo & 0xFFFF) | ((hi & 0xFFFF) << 16));
 }
 
-int GetSystemMetrics(int index);
+// The platform's GetSystemMetrics (named apart so that it can sit beside
+// the platform's own declaration in the Windows backend).
+int AfxGetSystemMetrics(int index);
 
 // --- Message maps. --------------------------------------------------------
 
@@ -275,6 +280,11 @@ class CMenu {
         std::string text;
     };
     std::vector<Item> m_items;  // what has been appended, in order
+
+    // Set by a backend whose menus are the platform's: called for each item
+    // appended, after it is recorded.
+    void* m_hMenu = nullptr;
+    BOOL (*m_pfnAppend)(CMenu* menu, const Item& item) = nullptr;
 };
 
 class CDialog : public CWnd {
@@ -339,6 +349,7 @@ class CPaintDC {
   private:
     CWnd* m_pWnd;
     HDC m_hDC;
+    alignas(8) unsigned char m_paint[128];  // the platform's paint record, if it has one
 };
 
 // Resources, supplied by the application (ui/resources.cpp).

@@ -118,7 +118,7 @@ UINT CWnd::GetDlgItemInt(int nID, BOOL* translated, BOOL bSigned) const {
 
 BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, LPCTSTR text) {
     m_items.push_back({nFlags, nIDNewItem, text ? text : ""});
-    return TRUE;
+    return m_pfnAppend ? m_pfnAppend(this, m_items.back()) : TRUE;
 }
 
 // --- CDialog ----------------------------------------------------------------

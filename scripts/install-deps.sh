@@ -15,4 +15,5 @@ $SUDO apt-get install -y --no-install-recommends \
     clang clang-format libclang-rt-14-dev \
     libgtk-3-dev xvfb xauth \
     fonts-wqy-microhei \
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
     socat procps

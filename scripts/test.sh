@@ -29,6 +29,27 @@ run_ctest() {
     fi
 }
 
+# The Windows build: both executables, the 32-bit one checked from its PE
+# header, and the 64-bit test runner run under Wine against target-sim.
+windows_tests() {
+    for arch in i686 x86_64; do
+        cmake -S . -B "build/win-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" >/dev/null
+    done
+    cmake --build build/win-i686 -j "$JOBS" --target DownloadTool
+    cmake --build build/win-x86_64 -j "$JOBS" --target DownloadTool win32_tests
+    bash tests/win32/check_pe.sh build/win-i686/DownloadTool.exe 32
+    bash tests/win32/check_pe.sh build/win-x86_64/DownloadTool.exe 64
+    cmake --build build/plain -j "$JOBS" --target target-sim
+    echo "=== Windows tests under Wine ==="
+    if xvfb-run -a -s "-screen 0 1280x1024x24" bash tests/win32/run_under_wine.sh \
+        build/win-x86_64/win32_tests.exe build/plain/target-sim; then
+        echo "windows: 1 passed, 0 failed"
+    else
+        echo "windows: 0 passed, 1 failed"
+        return 1
+    fi
+}
+
 for variant in "${VARIANTS[@]}"; do
     echo "=== $variant build ==="
     case "$variant" in
@@ -43,4 +64,7 @@ for variant in "${VARIANTS[@]}"; do
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
         run_ctest "build/$variant"
+    if [ "$variant" = plain ] && [ -z "${DT_SKIP_WINDOWS:-}" ]; then
+        windows_tests
+    fi
 done

@@ -81,8 +81,8 @@ void CDownloadDlg::OnPaint() {
     }
     CPaintDC dc(this);
     SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
-    const int cxIcon = GetSystemMetrics(SM_CXICON);
-    const int cyIcon = GetSystemMetrics(SM_CYICON);
+    const int cxIcon = AfxGetSystemMetrics(SM_CXICON);
+    const int cyIcon = AfxGetSystemMetrics(SM_CYICON);
     CRect rect;
     GetClientRect(&rect);
     const int x = (rect.Width() - cxIcon + 1) / 2;

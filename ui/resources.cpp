@@ -5,6 +5,7 @@
 #include "framework/afxwin.h"
 #include "framework/dialog_template.h"
 #include "ui/resource.h"
+#include "ui/strings.h"
 
 namespace {
 
@@ -105,8 +106,7 @@ const DialogTemplate* AfxFindDialogTemplate(UINT nIDTemplate) {
 std::string AfxLoadString(UINT nID) {
     switch (nID) {
         case IDS_ABOUTBOX:
-            // Names the Quenta 5X, though the caption names the Lorvane 300.
-            return "About Quenta 5X Download tool Ver1.0(&A)...";
+            return IDS_ABOUTBOX_TEXT;
         default:
             return {};
     }

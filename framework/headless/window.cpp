@@ -379,7 +379,7 @@ void CDialog::EndDialog(int nResult) {
 
 // --- Odds and ends ---------------------------------------------------------------
 
-int GetSystemMetrics(int index) {
+int AfxGetSystemMetrics(int index) {
     return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
 }
 

@@ -188,8 +188,12 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
         const bool sumOk = sum == frame[4 + payload];
         const std::uint8_t command = frame[2];
 
-        if (!m_open) {
-            if (sumOk && command == 0x80 && IsOpeningRequest(m_type, frame.data() + 4, payload)) {
+        // An opening request starts a new session at any time: the host may
+        // have closed the port and come back for the next download.
+        const bool opening =
+            sumOk && command == 0x80 && IsOpeningRequest(m_type, frame.data() + 4, payload);
+        if (!m_open || opening) {
+            if (opening) {
                 m_open = true;
                 m_image.clear();
                 m_nextBlock = 0;

@@ -1,0 +1,58 @@
+// The Win32 headers, for the Win32 backend only. The framework's own header
+// comes first, so that its names keep their meaning; then the platform's,
+// whose A/W macros are undone where they would rename the framework's
+// members (CWnd::SendMessage must not become SendMessageA).
+#pragma once
+
+#include "framework/afxwin.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+// clang-format on
+
+#undef SendMessage
+#undef GetWindowText
+#undef SetWindowText
+#undef AppendMenu
+#undef LoadIcon
+#undef DefWindowProc
+#undef SetDlgItemText
+#undef GetDlgItemText
+#undef MessageBox
+
+#include <memory>
+#include <vector>
+
+#include "framework/dialog_template.h"
+
+struct WindowImpl {
+    HWND hwnd = nullptr;
+    bool isControl = false;
+    CWnd* dialog = nullptr;  // the dialog that owns a control
+
+    // Dialogs.
+    const DialogTemplate* tmpl = nullptr;
+    std::vector<std::unique_ptr<CWnd>> controls;
+    CMenu systemMenu;
+    bool defaultRequested = false;  // a handler asked for the default handling
+    bool ended = false;
+    int result = IDCANCEL;
+
+    static void SetControlId(CWnd& control, int id) { control.m_nID = id; }
+};
+
+namespace win32 {
+// The dialog template in the layout the dialog manager reads.
+std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t);
+std::wstring Widen(const char* utf8);
+std::string SystemMessage(DWORD error);
+HWND MainWindow();
+}  // namespace win32

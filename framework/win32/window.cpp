@@ -1,0 +1,324 @@
+// Win32 windows: dialogs built from the shared layouts, their controls, the
+// message-map dispatch from the dialog procedure, modal loops, timers, the
+// system menu, icons and painting.
+#include <string>
+
+#include "framework/win32/win32.h"
+
+namespace win32 {
+
+HWND MainWindow() {
+    CWinApp* app = AfxGetApp();
+    return app && app->m_pMainWnd && app->m_pMainWnd->Impl() ? app->m_pMainWnd->Impl()->hwnd
+                                                             : nullptr;
+}
+
+std::string SystemMessage(DWORD error) {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = n && text ? std::string(text, n) : "error " + std::to_string(error);
+    if (text) {
+        LocalFree(text);
+    }
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+namespace {
+
+BOOL AppendToSystemMenu(CMenu* menu, const CMenu::Item& item) {
+    return ::AppendMenuA(static_cast<HMENU>(menu->m_hMenu), item.flags, item.id,
+                         item.flags & MF_SEPARATOR ? nullptr : item.text.c_str());
+}
+
+}  // namespace
+
+// The one dialog procedure: every message goes through the dialog's
+// message map; what the map leaves, the dialog manager handles.
+INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* dlg = reinterpret_cast<CDialog*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(dlg));
+        WindowImpl& w = *dlg->Impl();
+        w.hwnd = hwnd;
+        for (const auto& control : w.controls) {
+            control->Impl()->hwnd = ::GetDlgItem(hwnd, control->GetDlgCtrlID());
+        }
+        return dlg->OnInitDialog();
+    }
+    auto* wnd = reinterpret_cast<CWnd*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (wnd == nullptr) {
+        return FALSE;
+    }
+    WindowImpl& w = *wnd->Impl();
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        w.hwnd = nullptr;
+        w.ended = true;
+        CWinApp* app = AfxGetApp();
+        if (app && app->m_pMainWnd == wnd) {
+            PostQuitMessage(0);  // the main window is gone: the application ends
+        }
+        return FALSE;
+    }
+    const bool savedDefault = w.defaultRequested;
+    w.defaultRequested = false;
+    const LRESULT result = wnd->WindowProc(message, wParam, lParam);
+    const bool useDefault = w.defaultRequested;
+    w.defaultRequested = savedDefault;
+    if (useDefault) {
+        return FALSE;
+    }
+    if (message == WM_QUERYDRAGICON) {
+        return static_cast<INT_PTR>(result);  // returned directly, not through DWLP_MSGRESULT
+    }
+    if (IsWindow(hwnd)) {
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
+    }
+    return TRUE;
+}
+
+}  // namespace win32
+
+// --- CWnd -------------------------------------------------------------------------
+
+CWnd::CWnd() : m_pImpl(std::make_unique<WindowImpl>()) {}
+
+CWnd::~CWnd() {
+    if (m_pImpl && !m_pImpl->isControl && m_pImpl->hwnd && IsWindow(m_pImpl->hwnd)) {
+        SetWindowLongPtrA(m_pImpl->hwnd, GWLP_USERDATA, 0);
+        ::DestroyWindow(m_pImpl->hwnd);
+    }
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND hwnd = m_pImpl->hwnd;
+    if (message == CB_GETLBTEXT) {
+        // The framework's form: lParam is a std::string to fill.
+        const LRESULT n = ::SendMessageA(hwnd, CB_GETLBTEXTLEN, wParam, 0);
+        if (n == CB_ERR) {
+            return CB_ERR;
+        }
+        std::string text(static_cast<std::size_t>(n) + 1, '\0');
+        ::SendMessageA(hwnd, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(n));
+        *reinterpret_cast<std::string*>(lParam) = text;
+        return n;
+    }
+    return ::SendMessageA(hwnd, message, wParam, lParam);
+}
+
+CWnd* CWnd::GetDlgItem(int nID) const {
+    for (const auto& control : m_pImpl->controls) {
+        if (control->m_nID == nID) {
+            return control.get();
+        }
+    }
+    return nullptr;
+}
+
+void CWnd::SetWindowText(LPCTSTR text) {
+    ::SetWindowTextA(m_pImpl->hwnd, text ? text : "");
+}
+
+std::string CWnd::GetWindowText() const {
+    const int n = ::GetWindowTextLengthA(m_pImpl->hwnd);
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    const int got = ::GetWindowTextA(m_pImpl->hwnd, text.data(), n + 1);
+    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+    return text;
+}
+
+BOOL CWnd::EnableWindow(BOOL enable) {
+    return ::EnableWindow(m_pImpl->hwnd, enable);
+}
+BOOL CWnd::IsWindowEnabled() const {
+    return ::IsWindowEnabled(m_pImpl->hwnd);
+}
+BOOL CWnd::IsWindowVisible() const {
+    return ::IsWindowVisible(m_pImpl->hwnd);
+}
+
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, void*) {
+    return ::SetTimer(m_pImpl->hwnd, nIDEvent, nElapse, nullptr);
+}
+
+BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
+    return ::KillTimer(m_pImpl->hwnd, nIDEvent);
+}
+
+CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
+    HMENU menu = ::GetSystemMenu(m_pImpl->hwnd, bRevert);
+    if (menu == nullptr) {
+        return nullptr;
+    }
+    CMenu& m = m_pImpl->systemMenu;
+    m.m_hMenu = menu;
+    m.m_pfnAppend = &win32::AppendToSystemMenu;
+    return &m;
+}
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
+}
+
+BOOL CWnd::IsIconic() const {
+    return ::IsIconic(m_pImpl->hwnd);
+}
+
+void CWnd::GetClientRect(CRect* rect) const {
+    RECT r{};
+    ::GetClientRect(m_pImpl->hwnd, &r);
+    *rect = CRect{r.left, r.top, r.right, r.bottom};
+}
+
+bool CWnd::IsWindowAlive() const {
+    return m_pImpl->hwnd != nullptr && ::IsWindow(m_pImpl->hwnd);
+}
+
+BOOL CWnd::DestroyWindow() {
+    if (!IsWindowAlive()) {
+        return FALSE;
+    }
+    const BOOL ok = ::DestroyWindow(m_pImpl->hwnd);
+    OnPostDestroy();
+    return ok;
+}
+
+LRESULT CWnd::DefWindowProc(UINT, WPARAM, LPARAM) {
+    // Leave the message to the dialog manager.
+    m_pImpl->defaultRequested = true;
+    return 0;
+}
+
+// --- CDialog ----------------------------------------------------------------------
+
+CDialog::~CDialog() = default;
+
+namespace {
+
+bool CreateFromTemplate(CDialog& dlg, UINT id, HWND owner) {
+    const DialogTemplate* t = AfxFindDialogTemplate(id);
+    if (t == nullptr) {
+        return false;
+    }
+    WindowImpl& w = *dlg.Impl();
+    w.tmpl = t;
+    w.ended = false;
+    w.result = IDCANCEL;
+    w.controls.clear();
+    const std::vector<WORD> bytes = win32::BuildDialogTemplate(*t);
+    // Control wrappers first, so OnInitDialog finds its controls.
+    for (const ControlTemplate& c : t->controls) {
+        if (c.id == -1) {
+            continue;
+        }
+        auto control = std::make_unique<CWnd>();
+        control->Impl()->isControl = true;
+        control->Impl()->dialog = &dlg;
+        w.controls.push_back(std::move(control));
+    }
+    std::size_t k = 0;
+    for (const ControlTemplate& c : t->controls) {
+        if (c.id != -1) {
+            WindowImpl::SetControlId(*w.controls[k++], c.id);
+        }
+    }
+    HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), owner,
+                                           &win32::DialogProc, reinterpret_cast<LPARAM>(&dlg));
+    return hwnd != nullptr;
+}
+
+}  // namespace
+
+BOOL CDialog::Create() {
+    HWND owner = m_pParentWnd ? m_pParentWnd->Impl()->hwnd : nullptr;
+    if (!CreateFromTemplate(*this, m_nIDTemplate, owner)) {
+        return FALSE;
+    }
+    ::ShowWindow(m_pImpl->hwnd, SW_SHOW);
+    return TRUE;
+}
+
+INT_PTR CDialog::DoModal() {
+    HWND owner = m_pParentWnd ? m_pParentWnd->Impl()->hwnd : win32::MainWindow();
+    if (!CreateFromTemplate(*this, m_nIDTemplate, owner)) {
+        return -1;
+    }
+    HWND hwnd = m_pImpl->hwnd;
+    const bool disableOwner = owner && owner != hwnd && ::IsWindowEnabled(owner);
+    if (disableOwner) {
+        ::EnableWindow(owner, FALSE);
+    }
+    ::ShowWindow(hwnd, SW_SHOW);
+
+    // Timers and hand-overs of every window are dispatched here too.
+    MSG msg;
+    while (!m_pImpl->ended && ::IsWindow(hwnd)) {
+        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0) {
+                PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop outside ours
+            }
+            break;
+        }
+        if (!::IsDialogMessageA(hwnd, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+    }
+    if (disableOwner) {
+        ::EnableWindow(owner, TRUE);
+        ::SetActiveWindow(owner);
+    }
+    const int result = m_pImpl->result;
+    if (::IsWindow(hwnd)) {
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        ::DestroyWindow(hwnd);
+    }
+    m_pImpl->hwnd = nullptr;
+    return result;
+}
+
+void CDialog::EndDialog(int nResult) {
+    m_pImpl->ended = true;
+    m_pImpl->result = nResult;
+    if (m_pImpl->hwnd) {
+        ::PostMessageA(m_pImpl->hwnd, WM_NULL, 0, 0);  // wake the modal loop
+    }
+}
+
+// --- Odds and ends ---------------------------------------------------------------
+
+int AfxGetSystemMetrics(int index) {
+    return ::GetSystemMetrics(index);
+}
+
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    return ::LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(nIDResource));
+}
+
+int AfxMessageBox(const std::string& text) {
+    return ::MessageBoxA(win32::MainWindow(), text.c_str(), "DownloadTool",
+                         MB_OK | MB_ICONEXCLAMATION);
+}
+
+CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(nullptr), m_paint{} {
+    static_assert(sizeof(PAINTSTRUCT) <= sizeof m_paint);
+    m_hDC = ::BeginPaint(wnd->Impl()->hwnd, reinterpret_cast<PAINTSTRUCT*>(m_paint));
+}
+
+CPaintDC::~CPaintDC() {
+    ::EndPaint(m_pWnd->Impl()->hwnd, reinterpret_cast<PAINTSTRUCT*>(m_paint));
+}
+
+BOOL CPaintDC::DrawIcon(int x, int y, HICON hIcon) {
+    return ::DrawIcon(m_hDC, x, y, hIcon);
+}

@@ -1,0 +1,281 @@
+// Serial ports on Win32: COM devices in overlapped mode.
+//
+// A port's handle is the device handle itself. Each port has a close event
+// that ends every wait of its worker, so closing never depends on the
+// driver: the worker is woken, its I/O cancelled, the thread waited for,
+// and only then is the device handle closed, before the same handle value
+// can be given to a port opened later.
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "framework/win32/win32.h"
+#include "serial/receive_worker.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+struct Port {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    HANDLE closeEvent = nullptr;  // set by ClosePort; ends every wait of the worker
+    HANDLE readEvent = nullptr;   // the worker's overlapped record's event
+    // The worker's overlapped record and event mask. They live with the port,
+    // not on the worker's stack, because an operation the driver will not
+    // cancel is only ended by closing the device, after the worker is gone.
+    OVERLAPPED readOv{};
+    DWORD mask = 0;
+    HANDLE thread = nullptr;
+    std::unique_ptr<WorkerParams> params;
+};
+
+struct Backend {
+    std::mutex lock;  // guards the map; a port itself lives until its worker has ended
+    std::map<PortHandle, std::unique_ptr<Port>> ports;
+    std::vector<std::string> portList = DefaultPortList();
+    std::string lastError;
+};
+
+Backend& TheBackend() {
+    static Backend b;
+    return b;
+}
+
+Port* FindPort(PortHandle h) {
+    std::lock_guard<std::mutex> g(TheBackend().lock);
+    auto& ports = TheBackend().ports;
+    auto it = ports.find(h);
+    return it == ports.end() ? nullptr : it->second.get();
+}
+
+HANDLE DeviceOf(PortHandle h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+// Waits for an overlapped operation or the port's close. False on close.
+bool WaitForIo(Port& port, HANDLE ioEvent) {
+    HANDLE events[2] = {ioEvent, port.closeEvent};
+    return ::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI WorkerThread(LPVOID param) {
+    return ReceiveWorker(static_cast<WorkerParams*>(param));
+}
+
+}  // namespace
+
+std::vector<std::string> DefaultPortList() {
+    return {"COM1",         "COM2",         "COM3",         "COM4",
+            "COM5",         "COM6",         "COM7",         "COM8",
+            "COM9",         "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
+            "\\\\.\\COM13", "\\\\.\\COM14", "\\\\.\\COM15", "\\\\.\\COM16"};
+}
+
+const std::vector<std::string>& PortList() {
+    return TheBackend().portList;
+}
+
+void SetPortList(std::vector<std::string> names) {
+    if (names.size() > 255) {
+        names.resize(255);
+    }
+    TheBackend().portList = std::move(names);
+}
+
+PortHandle OpenPort(std::size_t index) {
+    const auto& list = PortList();
+    if (index >= list.size()) {
+        TheBackend().lastError = "no such port";
+        return kInvalidPort;
+    }
+    return OpenPortByName(list[index]);
+}
+
+PortHandle OpenPortByName(const std::string& name) {
+    HANDLE device =
+        ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        TheBackend().lastError = win32::SystemMessage(GetLastError());
+        return kInvalidPort;
+    }
+    auto port = std::make_unique<Port>();
+    port->device = device;
+    port->closeEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    port->readEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const auto h = reinterpret_cast<PortHandle>(device);
+    std::lock_guard<std::mutex> g(TheBackend().lock);
+    TheBackend().ports[h] = std::move(port);
+    return h;
+}
+
+std::string LastOpenError() {
+    return TheBackend().lastError;
+}
+
+void ConfigurePort(PortHandle h, MachineType type) {
+    const MachineTypeInfo* info = FindMachineType(type);
+    if (FindPort(h) == nullptr || info == nullptr) {
+        return;
+    }
+    HANDLE device = DeviceOf(h);
+    ::SetCommMask(device, EV_RXCHAR);
+    ::SetupComm(device, 1024, 1024);
+    ::PurgeComm(device, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = info->readIntervalTimeout;
+    timeouts.ReadTotalTimeoutMultiplier = 100;
+    timeouts.ReadTotalTimeoutConstant = 100;
+    timeouts.WriteTotalTimeoutMultiplier = 100;
+    timeouts.WriteTotalTimeoutConstant = 100;
+    ::SetCommTimeouts(device, &timeouts);
+    DCB dcb{};
+    dcb.DCBlength = 28;
+    ::GetCommState(device, &dcb);
+    dcb.BaudRate = info->baudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    ::SetCommState(device, &dcb);
+}
+
+bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
+    Port* port = FindPort(h);
+    if (port == nullptr) {
+        return false;
+    }
+    if (n == 0) {
+        return true;
+    }
+    // The record and the bytes stay ours until the write has completed:
+    // wait for it, no longer than the write timeouts allow, and cancel a
+    // write that overruns them.
+    OVERLAPPED ov{};
+    ov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    BOOL ok = ::WriteFile(DeviceOf(h), bytes, static_cast<DWORD>(n), &written, &ov);
+    if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
+        const DWORD bound = static_cast<DWORD>(100 * n + 100 + 1000);
+        if (::WaitForSingleObject(ov.hEvent, bound) != WAIT_OBJECT_0) {
+            ::CancelIoEx(DeviceOf(h), &ov);
+        }
+        ok = ::GetOverlappedResult(DeviceOf(h), &ov, &written, TRUE);
+    }
+    ::CloseHandle(ov.hEvent);
+    return ok && written == n;
+}
+
+std::uintptr_t StartReceiveWorker(WorkerParams* params) {
+    std::unique_ptr<WorkerParams> owned(params);
+    Port* port = FindPort(params->port);
+    if (port == nullptr || port->thread != nullptr) {
+        return 0;
+    }
+    port->params = std::move(owned);
+    port->thread = ::CreateThread(nullptr, 0, &WorkerThread, params, 0, nullptr);
+    if (port->thread == nullptr) {
+        port->params.reset();
+        return 0;
+    }
+    return reinterpret_cast<std::uintptr_t>(port->thread);
+}
+
+void ClosePort(PortHandle h) {
+    if (h == kNoPort || h == kInvalidPort) {
+        return;
+    }
+    Port* port = FindPort(h);
+    if (port == nullptr) {
+        return;
+    }
+    if (port->params) {
+        port->params->run = 0;
+        port->params->handOver.Revoke();
+    }
+    ::SetEvent(port->closeEvent);
+    if (port->thread) {
+        // A hand-over the worker already sent cannot be taken back: handle
+        // it (the window drops it, the run flag being 0) while waiting.
+        for (;;) {
+            const DWORD r =
+                ::MsgWaitForMultipleObjects(1, &port->thread, FALSE, INFINITE, QS_SENDMESSAGE);
+            if (r != WAIT_OBJECT_0 + 1) {
+                break;
+            }
+            MSG msg;
+            ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+        ::CloseHandle(port->thread);
+    }
+    ::CloseHandle(port->device);
+    ::CloseHandle(port->closeEvent);
+    ::CloseHandle(port->readEvent);
+    std::lock_guard<std::mutex> g(TheBackend().lock);
+    TheBackend().ports.erase(h);
+}
+
+namespace {
+
+// Ends an operation of the worker's on close: cancel it and give the driver a
+// moment to say so. If it does not, the record stays valid with the port
+// until ClosePort closes the device.
+long AbandonRead(Port& port) {
+    ::CancelIoEx(port.device, &port.readOv);
+    ::WaitForSingleObject(port.readOv.hEvent, 500);
+    return -1;
+}
+
+}  // namespace
+
+long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
+    Port* port = FindPort(h);
+    if (port == nullptr) {
+        return -1;
+    }
+    HANDLE device = DeviceOf(h);
+    OVERLAPPED& ov = port->readOv;
+    ov = OVERLAPPED{};
+    ov.hEvent = port->readEvent;
+    ::ResetEvent(ov.hEvent);
+
+    // Characters that came before this wait began may not wake it (Wine's
+    // event wait sees only new ones): take what is queued first.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    ::ClearCommError(device, &errors, &stat);
+    port->mask = 0;
+    if (stat.cbInQue == 0 && !::WaitCommEvent(device, &port->mask, &ov)) {
+        if (::GetLastError() != ERROR_IO_PENDING) {
+            return -1;  // the device has gone
+        }
+        if (!WaitForIo(*port, ov.hEvent)) {
+            return AbandonRead(*port);
+        }
+        // The outcome is not needed: a wait that ended without EV_RXCHAR,
+        // or failed (Wine's does on pseudo-terminals, which have no modem
+        // lines), is followed by a read all the same. That read waits for
+        // a first character within the read timeouts, so no CPU is spent
+        // on a wait that keeps ending early.
+        DWORD ignored = 0;
+        ::GetOverlappedResult(device, &ov, &ignored, FALSE);
+    }
+    if (::WaitForSingleObject(port->closeEvent, 0) == WAIT_OBJECT_0) {
+        return -1;
+    }
+    ::ClearCommError(device, &errors, &stat);
+    ::ResetEvent(ov.hEvent);
+    DWORD n = 0;
+    if (!::ReadFile(device, buffer, static_cast<DWORD>(capacity), &n, &ov)) {
+        if (::GetLastError() != ERROR_IO_PENDING) {
+            return -1;  // the device has gone
+        }
+        if (!WaitForIo(*port, ov.hEvent)) {
+            // The buffer is the worker's: wait until the read lets go of it.
+            ::CancelIoEx(device, &ov);
+            ::GetOverlappedResult(device, &ov, &n, TRUE);
+            return -1;
+        }
+        if (!::GetOverlappedResult(device, &ov, &n, FALSE)) {
+            return -1;
+        }
+    }
+    return static_cast<long>(n);
+}

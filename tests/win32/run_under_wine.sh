@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Runs the Windows test runner under Wine, with COM ports that Wine maps to
+# pseudo-terminals served by target-sim (the layout is described at the top
+# of tests/win32/win32_test.cpp).
+#
+#   run_under_wine.sh WIN32_TESTS_EXE TARGET_SIM [gtest args...]
+set -euo pipefail
+
+exe="$(realpath "$1")"
+sim="$(realpath "$2")"
+shift 2
+
+wine_cmd="$(command -v wine64 || command -v wine || true)"
+if [ -z "$wine_cmd" ]; then
+    echo "wine is not installed" >&2
+    exit 1
+fi
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    if [ -n "${xvfb_pid:-}" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+    fi
+    WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A Wine prefix of our own, made once and kept beside the executable.
+export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$exe")/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$wine_cmd" wineboot --init >/dev/null 2>&1
+    wineserver -w 2>/dev/null || true
+fi
+
+if [ -z "${DISPLAY:-}" ]; then
+    export DISPLAY=":$((90 + RANDOM % 100))"
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 >/dev/null 2>&1 &
+    xvfb_pid=$!
+    sleep 1
+fi
+
+# No COM port but ours.
+rm -f "$WINEPREFIX"/dosdevices/com*
+
+data_win="$(WINEPREFIX="$WINEPREFIX" winepath -w "$work" 2>/dev/null)"
+"$wine_cmd" "$exe" --write-images "$data_win"
+
+# Starts a simulated machine behind a COM port; remembers its pid and log.
+serve() {
+    local com="$1"
+    shift
+    "$sim" --link "$WINEPREFIX/dosdevices/$com" "$@" >"$work/$com.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -L "$WINEPREFIX/dosdevices/$com" ] && return 0
+        sleep 0.05
+    done
+    echo "target-sim for $com did not start" >&2
+    cat "$work/$com.log" >&2
+    exit 1
+}
+
+serve com2 --type 0 --silent
+serve com3 --type 0 --expect "$work/image0.bin"
+serve com4 --type 1 --expect "$work/image1.bin"
+serve com10 --type 2 --expect "$work/image2.bin"
+serve com5 --type 1 --vanish-after 2
+
+status=0
+DT_WINE_DATA="$data_win" "$wine_cmd" "$exe" "$@" || status=$?
+
+# Each machine's own account of what it received.
+for pid in "${pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+done
+for com in com3 com4 com10; do
+    wait "${pids[1]}" 2>/dev/null || true
+done
+sleep 0.5
+for com in com3 com4 com10; do
+    line="$(tail -n 1 "$work/$com.log")"
+    echo "$com: $line"
+    case "$line" in
+        *"matches the expected image"*) ;;
+        *) status=1 ;;
+    esac
+done
+exit "$status"
