@@ -24,6 +24,10 @@ struct Port {
     // cancel is only ended by closing the device, after the worker is gone.
     OVERLAPPED readOv{};
     DWORD mask = 0;
+    // Whether the driver's event wait can be trusted. Wine's fails, or never
+    // ends, on a pseudo-terminal, which has no modem lines to report; there
+    // the read itself waits for the first character.
+    int eventWait = -1;  // not yet known
     HANDLE thread = nullptr;
     std::unique_ptr<WorkerParams> params;
 };
@@ -242,7 +246,11 @@ long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
     COMSTAT stat{};
     ::ClearCommError(device, &errors, &stat);
     port->mask = 0;
-    if (stat.cbInQue == 0 && !::WaitCommEvent(device, &port->mask, &ov)) {
+    if (port->eventWait < 0) {
+        DWORD modem = 0;
+        port->eventWait = ::GetCommModemStatus(device, &modem) ? 1 : 0;
+    }
+    if (stat.cbInQue == 0 && port->eventWait && !::WaitCommEvent(device, &port->mask, &ov)) {
         if (::GetLastError() != ERROR_IO_PENDING) {
             return -1;  // the device has gone
         }

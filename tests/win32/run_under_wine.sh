@@ -73,6 +73,7 @@ serve com3 --type 0 --expect "$work/image0.bin"
 serve com4 --type 1 --expect "$work/image1.bin"
 serve com10 --type 2 --expect "$work/image2.bin"
 serve com5 --type 1 --vanish-after 2
+serve com6 --type 0
 
 status=0
 DT_WINE_DATA="$data_win" "$wine_cmd" "$exe" "$@" || status=$?
@@ -81,10 +82,10 @@ DT_WINE_DATA="$data_win" "$wine_cmd" "$exe" "$@" || status=$?
 for pid in "${pids[@]}"; do
     kill -TERM "$pid" 2>/dev/null || true
 done
-for com in com3 com4 com10; do
-    wait "${pids[1]}" 2>/dev/null || true
+for pid in "${pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
 done
-sleep 0.5
+pids=()
 for com in com3 com4 com10; do
     line="$(tail -n 1 "$work/$com.log")"
     echo "$com: $line"

@@ -4,6 +4,7 @@
 //   COM2  a machine that never answers      COM3  machine type 0
 //   COM4  machine type 1                    \\.\COM10  machine type 2
 //   COM5  machine type 1 that vanishes after 2 blocks
+//   COM6  machine type 0, for a download that is broken off
 // and no COM9 at all (Wine maps COM1 to the host's first serial port). Before starting them the
 // script runs this program with
 // --write-images DIR to make the images the machines expect.
@@ -238,7 +239,7 @@ TEST_F(Win32Dialog, VanishingMachineLeavesTheToolUsable) {
 }
 
 TEST_F(Win32Dialog, ExitEndsTheDialogMidDownload) {
-    SetPortList({"COM3"});
+    SetPortList({"COM6"});
     Load(StoredFile(0));
     Click(IDC_PROGRAM);
     ASSERT_TRUE(Pump(5000, [&] { return Text(IDC_SEND_LENGTH) != "0"; }));
