@@ -32,6 +32,8 @@ void CDownloadDlg::SendBlock(std::uint8_t requested) {
     record.command = requested;
     if (requested == (m_blockCounter & 0x3F)) {
         m_blockCounter += 1;
+    } else if (m_blockCounter > 0) {
+        m_repeatedRequests += 1;
     }
 
     // Block k covers bytes (k - 1) * 128 up to k * 128, cut at the image

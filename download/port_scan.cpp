@@ -21,6 +21,7 @@ void CDownloadDlg::OnProgram() {
     m_blockCounter = 0;
     m_sentBytes = 0;
     m_portIndex = 0;
+    m_repeatedRequests = 0;
     // Arming an armed timer replaces it, so Program during a scan restarts
     // it. A reply deadline still armed fires once more as usual.
     SetTimer(TIMER_SCAN, kScanStepMs);

@@ -347,9 +347,9 @@ class CPaintDC {
     BOOL DrawIcon(int x, int y, HICON hIcon);
 
   private:
-    CWnd* m_pWnd;
+    [[maybe_unused]] CWnd* m_pWnd;
     HDC m_hDC;
-    alignas(8) unsigned char m_paint[128];  // the platform's paint record, if it has one
+    [[maybe_unused]] alignas(8) unsigned char m_paint[128];  // the platform's paint record, if it has one
 };
 
 // Resources, supplied by the application (ui/resources.cpp).

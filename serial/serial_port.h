@@ -72,6 +72,17 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params);
 
 void ClosePort(PortHandle port);
 
+// True once a read or write has found the device gone (a USB adapter
+// pulled, the far end of a pseudo-terminal closed). The port stays open
+// until ClosePort; nothing more will come from it.
+bool PortIsLost(PortHandle port);
+
+// Fast frames (off by default, never the window's choice): for the framed
+// machines a read also ends as soon as the bytes read hold a whole inbound
+// frame, trailing byte included, instead of after the interval timeout's
+// silence. Backends that cannot do this ignore it.
+void SetFastFrames(bool on);
+
 // The receive worker's read of up to `capacity` bytes, as above. Returns the
 // number of bytes read (at least 1), 0 when the wait ended with nothing to
 // read, or -1 when the port has been closed or the device is gone.

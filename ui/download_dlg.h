@@ -67,6 +67,7 @@ class CDownloadDlg : public CDialog {
     CharState GetCharState() const { return m_charState; }
     PortHandle GetPort() const { return m_hPort; }
     bool GetReplySeen() const { return m_replySeen != 0; }
+    std::uint32_t GetRepeatedRequests() const { return m_repeatedRequests; }
 
   protected:
     BOOL OnInitDialog() override;
@@ -116,4 +117,7 @@ class CDownloadDlg : public CDialog {
     std::uint8_t m_image[kImageCapacity] = {};
     std::uint32_t m_imageLength = 0;
     CharState m_charState = CharState::AwaitStart;
+    // Block requests that asked for the block last sent again, since Program:
+    // a measure of the line's quality, for production records.
+    std::uint32_t m_repeatedRequests = 0;
 };

@@ -1,6 +1,7 @@
 // The virtual clock of the headless backend: timers, scheduled callbacks,
 // hand-overs from worker threads, and the wait for workers to settle.
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <tuple>
@@ -30,6 +31,7 @@ struct PendingSend {
 struct Clock {
     std::mutex lock;
     std::condition_variable settled;
+    std::condition_variable work;  // a hand-over was queued
     int runningWorkers = 0;
     std::uint64_t now = 0;
     std::uint64_t seq = 0;
@@ -188,6 +190,38 @@ std::optional<std::uint64_t> NextEventTime() {
     return c.events.begin()->first.first;
 }
 
+bool WaitForWork(std::uint64_t ms) {
+    std::unique_lock<std::mutex> g(Lock());
+    Clock& c = TheClock();
+    return c.work.wait_for(g, std::chrono::milliseconds(ms), [&] { return !c.sends.empty(); });
+}
+
+bool RunInRealTime(const std::function<bool()>& done, std::uint64_t limitMs) {
+    using RealClock = std::chrono::steady_clock;
+    const auto start = RealClock::now();
+    const std::uint64_t virtualStart = Now();
+    for (;;) {
+        const auto elapsed = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - start).count());
+        const std::uint64_t target = virtualStart + elapsed;
+        Advance(target > Now() ? target - Now() : 0);
+        if (done()) {
+            return true;
+        }
+        if (elapsed >= limitMs) {
+            return false;
+        }
+        // Sleep until the next timer is due, but wake at once for a hand-over.
+        std::uint64_t wait = 50;
+        if (const auto next = NextEventTime()) {
+            wait = *next > Now() ? std::min<std::uint64_t>(*next - Now(), wait) : 0;
+        }
+        if (wait > 0) {
+            WaitForWork(wait);
+        }
+    }
+}
+
 void Reset() {
     std::lock_guard<std::mutex> g(Lock());
     Clock& c = TheClock();
@@ -246,6 +280,7 @@ bool CHandOver::Send(CWnd* target, UINT message, WPARAM wParam, LPARAM lParam) {
     s.handled = false;
     s.queued = true;
     headless::TheClock().sends.push_back({&s, target, message, wParam, lParam});
+    headless::TheClock().work.notify_all();
     s.waiter.Wait(g, [&] { return s.handled || !s.queued; });
     return s.handled;
 }

@@ -45,6 +45,14 @@ void SettleWorkers();
 void At(std::uint64_t delayMs, std::function<void()> fn);
 // Time of the next pending timer or callback, if any.
 std::optional<std::uint64_t> NextEventTime();
+// For a program that runs the clock in real time (the command-line tool):
+// waits until a worker hands something over, or ms have passed. True when
+// a hand-over is waiting.
+bool WaitForWork(std::uint64_t ms);
+// Runs the clock along with real time until done() holds or limitMs of real
+// time have passed; hand-overs are handled as soon as they come. Returns
+// done().
+bool RunInRealTime(const std::function<bool()>& done, std::uint64_t limitMs);
 // Forgets every pending timer and callback, and sets the clock to 0. For
 // test fixtures; no window may be alive.
 void Reset();

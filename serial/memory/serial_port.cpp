@@ -316,6 +316,15 @@ void ClosePort(PortHandle h) {
     }
 }
 
+// Reads here are whole chunks already; nothing to shorten.
+void SetFastFrames(bool) {}
+
+bool PortIsLost(PortHandle h) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    memory::Port* port = memory::FindPort(h);
+    return port != nullptr && LineAccess::HungUp(*port->line);
+}
+
 long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
     std::unique_lock<std::mutex> g(headless::Lock());
     memory::Port* port = memory::FindPort(h);

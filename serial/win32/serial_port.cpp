@@ -5,6 +5,7 @@
 // driver: the worker is woken, its I/O cancelled, the thread waited for,
 // and only then is the device handle closed, before the same handle value
 // can be given to a port opened later.
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,7 @@ struct Port {
     int eventWait = -1;  // not yet known
     HANDLE thread = nullptr;
     std::unique_ptr<WorkerParams> params;
+    std::atomic<bool> lost{false};  // a read found the device gone
 };
 
 struct Backend {
@@ -229,11 +231,33 @@ long AbandonRead(Port& port) {
 
 }  // namespace
 
+// Reads here are whole chunks already; nothing to shorten.
+void SetFastFrames(bool) {}
+
+bool PortIsLost(PortHandle h) {
+    Port* port = FindPort(h);
+    return port != nullptr && port->lost.load();
+}
+
+namespace {
+long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity);
+}
+
 long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
     Port* port = FindPort(h);
     if (port == nullptr) {
         return -1;
     }
+    const long n = ReadOnce(port, h, buffer, capacity);
+    if (n < 0 && ::WaitForSingleObject(port->closeEvent, 0) != WAIT_OBJECT_0) {
+        port->lost = true;
+    }
+    return n;
+}
+
+namespace {
+
+long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
     HANDLE device = DeviceOf(h);
     OVERLAPPED& ov = port->readOv;
     ov = OVERLAPPED{};
@@ -287,3 +311,5 @@ long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
     }
     return static_cast<long>(n);
 }
+
+}  // namespace

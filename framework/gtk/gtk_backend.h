@@ -1,0 +1,66 @@
+// The GTK 3 backend of the dialog framework: what its front end (main.cpp)
+// and its test driver (gtk_driver.h) may ask of it beyond afxwin.h.
+//
+// Principles of operation
+// -----------------------
+// The thread that called gtk_init is the user-interface thread. Every
+// window is a GtkWindow holding a GtkFixed, on which the controls sit where
+// the dialog template puts them, converted from dialog units to pixels with
+// the metrics of the template's font, as Windows converts them.
+//
+// Everything runs on GTK's default main context: the modal loops of
+// CDialog::DoModal, of the file chooser and of the message box iterate it,
+// so timers (GLib timeouts) and hand-overs from worker threads (an eventfd
+// watched by the context) go on being handled under any modal window.
+//
+// Worker threads never call GLib or GTK. CHandOver::Send queues its message
+// under a mutex and wakes the main context through the eventfd; the
+// user-interface thread runs the handler and wakes the worker.
+#pragma once
+
+#include "framework/gtk/gtk_headers.h"
+
+#include <functional>
+#include <string>
+
+#include "framework/afxwin.h"
+
+namespace gtkfw {
+
+// The GtkWindow of a dialog or the widget of a control; null for a window
+// that has not been created. For a combo box, the GtkComboBoxText.
+GtkWidget* WidgetOf(const CWnd& wnd);
+
+// Called each time a modal window has been shown and its modal loop runs:
+// a CDialog (dialog set), the file chooser or the message box (dialog
+// null). One observer; an empty function removes it.
+void SetModalObserver(std::function<void(CWnd* dialog, GtkWindow* window)> observer);
+
+// The folder the next file chooser opens in. By default the current
+// directory, then the folder of the file chosen last.
+void SetFileDialogFolder(const std::string& folder);
+
+// Opens a dialog's context menu, which holds the items appended to its
+// system menu: at the pointer when a mouse button opened it, else at the
+// window's top-left corner. Returns the menu, or null when the dialog has
+// no system menu or is disabled.
+GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger);
+
+// Ends every modal loop that runs, innermost first: dialogs as by Cancel,
+// the file chooser and the message box as cancelled. For an orderly end
+// on a signal.
+void EndAllModalLoops();
+
+// How a dialog was ended (EndDialog, or destroyed), if it has been.
+bool DialogEnded(const CWnd& dialog, int* result);
+
+// The dialog base units of a font, in pixels, as Windows defines them: the
+// average width of the letters A-Z and a-z, and the font's height. A
+// horizontal dialog unit is a quarter of the first, a vertical one an
+// eighth of the second.
+struct BaseUnits {
+    int cx, cy;
+};
+BaseUnits DialogBaseUnits(const char* fontFace, int pointSize);
+
+}  // namespace gtkfw

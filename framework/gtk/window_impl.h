@@ -1,0 +1,82 @@
+// What a GTK window or control holds. Private to the GTK backend.
+#pragma once
+
+#include "framework/gtk/gtk_headers.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/afxwin.h"
+#include "framework/dialog_template.h"
+
+// A paint context: the cairo context of the draw being handled, if any.
+struct HDC__ {
+    cairo_t* cr = nullptr;
+};
+
+// An icon: the same picture at the two system sizes.
+struct HICON__ {
+    GdkPixbuf* big = nullptr;    // 32 x 32
+    GdkPixbuf* small = nullptr;  // 16 x 16
+};
+
+struct WindowImpl {
+    ~WindowImpl();
+
+    // Controls. The widget is held by a reference of our own, so the CWnd
+    // can still answer after its window has been destroyed; what it shows
+    // is then read from the copies below.
+    bool isControl = false;
+    ControlKind kind = ControlKind::Static;
+    CWnd* dialog = nullptr;  // the dialog that owns a control
+    GtkWidget* widget = nullptr;
+    GtkWidget* entry = nullptr;  // the edit field of an edit or combo box
+    bool destroyed = false;      // its window is gone: answer from the copies
+    std::string text;
+    bool enabled = true;
+    int curSel = -1;                    // combo box: kept here, typing leaves it
+    int rangeLow = 0, rangeHigh = 100;  // progress bar: the platform's default range
+    int pos = 0;
+    int quiet = 0;  // > 0 while we change the widget ourselves: no notifications
+
+    // Dialogs.
+    const DialogTemplate* tmpl = nullptr;
+    std::vector<std::unique_ptr<CWnd>> controls;
+    CMenu systemMenu;
+    GtkWidget* fixed = nullptr;
+    GtkGesture* rightClick = nullptr;
+    GtkWidget* popup = nullptr;  // the context menu while it is up
+    bool alive = false;          // created and not destroyed; UI thread only
+    bool ended = false;
+    int result = IDCANCEL;
+    HICON bigIcon = nullptr, smallIcon = nullptr;
+    HDC__ paint;  // the context of a draw routed through WM_PAINT
+};
+
+namespace gtkfw {
+
+// Timers and hand-overs of a window that is going (handover.cpp).
+void ArmTimer(CWnd* window, UINT_PTR id, UINT period);
+bool DisarmTimer(CWnd* window, UINT_PTR id);
+void WindowCreated(CWnd* window);
+void ForgetWindow(CWnd* window);  // drops its timers and refuses hand-overs to it
+bool IsLive(const CWnd* window);  // created and neither destroyed nor deleted
+
+// Icons (icon.cpp): drawn once per resource id, kept for the process.
+HICON IconForResource(UINT id);
+
+// Modal windows (window.cpp): shows the observer a modal window that has
+// just been shown.
+void NoteModalShown(CWnd* dialog, GtkWindow* window);
+// The dialogs whose modal loops run, outermost first.
+std::vector<CDialog*>& ModalDialogs();
+// The window a modal window without a parent belongs to: the application's
+// main window, when it is up.
+CWnd* DefaultOwner(const CWnd* self);
+
+// The style class of windows in a template's font (window.cpp). The first
+// call for a font sets up its style and its alias.
+std::string StyleClassFor(const char* face, int pointSize);
+
+}  // namespace gtkfw

@@ -1,0 +1,427 @@
+// The POSIX serial backend: tty devices driven through termios, read with
+// poll() so that a waiting worker uses no CPU and can be woken to end.
+#include "serial/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "serial/receive_worker.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr std::size_t kMaxPorts = 255;
+// Write and read totals: this much per byte, plus the constant.
+constexpr milliseconds kPerByte{100};
+constexpr milliseconds kConstant{100};
+
+struct Port {
+    Port(int device, int wake) : fd(device), wakeFd(wake) {}
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    // The descriptors go last of all: by then the worker has been joined,
+    // and no read can be in flight on them.
+    ~Port() {
+        // Lift the exclusive mode we set: it belongs to the tty, not to our
+        // descriptor, and would outlive us where someone else keeps the
+        // device open (a pseudo-terminal's other side).
+        ioctl(fd, TIOCNXCL);
+        close(fd);
+        close(wakeFd);
+    }
+
+    const int fd;
+    const int wakeFd;  // eventfd: written once by ClosePort to end a wait
+    std::atomic<bool> closing{false};
+    std::atomic<int> intervalMs{70};  // the silence that ends a read
+    std::atomic<bool> framed{false};  // the machine speaks in frames
+    std::atomic<bool> lost{false};    // a read found the device gone
+    std::thread worker;
+    std::unique_ptr<WorkerParams> params;
+};
+
+struct Backend {
+    std::mutex lock;  // guards ports and lastError
+    std::map<PortHandle, std::shared_ptr<Port>> ports;
+    PortHandle nextHandle = 1;
+    std::string lastError;
+    std::vector<std::string> portList = DefaultPortList();
+};
+
+Backend& TheBackend() {
+    static Backend backend;
+    return backend;
+}
+
+std::shared_ptr<Port> FindPort(PortHandle h) {
+    Backend& b = TheBackend();
+    std::lock_guard<std::mutex> g(b.lock);
+    auto it = b.ports.find(h);
+    return it == b.ports.end() ? nullptr : it->second;
+}
+
+PortHandle FailOpen(int fd, const std::string& reason) {
+    if (fd >= 0) {
+        close(fd);
+    }
+    Backend& b = TheBackend();
+    std::lock_guard<std::mutex> g(b.lock);
+    b.lastError = reason;
+    return kInvalidPort;
+}
+
+// Milliseconds left until `deadline`, rounded up so a wait never ends early.
+int MsUntil(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    return static_cast<int>(std::chrono::ceil<milliseconds>(left).count());
+}
+
+speed_t SpeedFor(std::uint32_t baud) {
+    return baud == 57600 ? B57600 : B9600;
+}
+
+void DrainWake(int wakeFd) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t r = read(wakeFd, &count, sizeof count);
+}
+
+// One non-blocking read after poll() reported the device. Returns bytes
+// read, 0 when nothing was there after all, -1 when the device is gone.
+long ReadSome(const Port& port, short revents, std::uint8_t* buffer, std::size_t capacity) {
+    const bool gone = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if ((revents & POLLIN) == 0) {
+        return gone ? -1 : 0;
+    }
+    for (;;) {
+        const ssize_t n = read(port.fd, buffer, capacity);
+        if (n > 0) {
+            return static_cast<long>(n);
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return gone ? -1 : 0;
+        }
+        // End of file on a tty means its other side hung up; EIO likewise.
+        return -1;
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> DefaultPortList() {
+    // USB adapters first: on a machine of today the target hangs on one of
+    // those far more often than on a built-in port.
+    std::vector<std::string> names;
+    for (int i = 0; i < 8; ++i) {
+        names.push_back("/dev/ttyUSB" + std::to_string(i));
+    }
+    for (int i = 0; i < 4; ++i) {
+        names.push_back("/dev/ttyACM" + std::to_string(i));
+    }
+    for (int i = 0; i < 4; ++i) {
+        names.push_back("/dev/ttyS" + std::to_string(i));
+    }
+    return names;
+}
+
+const std::vector<std::string>& PortList() {
+    return TheBackend().portList;
+}
+
+void SetPortList(std::vector<std::string> names) {
+    if (names.size() > kMaxPorts) {
+        names.resize(kMaxPorts);
+    }
+    TheBackend().portList = std::move(names);
+}
+
+PortHandle OpenPort(std::size_t index) {
+    const auto& list = PortList();
+    if (index >= list.size()) {
+        return FailOpen(-1, "No such device");
+    }
+    return OpenPortByName(list[index]);
+}
+
+PortHandle OpenPortByName(const std::string& name) {
+    // Never become the controlling terminal, and never wait for a carrier.
+    const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return FailOpen(-1, std::strerror(errno));
+    }
+    if (!isatty(fd)) {
+        return FailOpen(fd, "Not a serial device");
+    }
+    // Exclusive use. The lock is what other programs that share a port
+    // politely check; TIOCEXCL makes the kernel refuse them even if they do
+    // not, except for root, which it lets through.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        return FailOpen(fd, std::strerror(err));
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        return FailOpen(fd, std::strerror(errno));
+    }
+    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake < 0) {
+        const int err = errno;
+        ioctl(fd, TIOCNXCL);
+        return FailOpen(fd, std::strerror(err));
+    }
+    Backend& b = TheBackend();
+    std::lock_guard<std::mutex> g(b.lock);
+    const PortHandle h = b.nextHandle++;
+    b.ports[h] = std::make_shared<Port>(fd, wake);
+    return h;
+}
+
+std::string LastOpenError() {
+    Backend& b = TheBackend();
+    std::lock_guard<std::mutex> g(b.lock);
+    return b.lastError;
+}
+
+void ConfigurePort(PortHandle h, MachineType type) {
+    const MachineTypeInfo* info = FindMachineType(type);
+    std::shared_ptr<Port> port = FindPort(h);
+    if (port == nullptr || info == nullptr) {
+        return;
+    }
+    port->intervalMs = static_cast<int>(info->readIntervalTimeout);
+    port->framed = info->protocol == ProtocolKind::FramedProtocol;
+
+    termios tio{};
+    if (tcgetattr(port->fd, &tio) != 0) {
+        return;
+    }
+    // Raw bytes both ways, as on a COM port: no line editing, echo,
+    // signals, or CR/LF and parity-mark translation. Software flow control
+    // goes too: a Linux tty starts with IXON on, where a COM port starts
+    // without, and it would swallow 0x11 and 0x13 - block numbers 17 and 19
+    // of the block protocol. Stop bits and RTS/CTS stay as the port had them.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IUCLC | IMAXBEL | INPCK | IXON | IXOFF |
+                                          IXANY);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    // 8 data bits, no parity. CREAD so that anything is received at all;
+    // CLOCAL because a COM port does not make reads depend on the carrier
+    // line, and a carrier drop must not hang up the download.
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    // Reads are non-blocking and timed by poll(), not by the driver.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = SpeedFor(info->baudRate);
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    tcsetattr(port->fd, TCSANOW, &tio);
+    tcflush(port->fd, TCIOFLUSH);
+}
+
+bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
+    std::shared_ptr<Port> port = FindPort(h);
+    if (port == nullptr || port->closing) {
+        return false;
+    }
+    const auto deadline = Clock::now() + kPerByte * static_cast<long>(n) + kConstant;
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t w = write(port->fd, bytes + done, n - done);
+        if (w > 0) {
+            done += static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return false;  // the device is gone, or refuses
+        }
+        // The output queue is full (flow control, or a slow line): wait for
+        // room, but no longer than the write may take in all.
+        pollfd p{port->fd, POLLOUT, 0};
+        const int r = poll(&p, 1, MsUntil(deadline));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uintptr_t StartReceiveWorker(WorkerParams* params) {
+    std::unique_ptr<WorkerParams> owned(params);
+    if (params == nullptr) {
+        return 0;
+    }
+    std::shared_ptr<Port> port = FindPort(params->port);
+    if (port == nullptr || port->worker.joinable()) {
+        return 0;
+    }
+    port->params = std::move(owned);
+    port->worker = std::thread([params] { ReceiveWorker(params); });
+    return reinterpret_cast<std::uintptr_t>(port.get());
+}
+
+void ClosePort(PortHandle h) {
+    if (h == kNoPort || h == kInvalidPort) {
+        return;
+    }
+    std::shared_ptr<Port> port = FindPort(h);
+    if (port == nullptr) {
+        return;
+    }
+    port->closing = true;
+    if (port->params) {
+        port->params->run = 0;
+        port->params->handOver.Revoke();
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t r = write(port->wakeFd, &one, sizeof one);
+    if (port->worker.joinable()) {
+        port->worker.join();
+    }
+    {
+        Backend& b = TheBackend();
+        std::lock_guard<std::mutex> g(b.lock);
+        b.ports.erase(h);
+    }
+    // Dropping the last reference closes the device (see ~Port).
+}
+
+namespace {
+
+std::atomic<bool> g_fastFrames{false};
+
+// Whether the bytes hold a whole inbound frame: 0x33 0xBB, command, len,
+// block, len data bytes and the trailing byte.
+bool HoldsWholeFrame(const std::uint8_t* bytes, std::size_t n) {
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (bytes[i] == 0x33 && bytes[i + 1] == 0xBB && i + 4 < n) {
+            const std::size_t end = i + 5 + bytes[i + 3] + 1;
+            if (end <= n) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+long ReadOnce(Port& port, std::uint8_t* buffer, std::size_t capacity);
+
+}  // namespace
+
+void SetFastFrames(bool on) { g_fastFrames = on; }
+
+bool PortIsLost(PortHandle h) {
+    std::shared_ptr<Port> port = FindPort(h);
+    return port != nullptr && port->lost.load();
+}
+
+long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
+    std::shared_ptr<Port> port = FindPort(h);
+    if (port == nullptr || port->closing) {
+        return -1;
+    }
+    const long n = ReadOnce(*port, buffer, capacity);
+    if (n < 0 && !port->closing) {
+        port->lost = true;
+    }
+    return n;
+}
+
+namespace {
+
+long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
+    Port* port = &portRef;
+    if (capacity == 0) {
+        return 0;
+    }
+    pollfd fds[2] = {{port->fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
+
+    // The first character: wait as long as it takes.
+    long got = 0;
+    while (got == 0) {
+        const int r = poll(fds, 2, -1);
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (port->closing) {
+            return -1;
+        }
+        if (fds[1].revents != 0) {
+            DrainWake(port->wakeFd);
+            return 0;
+        }
+        got = ReadSome(*port, fds[0].revents, buffer, capacity);
+        if (got < 0) {
+            return -1;  // a hang-up is reported, never waited on again
+        }
+    }
+
+    // Then the rest of the reply, until the line goes quiet, the buffer is
+    // full or the whole read has taken too long.
+    const auto deadline = Clock::now() + kPerByte * static_cast<long>(capacity) + kConstant;
+    const int interval = port->intervalMs;
+    const bool fast = g_fastFrames && port->framed;
+    while (static_cast<std::size_t>(got) < capacity) {
+        if (fast && HoldsWholeFrame(buffer, static_cast<std::size_t>(got))) {
+            break;  // no need to wait out the silence
+        }
+        const int left = MsUntil(deadline);
+        if (left == 0) {
+            break;
+        }
+        const int r = poll(fds, 2, std::min(interval, left));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            break;  // silence longer than the interval
+        }
+        if (port->closing) {
+            return -1;
+        }
+        if (fds[1].revents != 0) {
+            DrainWake(port->wakeFd);
+            continue;
+        }
+        const long n =
+            ReadSome(*port, fds[0].revents, buffer + got, capacity - static_cast<std::size_t>(got));
+        if (n < 0) {
+            break;  // deliver what came before the hang-up; the next read reports it
+        }
+        got += n;
+    }
+    return got;
+}
+
+}  // namespace

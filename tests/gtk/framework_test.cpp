@@ -1,0 +1,200 @@
+// The GTK backend's timers, hand-overs and modal loops, on a small probe
+// dialog that counts what reaches it.
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "framework/gtk/gtk_backend.h"
+#include "framework/handover.h"
+#include "tests/gtk/gtk_support.h"
+#include "ui/resource.h"
+
+namespace {
+
+constexpr UINT WM_PROBE = WM_USER + 1;
+
+class ProbeDlg : public CDialog {
+  public:
+    ProbeDlg() : CDialog(IDD_ABOUTBOX) {}
+
+    std::map<UINT_PTR, int> ticks;
+    std::vector<WPARAM> received;
+    std::vector<std::thread::id> handlerThreads;
+    std::function<void(UINT_PTR)> onTimer;
+    std::function<void()> onProbe;
+
+    void OnTimer(UINT_PTR id) {
+        ++ticks[id];
+        if (onTimer) {
+            onTimer(id);
+        }
+    }
+    LRESULT OnProbe(WPARAM wParam, LPARAM) {
+        received.push_back(wParam);
+        handlerThreads.push_back(std::this_thread::get_id());
+        if (onProbe) {
+            onProbe();
+        }
+        return 0;
+    }
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(ProbeDlg, CDialog)
+ON_WM_TIMER()
+ON_MESSAGE(WM_PROBE, OnProbe)
+END_MESSAGE_MAP()
+
+class FrameworkTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(probe.Create()); }
+    void TearDown() override {
+        probe.DestroyWindow();
+        for (const std::string& mishap : gtkdrv::Mishaps()) {
+            ADD_FAILURE() << mishap;
+        }
+    }
+    CWinApp app;
+    ProbeDlg probe;
+};
+
+}  // namespace
+
+TEST_F(FrameworkTest, TimersRepeatUntilKilled) {
+    probe.SetTimer(1, 10);
+    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return probe.ticks[1] >= 3; }, 5000));
+    EXPECT_TRUE(probe.KillTimer(1));
+    const int seen = probe.ticks[1];
+    gtkdrv::Pump(100);
+    EXPECT_EQ(probe.ticks[1], seen);
+    EXPECT_FALSE(probe.KillTimer(1)) << "killed twice";
+
+    // A handler that kills its own timer makes it one-shot.
+    probe.onTimer = [&](UINT_PTR id) { probe.KillTimer(id); };
+    probe.SetTimer(3, 10);
+    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return probe.ticks[3] >= 1; }, 5000));
+    gtkdrv::Pump(100);
+    EXPECT_EQ(probe.ticks[3], 1);
+}
+
+TEST_F(FrameworkTest, ArmingAnArmedTimerReplacesIt) {
+    probe.SetTimer(2, 600000);
+    probe.SetTimer(2, 10);
+    EXPECT_TRUE(gtkdrv::PumpUntil([&] { return probe.ticks[2] >= 2; }, 5000))
+        << "the first arming still stands";
+    probe.KillTimer(2);
+}
+
+TEST_F(FrameworkTest, DestroyedWindowGetsNoMoreTimers) {
+    probe.SetTimer(4, 10);
+    probe.DestroyWindow();
+    gtkdrv::Pump(100);
+    EXPECT_EQ(probe.ticks[4], 0);
+    EXPECT_EQ(probe.SetTimer(5, 10), 0u) << "a destroyed window took a timer";
+}
+
+TEST_F(FrameworkTest, HandOversRunInOrderOnTheWindowsThread) {
+    constexpr int kCount = 50;
+    CHandOver handOver;
+    std::atomic<int> delivered{0};
+    std::thread worker([&] {
+        for (int i = 0; i < kCount; ++i) {
+            if (handOver.Send(&probe, WM_PROBE, static_cast<WPARAM>(i), 0)) {
+                ++delivered;
+            }
+        }
+    });
+    const bool all = gtkdrv::PumpUntil([&] { return delivered.load() == kCount; }, 10000);
+    handOver.Revoke();  // lets a worker still waiting go, should the test fail
+    worker.join();
+    ASSERT_TRUE(all);
+    std::vector<WPARAM> expected(kCount);
+    for (int i = 0; i < kCount; ++i) {
+        expected[static_cast<std::size_t>(i)] = static_cast<WPARAM>(i);
+    }
+    EXPECT_EQ(probe.received, expected);
+    for (const std::thread::id& id : probe.handlerThreads) {
+        EXPECT_EQ(id, std::this_thread::get_id());
+    }
+}
+
+// Whether the worker is already waiting or has not sent yet, a revoked or
+// destroyed target makes its Send fail, and no handler runs.
+TEST_F(FrameworkTest, RevokedOrDestroyedTargetRefusesHandOvers) {
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "window destroyed" : "hand-over revoked");
+        if (!probe.IsWindowAlive()) {
+            ASSERT_TRUE(probe.Create());
+        }
+        probe.received.clear();
+        CHandOver handOver;
+        std::atomic<int> result{-1};
+        std::thread worker([&] { result = handOver.Send(&probe, WM_PROBE, 7, 0) ? 1 : 0; });
+        // Not running the loop: the message, if sent, waits.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (destroy) {
+            probe.DestroyWindow();
+        } else {
+            handOver.Revoke();
+            EXPECT_TRUE(handOver.Revoked());
+        }
+        worker.join();
+        EXPECT_EQ(result.load(), 0);
+        gtkdrv::Pump(30);
+        EXPECT_TRUE(probe.received.empty());
+        // And every later Send fails at once.
+        EXPECT_FALSE(handOver.Send(&probe, WM_PROBE, 8, 0));
+    }
+}
+
+// A revoke from within the handler of the message being handled: that
+// message counts as handled, later ones are refused.
+TEST_F(FrameworkTest, RevokeDuringTheHandlerLetsThatMessageThrough) {
+    CHandOver handOver;
+    probe.onProbe = [&] { handOver.Revoke(); };
+    std::atomic<int> first{-1}, second{-1};
+    std::thread worker([&] {
+        first = handOver.Send(&probe, WM_PROBE, 1, 0) ? 1 : 0;
+        second = handOver.Send(&probe, WM_PROBE, 2, 0) ? 1 : 0;
+    });
+    gtkdrv::PumpUntil([&] { return second.load() != -1; }, 5000);
+    handOver.Revoke();
+    worker.join();
+    EXPECT_EQ(first.load(), 1);
+    EXPECT_EQ(second.load(), 0);
+    EXPECT_EQ(probe.received, std::vector<WPARAM>{1});
+}
+
+// Under a modal dialog the owner is disabled, and its timers and
+// hand-overs go on being handled.
+TEST_F(FrameworkTest, ModalLoopKeepsTheOwnersWorkGoing) {
+    app.m_pMainWnd = &probe;
+    CHandOver handOver;
+    std::atomic<bool> sent{false};
+    std::thread worker;
+    bool ownerEnabled = true;
+    int ticksMeanwhile = 0;
+    std::size_t receivedMeanwhile = 0;
+    ProbeDlg modal;
+    gtkdrv::OnNextModal([&](CWnd* dialog, GtkWindow*) {
+        EXPECT_EQ(dialog, &modal);
+        ownerEnabled = probe.IsWindowEnabled() != FALSE;
+        probe.SetTimer(1, 10);
+        worker = std::thread([&] { sent = handOver.Send(&probe, WM_PROBE, 9, 0); });
+        gtkdrv::PumpUntil([&] { return probe.ticks[1] >= 2 && sent.load(); }, 5000);
+        ticksMeanwhile = probe.ticks[1];
+        receivedMeanwhile = probe.received.size();
+        probe.KillTimer(1);
+        modal.EndDialog(IDOK);
+    });
+    EXPECT_EQ(modal.DoModal(), IDOK);
+    handOver.Revoke();
+    worker.join();
+    app.m_pMainWnd = nullptr;
+    EXPECT_FALSE(ownerEnabled);
+    EXPECT_TRUE(probe.IsWindowEnabled());
+    EXPECT_GE(ticksMeanwhile, 2);
+    EXPECT_EQ(receivedMeanwhile, 1u);
+    EXPECT_FALSE(modal.IsWindowAlive());
+}

@@ -1,0 +1,163 @@
+// The shared fixture of the GTK tests.
+#include "tests/gtk/gtk_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "image/unscramble.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+std::string ReadFirstLine(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+}  // namespace
+
+Bytes Pattern(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& v : b) {
+        x = x * 1103515245u + 12345u;
+        v = static_cast<std::uint8_t>(x >> 16);
+    }
+    return b;
+}
+
+std::string ProgressText(unsigned percent) {
+    char text[64];
+    std::snprintf(text, sizeof text, kStatusProgressFormat, percent);
+    return text;
+}
+
+int OwnThreadCount() {
+    const std::string self = ReadFirstLine("/proc/self/comm");
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (ReadFirstLine(task.path() / "comm") == self) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+int OpenFdCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count - 1;  // the iterator's own
+}
+
+// --- TargetSim ----------------------------------------------------------------------
+
+std::string TargetSim::Start(MachineType type, const std::vector<std::string>& extra,
+                             const std::filesystem::path& expect) {
+#ifdef DT_TARGET_SIM
+    std::vector<std::string> argv = {DT_TARGET_SIM, "--type", std::to_string(type)};
+    if (!expect.empty()) {
+        argv.insert(argv.end(), {"--expect", expect.string()});
+    }
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    if (!m_process.Start(argv)) {
+        ADD_FAILURE() << "cannot start " << DT_TARGET_SIM;
+        return {};
+    }
+    const std::string port = m_process.ReadLine(10000);
+    if (port.empty()) {
+        ADD_FAILURE() << "target-sim did not name its port";
+    }
+    return port;
+#else
+    (void)type;
+    (void)extra;
+    (void)expect;
+    ADD_FAILURE() << "built without target-sim";
+    return {};
+#endif
+}
+
+bool TargetSim::Stop(std::string* outcome) {
+    std::string said;
+    const int status = m_process.Stop(&said);
+    if (outcome) {
+        said.erase(std::remove(said.begin(), said.end(), '\n'), said.end());
+        *outcome = said;
+    }
+    return status == 0;
+}
+
+// --- GtkDialogTest -------------------------------------------------------------------
+
+void GtkDialogTest::SetUp() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir = std::filesystem::temp_directory_path() / ("gtk-tests-" + name);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    // No real device is ever tried: each test names the ports it scans.
+    SetPortList({(dir / "no-such-port").string()});
+    dlg = std::make_unique<CDownloadDlg>();
+    app.m_pMainWnd = dlg.get();
+    ASSERT_TRUE(dlg->Create());
+    ASSERT_TRUE(gtkdrv::WaitMapped(*dlg));
+}
+
+void GtkDialogTest::TearDown() {
+    dlg.reset();
+    app.m_pMainWnd = nullptr;
+    gtkdrv::Pump(10);
+    for (const std::string& mishap : gtkdrv::Mishaps()) {
+        ADD_FAILURE() << mishap;
+    }
+    EXPECT_EQ(gtkdrv::PendingModalHandlers(), 0u) << "a modal window expected did not open";
+    std::filesystem::remove_all(dir);
+}
+
+std::filesystem::path GtkDialogTest::WriteFile(const Bytes& contents, const std::string& name) {
+    const auto path = dir / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(contents.data()),
+               static_cast<std::streamsize>(contents.size()));
+    return path;
+}
+
+std::filesystem::path GtkDialogTest::WriteScrambled(const Bytes& image, const std::string& name) {
+    Bytes stored = image;
+    Scramble(stored.data(), stored.size());
+    return WriteFile(stored, name);
+}
+
+void GtkDialogTest::Load(const std::filesystem::path& path) {
+    bool answered = false;
+    gtkdrv::OnNextModal([&](CWnd*, GtkWindow* chooser) {
+        answered = gtkdrv::AnswerFileChooser(chooser, path.string());
+    });
+    Press(IDC_LOAD_FILE);
+    ASSERT_TRUE(answered) << "the file chooser did not take " << path;
+}
+
+void GtkDialogTest::SelectMachineType(MachineType type) {
+    const auto ports = PortList();
+    SetPortList({(dir / "unplugged").string()});
+    ASSERT_NO_FATAL_FAILURE(Load(WriteFile(Bytes(10), "unlock.EUP")));
+    Press(IDC_PROGRAM);
+    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return Sensitive(IDC_MACHINE_TYPE); }, 10000))
+        << "the scan did not end";
+    ASSERT_TRUE(gtkdrv::ChooseComboItem(*dlg, IDC_MACHINE_TYPE, type));
+    ASSERT_EQ(dlg->GetMachineType(), type);
+    SetPortList(ports);
+}
+
+bool GtkDialogTest::WaitProgramEnabled(int timeoutMs) {
+    return gtkdrv::PumpUntil([&] { return Sensitive(IDC_PROGRAM); }, timeoutMs);
+}
+
+bool GtkDialogTest::WaitStatus(const std::string& text, int timeoutMs) {
+    return gtkdrv::PumpUntil([&] { return Status() == text; }, timeoutMs);
+}

@@ -1,0 +1,401 @@
+// The POSIX serial backend over pseudo-terminals: opening, line settings,
+// writes, reads and their timing, and the end of the receive worker.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "serial/receive_worker.h"
+#include "serial/rx_decoder.h"
+#include "serial/serial_port.h"
+#include "tests/posix/posix_support.h"
+
+namespace {
+
+class PortTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        ClosePort(port);
+        SetPortList(DefaultPortList());
+    }
+
+    // Opens the pseudo-terminal's slave as the tool does, for `type`.
+    void OpenFor(MachineType type) {
+        port = OpenPortByName(pty.Path());
+        ASSERT_NE(port, kInvalidPort) << LastOpenError();
+        ConfigurePort(port, type);
+    }
+
+    // Every ReadPort until `total` bytes came: the size of each read.
+    std::vector<long> ReadsUntil(std::size_t total, std::size_t capacity = kReadSize) {
+        std::vector<long> sizes;
+        RunBounded(
+            "ReadPort",
+            [&] {
+                std::size_t got = 0;
+                std::vector<std::uint8_t> buffer(capacity);
+                while (got < total) {
+                    const long n = ReadPort(port, buffer.data(), capacity);
+                    sizes.push_back(n);
+                    if (n <= 0) {
+                        return;
+                    }
+                    got += static_cast<std::size_t>(n);
+                }
+            },
+            5s);
+        return sizes;
+    }
+
+    // A worker that reports nowhere: any read it makes ends it.
+    std::uintptr_t StartWorker(MachineType type) {
+        auto* params = new WorkerParams;
+        params->port = port;
+        params->machineType = type;
+        return StartReceiveWorker(params);
+    }
+
+    PtyPair pty;
+    PortHandle port = kInvalidPort;
+};
+
+// --- Opening -------------------------------------------------------------------------
+
+TEST_F(PortTest, OpenFailuresSayWhyAndKeepNothingOpen) {
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("posix_tests_plain_file_" + std::to_string(getpid()));
+    std::ofstream(file) << "not a tty";
+    struct Case {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {"/nonexistent/ttyX", "No such file or directory"},
+        {"/dev/null", "Not a serial device"},
+        {file.string(), "Not a serial device"},
+        {"/tmp", "Is a directory"},
+    };
+    const int fds = OpenDescriptorCount();
+    for (const Case& c : cases) {
+        EXPECT_EQ(OpenPortByName(c.path), kInvalidPort) << c.path;
+        EXPECT_EQ(LastOpenError(), c.reason) << c.path;
+    }
+    EXPECT_EQ(OpenDescriptorCount(), fds);
+    std::filesystem::remove(file);
+}
+
+TEST_F(PortTest, SecondOpenIsRefusedUntilTheFirstCloses) {
+    port = OpenPortByName(pty.Path());
+    ASSERT_NE(port, kInvalidPort) << LastOpenError();
+    EXPECT_EQ(OpenPortByName(pty.Path()), kInvalidPort);
+    EXPECT_EQ(LastOpenError(), "Device or resource busy");
+
+    ClosePort(port);
+    port = OpenPortByName(pty.Path());
+    EXPECT_NE(port, kInvalidPort) << LastOpenError();
+}
+
+TEST_F(PortTest, OpenPortTakesTheNameFromThePortList) {
+    SetPortList({"/nonexistent/ttyX", pty.Path()});
+    EXPECT_EQ(OpenPort(0), kInvalidPort);
+    EXPECT_EQ(OpenPort(2), kInvalidPort);  // past the end of the list
+    port = OpenPort(1);
+    EXPECT_NE(port, kInvalidPort) << LastOpenError();
+
+    SetPortList(std::vector<std::string>(300, "/dev/null"));
+    EXPECT_EQ(PortList().size(), 255u);
+}
+
+TEST(PortListTest, DefaultListPutsUsbAdaptersFirst) {
+    const auto list = DefaultPortList();
+    ASSERT_EQ(list.size(), 16u);
+    EXPECT_EQ(list[0], "/dev/ttyUSB0");
+    EXPECT_EQ(list[7], "/dev/ttyUSB7");
+    EXPECT_EQ(list[8], "/dev/ttyACM0");
+    EXPECT_EQ(list[12], "/dev/ttyS0");
+    EXPECT_EQ(list[15], "/dev/ttyS3");
+}
+
+// --- Line settings -------------------------------------------------------------------
+
+struct SettingsCase {
+    MachineType type;
+    speed_t speed;
+    bool driverHasStopAndFlow;  // two stop bits, RTS/CTS and XON/XOFF preset
+};
+
+void PrintTo(const SettingsCase& c, std::ostream* os) {
+    *os << "type " << int{c.type} << (c.driverHasStopAndFlow ? ", stop bits and flow preset" : "");
+}
+
+class ConfigureTest : public PortTest, public ::testing::WithParamInterface<SettingsCase> {};
+
+TEST_P(ConfigureTest, SetsOursAndKeepsTheDriversStopBitsAndFlowControl) {
+    const SettingsCase c = GetParam();
+    // A cooked line at another speed, as a driver might leave it.
+    termios preset = pty.Settings();
+    cfsetispeed(&preset, B1200);
+    cfsetospeed(&preset, B1200);
+    preset.c_iflag |= ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | INPCK | PARMRK;
+    preset.c_oflag |= OPOST | ONLCR;
+    preset.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+    preset.c_cflag |= PARODD;
+    const tcflag_t flow = IXON | IXOFF;
+    if (c.driverHasStopAndFlow) {
+        preset.c_cflag |= CSTOPB | CRTSCTS;
+        preset.c_iflag |= flow;
+    } else {
+        preset.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS);
+        preset.c_iflag &= ~flow;
+    }
+    pty.Apply(preset);
+
+    OpenFor(c.type);
+    const termios t = pty.Settings();
+    EXPECT_EQ(cfgetospeed(&t), c.speed);
+    EXPECT_EQ(cfgetispeed(&t), c.speed);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD), 0u);
+    EXPECT_NE(t.c_cflag & CREAD, 0u);
+    // Raw: nothing the line carries is edited, echoed or translated.
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | INPCK | PARMRK), 0u);
+    // The driver's.
+    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.driverHasStopAndFlow);
+    EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.driverHasStopAndFlow);
+    EXPECT_EQ(t.c_iflag & flow, c.driverHasStopAndFlow ? flow : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachMachineType, ConfigureTest,
+    ::testing::Values(SettingsCase{0, B9600, true}, SettingsCase{0, B9600, false},
+                      SettingsCase{1, B57600, true}, SettingsCase{1, B57600, false},
+                      SettingsCase{2, B57600, true}, SettingsCase{2, B57600, false}),
+    [](const auto& info) {
+        return "type" + std::to_string(info.param.type) +
+               (info.param.driverHasStopAndFlow ? "_stop_and_flow_preset" : "_plain");
+    });
+
+TEST_F(PortTest, ConfigureDiscardsWhatCameBefore) {
+    port = OpenPortByName(pty.Path());
+    ASSERT_NE(port, kInvalidPort) << LastOpenError();
+    pty.Send({'s', 't', 'a', 'l', 'e', '\n'});
+    // The line is still cooked: once it is readable, the stale bytes are in.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            pollfd p{pty.Slave(), POLLIN, 0};
+            return poll(&p, 1, 0) == 1;
+        },
+        5s));
+    ConfigurePort(port, 1);
+    pty.Send({'n', 'e', 'w'});
+    std::uint8_t buffer[16];
+    long n = 0;
+    RunBounded(
+        "ReadPort", [&] { n = ReadPort(port, buffer, sizeof buffer); }, 5s);
+    EXPECT_EQ(Bytes(buffer, buffer + std::max(n, 0L)), (Bytes{'n', 'e', 'w'}));
+}
+
+TEST_F(PortTest, EveryByteValuePassesUnchangedBothWays) {
+    OpenFor(1);
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) {
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+
+    pty.Send(all);
+    Bytes got;
+    RunBounded(
+        "ReadPort",
+        [&] {
+            std::uint8_t buffer[kReadSize];
+            while (got.size() < all.size()) {
+                const long n = ReadPort(port, buffer, sizeof buffer);
+                if (n <= 0) {
+                    return;
+                }
+                got.insert(got.end(), buffer, buffer + n);
+            }
+        },
+        5s);
+    EXPECT_EQ(got, all);
+
+    ASSERT_TRUE(WritePort(port, all.data(), all.size()));
+    // Exactly what was written: nothing echoed back, nothing translated.
+    EXPECT_EQ(pty.Receive(all.size() + 1, 300ms), all);
+}
+
+// --- Writing -------------------------------------------------------------------------
+
+TEST_F(PortTest, WriteSendsAllOrNothingForZero) {
+    OpenFor(0);
+    const std::uint8_t one = 'x';
+    EXPECT_TRUE(WritePort(port, &one, 0));
+    EXPECT_TRUE(pty.Receive(1, 100ms).empty());
+
+    const Bytes block = Pattern(3000);
+    EXPECT_TRUE(WritePort(port, block.data(), block.size()));
+    EXPECT_EQ(pty.Receive(block.size(), 5s), block);
+}
+
+TEST_F(PortTest, WriteGivesUpWhenTheLineTakesNothing) {
+    OpenFor(1);
+    // Fill the line until it takes no more, through the test's own opener.
+    fcntl(pty.Slave(), F_SETFL, fcntl(pty.Slave(), F_GETFL) | O_NONBLOCK);
+    // The kernel frees room in steps as it moves bytes on, so fill until
+    // even a single byte finds none after a pause.
+    const Bytes filler(4096, 0x55);
+    for (int quiet = 0; quiet < 3;) {
+        bool took = false;
+        while (write(pty.Slave(), filler.data(), filler.size()) > 0 ||
+               write(pty.Slave(), filler.data(), 1) > 0) {
+            took = true;
+        }
+        quiet = took ? 0 : quiet + 1;
+        std::this_thread::sleep_for(20ms);
+    }
+
+    const std::uint8_t one = 'x';
+    bool ok = true;
+    RunBounded(
+        "WritePort", [&] { ok = WritePort(port, &one, 1); }, 5s);
+    EXPECT_FALSE(ok);
+}
+
+TEST_F(PortTest, WriteFailsOnAHungUpLineAndAnUnknownPort) {
+    OpenFor(1);
+    pty.CloseMaster();
+    const std::uint8_t one = 'x';
+    EXPECT_FALSE(WritePort(port, &one, 1));
+    EXPECT_FALSE(WritePort(port + 1000, &one, 1));
+}
+
+// --- Reading -------------------------------------------------------------------------
+
+struct GapCase {
+    MachineType type;
+    int pauseMs;  // between two pieces of 10 bytes; 0 sends them as one
+    std::size_t reads;
+};
+
+void PrintTo(const GapCase& c, std::ostream* os) {
+    *os << "type " << int{c.type} << ", pause " << c.pauseMs << " ms";
+}
+
+class ReadGapTest : public PortTest, public ::testing::WithParamInterface<GapCase> {};
+
+// A pause ends a read only when it is longer than the type's interval: 45 ms
+// lies between the 20 ms of the framed machines and the 70 ms of the other.
+TEST_P(ReadGapTest, APauseLongerThanTheIntervalSplitsTheReply) {
+    const GapCase c = GetParam();
+    OpenFor(c.type);
+    const Bytes reply = Pattern(20);
+    std::thread machine([&] {
+        if (c.pauseMs == 0) {
+            pty.Send(reply);
+            return;
+        }
+        pty.Send(Bytes(reply.begin(), reply.begin() + 10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.pauseMs));
+        pty.Send(Bytes(reply.begin() + 10, reply.end()));
+    });
+    const std::vector<long> reads = ReadsUntil(reply.size());
+    machine.join();
+    EXPECT_EQ(reads.size(), c.reads);
+    if (c.reads == 2 && reads.size() == 2) {
+        EXPECT_EQ(reads[0], 10);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ByMachineType, ReadGapTest,
+                         ::testing::Values(GapCase{0, 0, 1}, GapCase{0, 45, 1}, GapCase{0, 150, 2},
+                                           GapCase{1, 0, 1}, GapCase{1, 45, 2}, GapCase{2, 45, 2}),
+                         [](const auto& info) {
+                             return "type" + std::to_string(info.param.type) + "_pause" +
+                                    std::to_string(info.param.pauseMs) + "ms";
+                         });
+
+TEST_F(PortTest, AReplyLongerThanTheBufferArrivesInTwoReads) {
+    OpenFor(1);
+    pty.Send(Pattern(300));
+    EXPECT_EQ(ReadsUntil(300), (std::vector<long>{255, 45}));
+}
+
+TEST_F(PortTest, HangUpEndsTheReadWithMinusOne) {
+    OpenFor(0);
+    std::thread machine([&] {
+        std::this_thread::sleep_for(50ms);
+        pty.CloseMaster();
+    });
+    std::uint8_t buffer[kReadSize];
+    long first = 0, second = 0;
+    RunBounded(
+        "ReadPort on a hung-up line",
+        [&] {
+            first = ReadPort(port, buffer, sizeof buffer);
+            second = ReadPort(port, buffer, sizeof buffer);  // at once, not waiting again
+        },
+        5s);
+    machine.join();
+    EXPECT_EQ(first, -1);
+    EXPECT_EQ(second, -1);
+    EXPECT_EQ(ReadPort(port + 1000, buffer, sizeof buffer), -1);  // unknown port
+}
+
+// --- The worker and closing ----------------------------------------------------------
+
+TEST_F(PortTest, WorkerEndsByItselfWhenTheLineHangsUp) {
+    OpenFor(1);
+    const int threads = ThreadCount();
+    ASSERT_NE(StartWorker(1), 0u);
+    EXPECT_EQ(ThreadCount(), threads + 1);
+    pty.CloseMaster();
+    // Ended, not spinning on the hang-up: its thread is gone before ClosePort.
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threads; }, 5s));
+}
+
+TEST_F(PortTest, ClosePortEndsAWorkerWaitingForAFirstCharacter) {
+    OpenFor(0);
+    const int threads = ThreadCount();
+    ASSERT_NE(StartWorker(0), 0u);
+    std::this_thread::sleep_for(50ms);  // let it settle into its wait
+    RunBounded(
+        "ClosePort", [&] { ClosePort(port); }, 5s);
+    port = kInvalidPort;
+    EXPECT_EQ(ThreadCount(), threads);
+}
+
+TEST_F(PortTest, NothingIsLeftBehindAfterManyCycles) {
+    const int fds = OpenDescriptorCount();
+    const int threads = ThreadCount();
+    for (int i = 0; i < 20; ++i) {
+        const auto type = static_cast<MachineType>(i % 3);
+        OpenFor(type);
+        ASSERT_NE(StartWorker(type), 0u);
+        if (i % 2 == 1) {
+            pty.Send({'1'});  // some workers end on their own first
+        }
+        RunBounded(
+            "ClosePort", [&] { ClosePort(port); }, 5s);
+        port = kInvalidPort;
+    }
+    EXPECT_EQ(OpenDescriptorCount(), fds);
+    EXPECT_EQ(ThreadCount(), threads);
+}
+
+TEST_F(PortTest, UnknownHandlesAreHarmless) {
+    ClosePort(kNoPort);
+    ClosePort(kInvalidPort);
+    ClosePort(12345);
+    auto* params = new WorkerParams;  // freed by StartReceiveWorker
+    params->port = 12345;
+    EXPECT_EQ(StartReceiveWorker(params), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+// The command line of download-cli.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    int type = -1;                   // machine type, 0 to 2
+    std::vector<std::string> ports;  // empty: the platform's port list
+    std::string image;               // the image file, as the window's Load File reads it
+    double timeoutSeconds = 10;      // silence after the machine's first answer
+    bool json = false;
+    bool parallel = false;
+    bool loop = false;
+    bool fast = false;
+    std::string record;  // append one JSON line per unit here
+};
+
+inline constexpr char kCliUsage[] =
+    "usage: download-cli --type 0|1|2 [--port PATH]... [options] IMAGE\n"
+    "\n"
+    "Programs IMAGE into the machine that answers on the first of the ports\n"
+    "(by default the platform's list of serial ports, tried one a second).\n"
+    "\n"
+    "  --type N        0 Lorvane 300 (*.EUP), 1 Quenta 5X (*.UPL), 2 ZT418 (*.UPL)\n"
+    "  --port PATH     a port to try; repeat for several, tried in order\n"
+    "  --timeout S     give up when the machine is silent for S seconds (default 10)\n"
+    "  --json          one JSON event per line on standard output\n"
+    "  --parallel      program a machine on every --port at once\n"
+    "  --loop          after each unit, wait for the next one (until interrupted)\n"
+    "  --record FILE   append one JSON line per programmed unit to FILE\n"
+    "  --fast          block protocol: hand each frame over as soon as it is complete\n"
+    "\n"
+    "Exit status: 0 done, 2 bad arguments or unreadable image, 3 no machine found,\n"
+    "4 stopped by the machine, 5 the machine fell silent, 6 the port was lost.\n";
+
+// Parses argv; on error returns nullopt and sets error.
+std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error);

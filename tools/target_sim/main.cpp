@@ -1,0 +1,272 @@
+// target-sim: the simulated target machine on a pseudo-terminal, for
+// downloads with the real serial backend and no hardware.
+//
+//   target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]
+//              [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]
+//              [--baud N] [--turnaround MS]
+//
+// The first line on stdout is the device path to give the tool as its port.
+// The machine serves until SIGTERM or SIGINT, or until it vanishes
+// (--vanish-after), and then prints one line saying what it received. The
+// exit status is 0 when that matched the --expect image (or none was
+// given), 1 when it did not, 2 on a usage or setup error.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/sim/target_machine.h"
+#include "tools/target_sim/pty_server.h"
+
+namespace {
+
+struct Options {
+    int type = -1;
+    std::string link;
+    std::string expectFile;
+    SimFaults faults;
+    unsigned baud = 0;
+    std::optional<std::uint32_t> turnaroundMs;
+};
+
+int Usage(const char* problem) {
+    std::fprintf(stderr, "target-sim: %s\n", problem);
+    std::fprintf(stderr,
+                 "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] "
+                 "[--noise]\n"
+                 "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
+                 "                  [--baud N] [--turnaround MS]\n");
+    return 2;
+}
+
+bool ParseCount(const char* text, long max, long* out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < 0 || v > max) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+// Returns an empty string when the options are good, else the problem.
+std::string ParseOptions(int argc, char** argv, Options* opt) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        long v = 0;
+        auto count = [&](long max) { return hasValue && ParseCount(argv[++i], max, &v); };
+        if (arg == "--silent") {
+            opt->faults.silent = true;
+        } else if (arg == "--noise") {
+            opt->faults.noise = true;
+        } else if (arg == "--split") {
+            opt->faults.splitReplies = true;
+        } else if (arg == "--link" && hasValue) {
+            opt->link = argv[++i];
+        } else if (arg == "--expect" && hasValue) {
+            opt->expectFile = argv[++i];
+        } else if (arg == "--type") {
+            if (!count(2)) {
+                return "--type takes 0, 1 or 2";
+            }
+            opt->type = static_cast<int>(v);
+        } else if (arg == "--repeat-every") {
+            if (!count(1 << 20) || v == 0) {
+                return "--repeat-every takes a count of at least 1";
+            }
+            opt->faults.repeatEvery = static_cast<int>(v);
+        } else if (arg == "--stop-at") {
+            if (!count(1 << 20)) {
+                return "--stop-at takes a block number";
+            }
+            opt->faults.stopAtBlock = static_cast<int>(v);
+        } else if (arg == "--vanish-after") {
+            if (!count(1 << 20)) {
+                return "--vanish-after takes a block count";
+            }
+            opt->faults.vanishAfterBlock = static_cast<int>(v);
+        } else if (arg == "--baud") {
+            if (!count(10'000'000) || v == 0) {
+                return "--baud takes a line rate";
+            }
+            opt->baud = static_cast<unsigned>(v);
+        } else if (arg == "--turnaround") {
+            if (!count(60'000)) {
+                return "--turnaround takes milliseconds";
+            }
+            opt->turnaroundMs = static_cast<std::uint32_t>(v);
+        } else {
+            return "unknown or incomplete option " + arg;
+        }
+    }
+    if (opt->type < 0) {
+        return "--type is required";
+    }
+    return {};
+}
+
+// Waits ms, unless stopFd becomes readable first (then false).
+bool Pause(std::uint32_t ms, int stopFd) {
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0) {
+            return true;
+        }
+        pollfd p{stopFd, POLLIN, 0};
+        const int r = poll(&p, 1, static_cast<int>(left));
+        if (r > 0) {
+            return false;
+        }
+    }
+}
+
+// Feeds the machine what the tool has written until the line has been
+// quiet for a moment; its replies are no longer sent.
+void DrainInto(TargetMachine& machine, PtyServer& line) {
+    for (;;) {
+        pollfd p{line.MasterFd(), POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0 || (p.revents & POLLIN) == 0) {
+            return;
+        }
+        std::uint8_t buffer[4096];
+        const long n = line.Read(buffer, sizeof buffer);
+        if (n <= 0) {
+            return;
+        }
+        machine.OnHostBytes(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// Puts a symlink to the served device at `link`, replacing a stale link
+// from an earlier run but never anything else.
+bool MakeLink(const std::string& target, const std::string& link) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        unlink(link.c_str());
+    }
+    if (symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "target-sim: linking %s: %s\n", link.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (const std::string problem = ParseOptions(argc, argv, &opt); !problem.empty()) {
+        return Usage(problem.c_str());
+    }
+
+    std::vector<std::uint8_t> expected;
+    const bool haveExpected = !opt.expectFile.empty();
+    if (haveExpected) {
+        std::ifstream in(opt.expectFile, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "target-sim: opening %s: %s\n", opt.expectFile.c_str(),
+                         std::strerror(errno));
+            return 2;
+        }
+        expected.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // Signals arrive as readable data, handled in the loop like the line.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    if (stopFd < 0) {
+        std::fprintf(stderr, "target-sim: signalfd: %s\n", std::strerror(errno));
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);  // a reader of our stdout that has gone is no reason to die
+
+    PtyServer line;
+    std::string error;
+    if (!line.Open(&error)) {
+        std::fprintf(stderr, "target-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (!opt.link.empty() && !MakeLink(line.SlavePath(), opt.link)) {
+        return 2;
+    }
+    std::printf("%s\n", line.SlavePath().c_str());
+    std::fflush(stdout);
+
+    TargetMachine machine(static_cast<MachineType>(opt.type), opt.faults,
+                          static_cast<std::uint32_t>(expected.size()));
+    if (opt.turnaroundMs) {
+        machine.turnaroundMs = *opt.turnaroundMs;
+    }
+
+    bool serving = true;
+    while (serving) {
+        pollfd fds[3] = {
+            {stopFd, POLLIN, 0}, {line.MasterFd(), POLLIN, 0}, {line.CloseWatchFd(), POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (fds[0].revents != 0) {
+            // What the tool wrote before the stop still counts as received:
+            // its last block may be on the way as the stop comes.
+            DrainInto(machine, line);
+            break;
+        }
+        if (fds[2].revents != 0 && line.TakeHostClosed()) {
+            machine.Reset();  // the tool closed its port: a new session follows
+        }
+        if (fds[1].revents == 0) {
+            continue;
+        }
+        std::uint8_t buffer[4096];
+        const long n = line.Read(buffer, sizeof buffer);
+        if (n < 0) {
+            std::fprintf(stderr, "target-sim: reading %s: %s\n", line.SlavePath().c_str(),
+                         std::strerror(errno));
+            break;
+        }
+        for (const SimReply& piece : machine.OnHostBytes(buffer, static_cast<std::size_t>(n))) {
+            if (!Pause(piece.delayMs, stopFd) ||
+                !line.Write(piece.bytes.data(), piece.bytes.size(), opt.baud, stopFd)) {
+                serving = false;
+                break;
+            }
+        }
+        if (machine.Vanished()) {
+            line.Close();  // the tool's port now reads as hung up
+            serving = false;
+        }
+    }
+
+    line.Close();
+    if (!opt.link.empty()) {
+        unlink(opt.link.c_str());
+    }
+    close(stopFd);
+    std::printf("%s\n", DescribeOutcome(machine, haveExpected ? &expected : nullptr).c_str());
+    std::fflush(stdout);
+    return !haveExpected || machine.Received() == expected ? 0 : 1;
+}
