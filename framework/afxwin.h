@@ -349,7 +349,8 @@ class CPaintDC {
   private:
     [[maybe_unused]] CWnd* m_pWnd;
     HDC m_hDC;
-    [[maybe_unused]] alignas(8) unsigned char m_paint[128];  // the platform's paint record, if it has one
+    [[maybe_unused]] alignas(
+        8) unsigned char m_paint[128];  // the platform's paint record, if it has one
 };
 
 // Resources, supplied by the application (ui/resources.cpp).

@@ -65,7 +65,8 @@ TEST_P(WholeDownload, MachineReceivesExactlyTheImage) {
     EXPECT_EQ(Status(), ProgressText(100));
     EXPECT_EQ(Control(IDC_PROGRESS, PBM_GETRANGE, FALSE), static_cast<LRESULT>(c.size >> 2));
     EXPECT_EQ(Control(IDC_PROGRESS, PBM_GETPOS), static_cast<LRESULT>(c.size >> 2));
-    EXPECT_EQ(dlg->GetRepeatedRequests(), static_cast<std::uint32_t>(machine.machine.RepeatsAsked()));
+    EXPECT_EQ(dlg->GetRepeatedRequests(),
+              static_cast<std::uint32_t>(machine.machine.RepeatsAsked()));
     if (c.faults.repeatEvery) {
         EXPECT_GT(machine.machine.RepeatsAsked(), 0);
     }

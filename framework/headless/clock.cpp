@@ -202,7 +202,8 @@ bool RunInRealTime(const std::function<bool()>& done, std::uint64_t limitMs) {
     const std::uint64_t virtualStart = Now();
     for (;;) {
         const auto elapsed = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - start).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - start)
+                .count());
         const std::uint64_t target = virtualStart + elapsed;
         Advance(target > Now() ? target - Now() : 0);
         if (done()) {

@@ -222,8 +222,7 @@ void ConfigurePort(PortHandle h, MachineType type) {
     // without, and it would swallow 0x11 and 0x13 - block numbers 17 and 19
     // of the block protocol. Stop bits and RTS/CTS stay as the port had them.
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                          ICRNL | IUCLC | IMAXBEL | INPCK | IXON | IXOFF |
-                                          IXANY);
+                                          ICRNL | IUCLC | IMAXBEL | INPCK | IXON | IXOFF | IXANY);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
     // 8 data bits, no parity. CREAD so that anything is received at all;
@@ -336,7 +335,9 @@ long ReadOnce(Port& port, std::uint8_t* buffer, std::size_t capacity);
 
 }  // namespace
 
-void SetFastFrames(bool on) { g_fastFrames = on; }
+void SetFastFrames(bool on) {
+    g_fastFrames = on;
+}
 
 bool PortIsLost(PortHandle h) {
     std::shared_ptr<Port> port = FindPort(h);

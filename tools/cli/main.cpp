@@ -24,7 +24,9 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 
-void OnInterrupt(int) { g_interrupted = true; }
+void OnInterrupt(int) {
+    g_interrupted = true;
+}
 
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
@@ -71,7 +73,7 @@ std::string ExplainOpenError(const std::string& reason) {
 }
 
 class Output {
-public:
+  public:
     Output(const CliOptions& o, bool quiet) : m_options(o), m_quiet(quiet), m_tty(isatty(1)) {}
 
     UnitEvents Events() {
@@ -79,8 +81,8 @@ public:
         e.portTried = [this](const std::string& port, const std::string& what,
                              const std::string& reason) {
             if (m_options.json) {
-                Line("{\"event\":\"port\",\"port\":" + JsonString(port) + ",\"result\":" +
-                     JsonString(what) +
+                Line("{\"event\":\"port\",\"port\":" + JsonString(port) +
+                     ",\"result\":" + JsonString(what) +
                      (reason.empty() ? "" : ",\"reason\":" + JsonString(ExplainOpenError(reason))) +
                      "}");
             } else if (!m_quiet && what != "opened") {
@@ -104,9 +106,10 @@ public:
     void Result(const UnitOutcome& u) {
         EndBar();
         if (m_options.json) {
-            Line(std::string("{\"event\":") + (u.result == UnitResult::Done ? "\"done\"" : "\"error\"") +
-                 ",\"result\":" + JsonString(ResultName(u.result)) + ",\"reason\":" +
-                 JsonString(u.reason) + ",\"port\":" + JsonString(u.port) +
+            Line(std::string("{\"event\":") +
+                 (u.result == UnitResult::Done ? "\"done\"" : "\"error\"") +
+                 ",\"result\":" + JsonString(ResultName(u.result)) +
+                 ",\"reason\":" + JsonString(u.reason) + ",\"port\":" + JsonString(u.port) +
                  ",\"sent\":" + std::to_string(u.sent) + ",\"total\":" + std::to_string(u.total) +
                  ",\"repeats\":" + std::to_string(u.repeats) + ",\"seconds\":" + Fixed(u.seconds) +
                  "}");
@@ -123,7 +126,7 @@ public:
         std::fflush(stdout);
     }
 
-private:
+  private:
     static std::string Fixed(double v) {
         char text[32];
         std::snprintf(text, sizeof text, "%.3f", v);
@@ -131,15 +134,14 @@ private:
     }
 
     void Progress(std::uint32_t sent, std::uint32_t total) {
-        const unsigned percent =
-            total ? static_cast<unsigned>(std::min<std::uint64_t>(std::uint64_t{sent} * 100 / total, 100))
-                  : 100;
+        const unsigned percent = total ? static_cast<unsigned>(std::min<std::uint64_t>(
+                                             std::uint64_t{sent} * 100 / total, 100))
+                                       : 100;
         if (m_options.json) {
             if (static_cast<int>(percent) != m_lastPercent) {
                 m_lastPercent = static_cast<int>(percent);
-                Line("{\"event\":\"progress\",\"sent\":" + std::to_string(sent) +
-                     ",\"total\":" + std::to_string(total) + ",\"percent\":" +
-                     std::to_string(percent) + "}");
+                Line("{\"event\":\"progress\",\"sent\":" + std::to_string(sent) + ",\"total\":" +
+                     std::to_string(total) + ",\"percent\":" + std::to_string(percent) + "}");
             }
             return;
         }
@@ -197,12 +199,13 @@ void Record(const CliOptions& o, const UnitOutcome& u, const std::string& sha,
     }
     const std::string line =
         "{\"time\":" + JsonString(UtcNow()) + ",\"port\":" + JsonString(u.port) +
-        ",\"type\":" + std::to_string(o.type) + ",\"machine\":" +
-        JsonString(kMachineTypes[static_cast<std::size_t>(o.type)].name) +
+        ",\"type\":" + std::to_string(o.type) +
+        ",\"machine\":" + JsonString(kMachineTypes[static_cast<std::size_t>(o.type)].name) +
         ",\"image\":" + JsonString(o.image) + ",\"size\":" + std::to_string(fileSize) +
         ",\"sha256\":" + JsonString(sha) + ",\"seconds\":" + std::to_string(u.seconds) +
-        ",\"repeats\":" + std::to_string(u.repeats) + ",\"result\":" +
-        JsonString(ResultName(u.result)) + ",\"reason\":" + JsonString(u.reason) + "}\n";
+        ",\"repeats\":" + std::to_string(u.repeats) +
+        ",\"result\":" + JsonString(ResultName(u.result)) + ",\"reason\":" + JsonString(u.reason) +
+        "}\n";
     std::ofstream(o.record, std::ios::app) << line;
 }
 

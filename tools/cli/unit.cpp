@@ -46,7 +46,9 @@ UnitRunner::~UnitRunner() {
     m_dlg.reset();  // closes the port and ends its worker
 }
 
-std::uint32_t UnitRunner::ImageLength() const { return m_dlg ? m_dlg->GetImageLength() : 0; }
+std::uint32_t UnitRunner::ImageLength() const {
+    return m_dlg ? m_dlg->GetImageLength() : 0;
+}
 
 bool UnitRunner::Prepare(std::string& error) {
     if (!m_options.ports.empty()) {
@@ -149,8 +151,7 @@ UnitOutcome UnitRunner::Run(const UnitEvents& events) {
         if (programEnabled) {
             const bool all = dlg.GetSentBytes() >= dlg.GetImageLength();
             outcome.result = all ? UnitResult::Done : UnitResult::Stopped;
-            outcome.reason = all ? "the whole image was sent"
-                                 : "the machine sent the stop frame";
+            outcome.reason = all ? "the whole image was sent" : "the machine sent the stop frame";
             return true;
         }
         if (connected && PortIsLost(dlg.GetPort())) {

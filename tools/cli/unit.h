@@ -41,7 +41,7 @@ struct UnitEvents {
 };
 
 class UnitRunner {
-public:
+  public:
     explicit UnitRunner(const CliOptions& options);
     ~UnitRunner();
 
@@ -54,7 +54,7 @@ public:
 
     std::uint32_t ImageLength() const;
 
-private:
+  private:
     bool LoadImage(std::string& error);
 
     const CliOptions& m_options;
