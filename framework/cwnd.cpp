@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "framework/afxdlgs.h"
 #include "framework/afxfile.h"
 #include "framework/afxwin.h"
 
@@ -114,6 +115,11 @@ UINT CWnd::GetDlgItemInt(int nID, BOOL* translated, BOOL bSigned) const {
     return ok ? static_cast<UINT>(value) : 0;
 }
 
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
+}
+
 // --- CMenu ------------------------------------------------------------------
 
 BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, LPCTSTR text) {
@@ -167,6 +173,17 @@ void CDialog::OnPaint() {
 void CDialog::OnTimer(UINT_PTR) {
     Default();
 }
+
+// --- CFileDialog (its DoModal is the backend's) ------------------------------
+
+CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName,
+                         DWORD dwFlags, LPCTSTR lpszFilter, CWnd* pParentWnd)
+    : m_bOpenFileDialog(bOpenFileDialog),
+      m_defExt(lpszDefExt ? lpszDefExt : ""),
+      m_fileName(lpszFileName ? lpszFileName : ""),
+      m_filter(lpszFilter ? lpszFilter : ""),
+      m_flags(dwFlags),
+      m_pParentWnd(pParentWnd) {}
 
 // --- CFileException ---------------------------------------------------------
 

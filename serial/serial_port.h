@@ -51,6 +51,10 @@ struct WorkerParams;
 const std::vector<std::string>& PortList();
 void SetPortList(std::vector<std::string> names);
 std::vector<std::string> DefaultPortList();
+// The sixteen COM port names of a Windows machine, "COM1" to "COM9" and
+// "\\.\COM10" to "\\.\COM16": the Windows backend's list, and the
+// in-memory one's, which stands in for it in tests.
+std::vector<std::string> ComPortNames();
 
 // Opens PortList()[index] for exclusive reading and writing. Returns the
 // handle, or kInvalidPort when the device does not exist, is in use or

@@ -15,7 +15,7 @@
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
 
-using Bytes = std::vector<std::uint8_t>;
+#include "tests/test_data.h"
 
 // A device that answers nothing and records what the host wrote; tests play
 // the machine's part by hand with Line::Deliver.
@@ -23,9 +23,6 @@ class QuietDevice : public memory::Peer {
   public:
     void OnHostBytes(memory::Line&, const std::uint8_t*, std::size_t) override {}
 };
-
-Bytes Pattern(std::size_t n, unsigned seed = 1);
-std::string ProgressText(unsigned percent);
 
 class DialogTest : public ::testing::Test {
   protected:

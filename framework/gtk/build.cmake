@@ -48,6 +48,7 @@ if(DT_BUILD_TESTS)
     ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/gtk_driver.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/child_process.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/sanitizer_defaults.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
   )
   target_link_libraries(gtk_tests PRIVATE dt_core dt_framework_gtk dt_serial_posix GTest::gtest
                         Threads::Threads)

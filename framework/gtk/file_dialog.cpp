@@ -114,15 +114,6 @@ void SetFileDialogFolder(const std::string& folder) {
 
 // --- The open-file dialog -------------------------------------------------------------
 
-CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName,
-                         DWORD dwFlags, LPCTSTR lpszFilter, CWnd* pParentWnd)
-    : m_bOpenFileDialog(bOpenFileDialog),
-      m_defExt(lpszDefExt ? lpszDefExt : ""),
-      m_fileName(lpszFileName ? lpszFileName : ""),
-      m_filter(lpszFilter ? lpszFilter : ""),
-      m_flags(dwFlags),
-      m_pParentWnd(pParentWnd) {}
-
 INT_PTR CFileDialog::DoModal() {
     CWnd* owner = m_pParentWnd ? m_pParentWnd : gtkfw::DefaultOwner(this);
     const bool open = m_bOpenFileDialog != FALSE;

@@ -698,11 +698,6 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
     return &m_pImpl->systemMenu;
 }
 
-HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-    return reinterpret_cast<HICON>(
-        SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
-}
-
 BOOL CWnd::IsIconic() const {
     const WindowImpl& w = *m_pImpl;
     if (w.isControl || !w.alive || !gtk_widget_get_realized(w.widget)) {

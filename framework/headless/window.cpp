@@ -241,11 +241,6 @@ CMenu* CWnd::GetSystemMenu(BOOL) const {
     return &m_pImpl->systemMenu;
 }
 
-HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-    return reinterpret_cast<HICON>(
-        SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
-}
-
 BOOL CWnd::IsIconic() const {
     return m_pImpl->iconic ? TRUE : FALSE;
 }
@@ -401,15 +396,6 @@ BOOL CPaintDC::DrawIcon(int x, int y, HICON hIcon) {
 }
 
 // --- The open-file dialog ---------------------------------------------------------
-
-CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName,
-                         DWORD dwFlags, LPCTSTR lpszFilter, CWnd* pParentWnd)
-    : m_bOpenFileDialog(bOpenFileDialog),
-      m_defExt(lpszDefExt ? lpszDefExt : ""),
-      m_fileName(lpszFileName ? lpszFileName : ""),
-      m_filter(lpszFilter ? lpszFilter : ""),
-      m_flags(dwFlags),
-      m_pParentWnd(pParentWnd) {}
 
 INT_PTR CFileDialog::DoModal() {
     auto& scripts = headless::Seen().fileScripts;

@@ -5,15 +5,6 @@
 #include "framework/afxdlgs.h"
 #include "framework/win32/win32.h"
 
-CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCTSTR lpszDefExt, LPCTSTR lpszFileName,
-                         DWORD dwFlags, LPCTSTR lpszFilter, CWnd* pParentWnd)
-    : m_bOpenFileDialog(bOpenFileDialog),
-      m_defExt(lpszDefExt ? lpszDefExt : ""),
-      m_fileName(lpszFileName ? lpszFileName : ""),
-      m_filter(lpszFilter ? lpszFilter : ""),
-      m_flags(dwFlags),
-      m_pParentWnd(pParentWnd) {}
-
 INT_PTR CFileDialog::DoModal() {
     // "description|pattern|" pairs; a bare pattern is its own description.
     std::string filter = m_filter;

@@ -163,11 +163,6 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
     return &m;
 }
 
-HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-    return reinterpret_cast<HICON>(
-        SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
-}
-
 BOOL CWnd::IsIconic() const {
     return ::IsIconic(m_pImpl->hwnd);
 }

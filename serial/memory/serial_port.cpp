@@ -28,7 +28,6 @@ struct Backend {
     PortHandle nextHandle = 0x100;
     int liveWorkers = 0;
     std::string lastError;
-    std::vector<std::string> portList = DefaultPortList();
 };
 
 Backend& TheBackend() {
@@ -153,30 +152,7 @@ using memory::LineAccess;
 using memory::TheBackend;
 
 std::vector<std::string> DefaultPortList() {
-    return {"COM1",         "COM2",         "COM3",         "COM4",
-            "COM5",         "COM6",         "COM7",         "COM8",
-            "COM9",         "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
-            "\\\\.\\COM13", "\\\\.\\COM14", "\\\\.\\COM15", "\\\\.\\COM16"};
-}
-
-const std::vector<std::string>& PortList() {
-    return TheBackend().portList;
-}
-
-void SetPortList(std::vector<std::string> names) {
-    if (names.size() > 255) {
-        names.resize(255);
-    }
-    TheBackend().portList = std::move(names);
-}
-
-PortHandle OpenPort(std::size_t index) {
-    const auto& list = PortList();
-    if (index >= list.size()) {
-        TheBackend().lastError = "no such port";
-        return kInvalidPort;
-    }
-    return OpenPortByName(list[index]);
+    return ComPortNames();
 }
 
 PortHandle OpenPortByName(const std::string& name) {

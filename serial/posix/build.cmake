@@ -19,7 +19,8 @@ target_link_libraries(target-sim PRIVATE dt_sim)
 if(DT_BUILD_TESTS)
   include(GoogleTest)
   file(GLOB DT_POSIX_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/posix/*.cpp)
-  add_executable(posix_tests ${DT_POSIX_TEST_SOURCES})
+  add_executable(posix_tests ${DT_POSIX_TEST_SOURCES}
+                ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp)
   target_link_libraries(posix_tests PRIVATE dt_core dt_sim dt_framework_headless dt_serial_posix
                         GTest::gtest GTest::gtest_main Threads::Threads util)
   # The whole-download tests run the simulator as a child process.

@@ -26,7 +26,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr std::size_t kMaxPorts = 255;
 // Write and read totals: this much per byte, plus the constant.
 constexpr milliseconds kPerByte{100};
 constexpr milliseconds kConstant{100};
@@ -62,7 +61,6 @@ struct Backend {
     std::map<PortHandle, std::shared_ptr<Port>> ports;
     PortHandle nextHandle = 1;
     std::string lastError;
-    std::vector<std::string> portList = DefaultPortList();
 };
 
 Backend& TheBackend() {
@@ -144,25 +142,6 @@ std::vector<std::string> DefaultPortList() {
         names.push_back("/dev/ttyS" + std::to_string(i));
     }
     return names;
-}
-
-const std::vector<std::string>& PortList() {
-    return TheBackend().portList;
-}
-
-void SetPortList(std::vector<std::string> names) {
-    if (names.size() > kMaxPorts) {
-        names.resize(kMaxPorts);
-    }
-    TheBackend().portList = std::move(names);
-}
-
-PortHandle OpenPort(std::size_t index) {
-    const auto& list = PortList();
-    if (index >= list.size()) {
-        return FailOpen(-1, "No such device");
-    }
-    return OpenPortByName(list[index]);
 }
 
 PortHandle OpenPortByName(const std::string& name) {

@@ -37,7 +37,6 @@ struct Port {
 struct Backend {
     std::mutex lock;  // guards the map; a port itself lives until its worker has ended
     std::map<PortHandle, std::unique_ptr<Port>> ports;
-    std::vector<std::string> portList = DefaultPortList();
     std::string lastError;
 };
 
@@ -70,30 +69,7 @@ DWORD WINAPI WorkerThread(LPVOID param) {
 }  // namespace
 
 std::vector<std::string> DefaultPortList() {
-    return {"COM1",         "COM2",         "COM3",         "COM4",
-            "COM5",         "COM6",         "COM7",         "COM8",
-            "COM9",         "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
-            "\\\\.\\COM13", "\\\\.\\COM14", "\\\\.\\COM15", "\\\\.\\COM16"};
-}
-
-const std::vector<std::string>& PortList() {
-    return TheBackend().portList;
-}
-
-void SetPortList(std::vector<std::string> names) {
-    if (names.size() > 255) {
-        names.resize(255);
-    }
-    TheBackend().portList = std::move(names);
-}
-
-PortHandle OpenPort(std::size_t index) {
-    const auto& list = PortList();
-    if (index >= list.size()) {
-        TheBackend().lastError = "no such port";
-        return kInvalidPort;
-    }
-    return OpenPortByName(list[index]);
+    return ComPortNames();
 }
 
 PortHandle OpenPortByName(const std::string& name) {

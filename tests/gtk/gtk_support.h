@@ -15,13 +15,9 @@
 
 #include "framework/gtk/child_process.h"
 #include "framework/gtk/gtk_driver.h"
+#include "tests/test_data.h"
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Pattern(std::size_t n, unsigned seed = 1);
-std::string ProgressText(unsigned percent);
 
 // Threads started by this program (the main thread and receive workers),
 // as opposed to those GLib starts for itself, which carry names of their

@@ -120,16 +120,6 @@ Bytes PtyPair::Receive(std::size_t count, std::chrono::milliseconds limit) {
 
 // --- Counting and waiting -----------------------------------------------------------
 
-Bytes Pattern(std::size_t n, unsigned seed) {
-    Bytes b(n);
-    unsigned x = seed * 2654435761u + 1;
-    for (auto& v : b) {
-        x = x * 1103515245u + 12345u;
-        v = static_cast<std::uint8_t>(x >> 16);
-    }
-    return b;
-}
-
 int OpenDescriptorCount() {
     return CountEntries("/proc/self/fd");
 }

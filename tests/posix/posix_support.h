@@ -12,7 +12,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
-using Bytes = std::vector<std::uint8_t>;
+#include "tests/test_data.h"
 using namespace std::chrono_literals;
 
 // A pseudo-terminal: the slave plays the serial device the tool opens, the
@@ -42,8 +42,6 @@ class PtyPair {
     int m_slave = -1;
     std::string m_path;
 };
-
-Bytes Pattern(std::size_t n, unsigned seed = 1);
 
 int OpenDescriptorCount();
 int ThreadCount();

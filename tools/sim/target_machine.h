@@ -55,8 +55,10 @@ class TargetMachine {
     int RepeatsAsked() const { return m_repeats; }
     int BadFrames() const { return m_badFrames; }
     std::uint32_t AnnouncedLength() const { return m_announced; }
-    // Bytes per block the reply pieces were split after (framed: 1, after 0x33).
-    std::uint32_t splitPauseMs = 100;  // longer than either read interval
+    // The pause between the two pieces of a split reply, and before a reply
+    // that follows noise: longer than either read interval, so each piece
+    // is a read of its own.
+    std::uint32_t splitPauseMs = 100;
     std::uint32_t turnaroundMs = 2;
 
   private:

@@ -1,0 +1,14 @@
+// Test data shared by every test program: images and the texts they yield.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+// n pseudo-random bytes, the same for the same seed.
+Bytes Pattern(std::size_t n, unsigned seed = 1);
+// The status line's progress text for a percentage.
+std::string ProgressText(unsigned percent);
