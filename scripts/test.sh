@@ -67,4 +67,8 @@ for variant in "${VARIANTS[@]}"; do
     if [ "$variant" = plain ] && [ -z "${DT_SKIP_WINDOWS:-}" ]; then
         windows_tests
     fi
+    if [ "$variant" = plain ] && [ -z "${DT_SKIP_FUZZ:-}" ]; then
+        echo "=== a short fuzzing run ==="
+        FUZZ_SECONDS="${FUZZ_SECONDS:-20}" JOBS="$JOBS" bash scripts/fuzz.sh
+    fi
 done
