@@ -6,10 +6,10 @@
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
-cmake -S . -B build/plain -DDT_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build/run -DDT_BUILD_TESTS=OFF >/dev/null
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    cmake --build build/plain -j "${JOBS:-2}" --target download-tool target-sim
-    exec build/plain/download-tool --demo "$@"
+    cmake --build build/run -j "${JOBS:-2}" --target download-tool target-sim
+    exec build/run/download-tool --demo "$@"
 fi
-cmake --build build/plain -j "${JOBS:-2}" --target headless-demo
-exec build/plain/headless-demo "$@"
+cmake --build build/run -j "${JOBS:-2}" --target headless-demo
+exec build/run/headless-demo "$@"

@@ -58,7 +58,7 @@ for variant in "${VARIANTS[@]}"; do
         tsan) flags=(-DDT_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug) ;;
         *) echo "unknown variant $variant" >&2; exit 2 ;;
     esac
-    cmake -S . -B "build/$variant" -DDT_BUILD_TESTS=ON "${flags[@]}" >/dev/null
+    cmake -S . -B "build/$variant" -DDT_BUILD_TESTS=ON -DDT_LINUX_FRONTEND=ON "${flags[@]}" >/dev/null
     cmake --build "build/$variant" -j "$JOBS"
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \

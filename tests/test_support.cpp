@@ -1,6 +1,8 @@
 // The shared fixture of the core tests.
 #include "tests/test_support.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -12,7 +14,10 @@ void DialogTest::SetUp() {
     headless::ClearMessageBoxes();
     memory::DetachAll();
     SetPortList(DefaultPortList());
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    // Unique per test and per process: ctest runs tests side by side.
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name() + "-" +
+                       std::to_string(::getpid());
     std::replace(name.begin(), name.end(), '/', '_');
     dir = std::filesystem::temp_directory_path() / ("core-tests-" + name);
     std::filesystem::create_directories(dir);
