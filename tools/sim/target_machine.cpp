@@ -37,7 +37,10 @@ std::vector<SimReply> TargetMachine::OnHostBytes(const std::uint8_t* bytes, std:
         return {};
     }
     auto replies = info->protocol == ProtocolKind::CharProtocol ? Char(bytes, n) : Framed(bytes, n);
-    if (m_faults.silent) {
+    if (m_faults.muteAfterBlock >= 0 && m_blocks >= m_faults.muteAfterBlock) {
+        m_muted = true;  // keeps taking bytes in, answers nothing
+    }
+    if (m_faults.silent || m_muted) {
         return {};
     }
     return replies;
@@ -270,6 +273,8 @@ std::string DescribeOutcome(const TargetMachine& machine,
         line += ", stopped";
     } else if (machine.Vanished()) {
         line += ", vanished";
+    } else if (machine.Muted()) {
+        line += ", fell silent";
     } else {
         line += machine.Finished() ? ", finished" : ", unfinished";
     }

@@ -27,6 +27,7 @@ struct SimFaults {
     int stopAtBlock = -1;       // framed: sends the stop frame instead of asking for this block
     bool splitReplies = false;  // sends each reply in two pieces, with a pause between
     int vanishAfterBlock = -1;  // hangs up after receiving this many blocks
+    int muteAfterBlock = -1;    // stops answering, line kept up, after this many blocks
 };
 
 struct SimReply {
@@ -51,6 +52,7 @@ class TargetMachine {
     bool Finished() const { return m_finished; }  // the whole image arrived and the close was seen
     bool Stopped() const { return m_stopped; }    // sent the stop frame
     bool Vanished() const { return m_vanished; }  // hung up
+    bool Muted() const { return m_muted; }        // fell silent on purpose
     int BlocksReceived() const { return m_blocks; }
     int RepeatsAsked() const { return m_repeats; }
     int BadFrames() const { return m_badFrames; }
@@ -85,7 +87,7 @@ class TargetMachine {
     bool m_repeatedThis = false;
 
     std::vector<std::uint8_t> m_image;
-    bool m_finished = false, m_stopped = false, m_vanished = false;
+    bool m_finished = false, m_stopped = false, m_vanished = false, m_muted = false;
     int m_blocks = 0, m_repeats = 0, m_badFrames = 0;
 };
 

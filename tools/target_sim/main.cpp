@@ -3,7 +3,13 @@
 //
 //   target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]
 //              [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]
-//              [--baud N] [--turnaround MS]
+//              [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]
+//
+// --baud paces the line both ways: replies go out no faster than the rate,
+// and the tool's bytes are taken as arriving no sooner than they would at
+// that rate. --timing writes, at the end, the bytes each way and then the
+// tool's answer time for every exchange: from the end of a reply written
+// to the first byte of the answer read, in microseconds, one per line.
 //
 // The first line on stdout is the device path to give the tool as its port.
 // The machine serves until SIGTERM or SIGINT, or until it vanishes
@@ -16,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -39,15 +46,17 @@ struct Options {
     SimFaults faults;
     unsigned baud = 0;
     std::optional<std::uint32_t> turnaroundMs;
+    std::string timingFile;
 };
 
 int Usage(const char* problem) {
     std::fprintf(stderr, "target-sim: %s\n", problem);
-    std::fprintf(stderr,
-                 "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] "
-                 "[--noise]\n"
-                 "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
-                 "                  [--baud N] [--turnaround MS]\n");
+    std::fprintf(
+        stderr,
+        "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] "
+        "[--noise]\n"
+        "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
+        "                  [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]\n");
     return 2;
 }
 
@@ -79,6 +88,8 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
             opt->link = argv[++i];
         } else if (arg == "--expect" && hasValue) {
             opt->expectFile = argv[++i];
+        } else if (arg == "--timing" && hasValue) {
+            opt->timingFile = argv[++i];
         } else if (arg == "--type") {
             if (!count(2)) {
                 return "--type takes 0, 1 or 2";
@@ -99,6 +110,11 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
                 return "--vanish-after takes a block count";
             }
             opt->faults.vanishAfterBlock = static_cast<int>(v);
+        } else if (arg == "--mute-after") {
+            if (!count(1 << 20)) {
+                return "--mute-after takes a block count";
+            }
+            opt->faults.muteAfterBlock = static_cast<int>(v);
         } else if (arg == "--baud") {
             if (!count(10'000'000) || v == 0) {
                 return "--baud takes a line rate";
@@ -119,23 +135,50 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
     return {};
 }
 
-// Waits ms, unless stopFd becomes readable first (then false).
-bool Pause(std::uint32_t ms, int stopFd) {
-    using Clock = std::chrono::steady_clock;
-    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+using Clock = std::chrono::steady_clock;
+
+// Waits until `until`, unless stopFd becomes readable first (then false).
+bool PauseUntil(Clock::time_point until, int stopFd) {
     for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-        if (left <= 0) {
+        const auto left = until - Clock::now();
+        if (left <= Clock::duration::zero()) {
             return true;
         }
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1'000'000'000),
+                            static_cast<long>(ns % 1'000'000'000)};
         pollfd p{stopFd, POLLIN, 0};
-        const int r = poll(&p, 1, static_cast<int>(left));
-        if (r > 0) {
+        if (ppoll(&p, 1, &wait, nullptr) > 0) {
             return false;
         }
     }
 }
+
+bool Pause(std::uint32_t ms, int stopFd) {
+    return PauseUntil(Clock::now() + std::chrono::milliseconds(ms), stopFd);
+}
+
+// What the line carried, for --timing.
+struct LineTiming {
+    std::uint64_t bytesIn = 0, bytesOut = 0;
+    std::vector<long long> answerMicros;  // one per exchange
+    std::optional<Clock::time_point> replyEnd;
+
+    void Write(const std::string& path) const {
+        std::FILE* f = std::fopen(path.c_str(), "w");
+        if (f == nullptr) {
+            std::fprintf(stderr, "target-sim: writing %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            return;
+        }
+        std::fprintf(f, "in %llu out %llu\n", static_cast<unsigned long long>(bytesIn),
+                     static_cast<unsigned long long>(bytesOut));
+        for (const long long us : answerMicros) {
+            std::fprintf(f, "%lld\n", us);
+        }
+        std::fclose(f);
+    }
+};
 
 // Feeds the machine what the tool has written until the line has been
 // quiet for a moment; its replies are no longer sent.
@@ -219,6 +262,8 @@ int main(int argc, char** argv) {
         machine.turnaroundMs = *opt.turnaroundMs;
     }
 
+    LineTiming timing;
+    Clock::time_point inboundFree{};  // when the tool's last byte is through, paced
     bool serving = true;
     while (serving) {
         pollfd fds[3] = {
@@ -248,12 +293,30 @@ int main(int argc, char** argv) {
                          std::strerror(errno));
             break;
         }
+        const auto readAt = Clock::now();
+        timing.bytesIn += static_cast<std::uint64_t>(n);
+        if (timing.replyEnd && n > 0) {
+            timing.answerMicros.push_back(
+                std::chrono::duration_cast<std::chrono::microseconds>(readAt - *timing.replyEnd)
+                    .count());
+            timing.replyEnd.reset();
+        }
+        if (opt.baud != 0 && n > 0) {
+            // On a real line these bytes would still be arriving.
+            inboundFree = std::max(readAt, inboundFree) +
+                          std::chrono::nanoseconds(10'000'000'000LL * n / opt.baud);
+            if (!PauseUntil(inboundFree, stopFd)) {
+                break;
+            }
+        }
         for (const SimReply& piece : machine.OnHostBytes(buffer, static_cast<std::size_t>(n))) {
             if (!Pause(piece.delayMs, stopFd) ||
                 !line.Write(piece.bytes.data(), piece.bytes.size(), opt.baud, stopFd)) {
                 serving = false;
                 break;
             }
+            timing.bytesOut += piece.bytes.size();
+            timing.replyEnd = Clock::now();
         }
         if (machine.Vanished()) {
             line.Close();  // the tool's port now reads as hung up
@@ -266,6 +329,9 @@ int main(int argc, char** argv) {
         unlink(opt.link.c_str());
     }
     close(stopFd);
+    if (!opt.timingFile.empty()) {
+        timing.Write(opt.timingFile);
+    }
     std::printf("%s\n", DescribeOutcome(machine, haveExpected ? &expected : nullptr).c_str());
     std::fflush(stdout);
     return !haveExpected || machine.Received() == expected ? 0 : 1;

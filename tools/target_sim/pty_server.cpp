@@ -142,7 +142,8 @@ bool PtyServer::Write(const std::uint8_t* bytes, std::size_t n, unsigned baud, i
     const auto start = Clock::now();
     const auto perByte = std::chrono::nanoseconds(10'000'000'000LL / baud);
     for (std::size_t i = 0; i < n; ++i) {
-        std::this_thread::sleep_until(start + perByte * static_cast<long>(i));
+        // A byte is there for the reader once its last bit has arrived.
+        std::this_thread::sleep_until(start + perByte * static_cast<long>(i + 1));
         if (!WriteNow(bytes + i, 1, stopFd)) {
             return false;
         }
