@@ -25,7 +25,11 @@ TargetMachine::TargetMachine(MachineType type, SimFaults faults, std::uint32_t e
 void TargetMachine::Reset() {
     m_step = CharStep::Idle;
     m_pending.clear();
-    m_open = false;
+    // A framed session stays open until the next opening request starts
+    // another. The machine does not answer the last block, so the host
+    // closes its port right after writing it; on a real line that block
+    // still arrives, and on a pseudo-terminal it may be read only after
+    // the close has been seen.
 }
 
 std::vector<SimReply> TargetMachine::OnHostBytes(const std::uint8_t* bytes, std::size_t n) {

@@ -44,7 +44,8 @@ class TargetMachine {
     TargetMachine(MachineType type, SimFaults faults, std::uint32_t expectedSize = 0);
 
     std::vector<SimReply> OnHostBytes(const std::uint8_t* bytes, std::size_t n);
-    // The host closed the port: the session starts over.
+    // The host closed the port: the session starts over (a framed one with
+    // the next opening request).
     void Reset();
 
     MachineType Type() const { return m_type; }

@@ -306,6 +306,10 @@ int main(int argc, char** argv) {
             inboundFree = std::max(readAt, inboundFree) +
                           std::chrono::nanoseconds(10'000'000'000LL * n / opt.baud);
             if (!PauseUntil(inboundFree, stopFd)) {
+                // Stopped while they arrive: they count as received, as
+                // everything written before a stop does.
+                machine.OnHostBytes(buffer, static_cast<std::size_t>(n));
+                DrainInto(machine, line);
                 break;
             }
         }
