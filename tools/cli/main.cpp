@@ -120,6 +120,17 @@ class Output {
         }
     }
 
+    // The running count of --loop.
+    void Units(int passed, int failed) {
+        if (m_options.json) {
+            Line("{\"event\":\"units\",\"passed\":" + std::to_string(passed) +
+                 ",\"failed\":" + std::to_string(failed) + "}");
+        } else {
+            Line("units: " + std::to_string(passed) + " passed, " + std::to_string(failed) +
+                 " failed");
+        }
+    }
+
     void Line(const std::string& text) {
         EndBar();
         std::printf("%s\n", text.c_str());
@@ -229,8 +240,7 @@ int RunUnits(const CliOptions& o, bool quiet) {
         status = static_cast<int>(u.result);
         (u.result == UnitResult::Done ? passed : failed) += 1;
         if (o.loop) {
-            out.Line("units: " + std::to_string(passed) + " passed, " + std::to_string(failed) +
-                     " failed");
+            out.Units(passed, failed);
         }
     } while (o.loop && !g_interrupted);
     return o.loop ? (failed ? 1 : 0) : status;

@@ -96,6 +96,7 @@ UnitOutcome UnitRunner::Run(const UnitEvents& events) {
 
     std::string lastStatus;
     bool connected = false;
+    bool opened = false;  // this unit's scan has opened a port
     std::string port;
     headless::OnControlChanged([&](CWnd& d, int id) {
         if (id == IDC_SEND_LENGTH && events.progress && connected) {
@@ -114,6 +115,7 @@ UnitOutcome UnitRunner::Run(const UnitEvents& events) {
                                          std::pair{std::string(kStatusConnectFail), "no answer"}}) {
             if (EndsWith(status, tail)) {
                 port = status.substr(0, status.size() - tail.size());
+                opened = opened || tail == kStatusOpenSuccess;
                 if (events.portTried) {
                     events.portTried(port, what, tail == kStatusOpenFail ? LastOpenError() : "");
                 }
@@ -135,7 +137,9 @@ UnitOutcome UnitRunner::Run(const UnitEvents& events) {
     auto finished = [&]() -> bool {
         const bool programEnabled = dlg.GetDlgItem(IDC_PROGRAM)->IsWindowEnabled();
         const bool typeBoxEnabled = dlg.GetDlgItem(IDC_MACHINE_TYPE)->IsWindowEnabled();
-        if (!connected && dlg.GetReplySeen()) {
+        // Until the scan opens a port, the dialog's reply flag still tells
+        // of the previous unit's machine.
+        if (!connected && opened && dlg.GetReplySeen()) {
             connected = true;
             outcome.port = port;
             lastActive = RealClock::now();

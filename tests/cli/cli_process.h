@@ -1,0 +1,57 @@
+// download-cli as a child process for the command-line tests: its standard
+// output and error read through pipes, its exit status collected, and a hard
+// limit on how long it may run, after which it is killed.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CliProcess {
+  public:
+    // Starts download-cli with `args`; its standard input is /dev/null.
+    explicit CliProcess(const std::vector<std::string>& args);
+    ~CliProcess();  // kills it, if it still runs
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    // What it has written to standard output so far.
+    const std::string& Out() const { return m_out; }
+
+    // Reads its output until cond(Out()) holds, the output ends or `limit`
+    // has passed. Returns whether cond held.
+    bool WaitUntil(const std::function<bool(const std::string&)>& cond,
+                   std::chrono::milliseconds limit);
+    void Signal(int sig);
+
+    struct Result {
+        int exitStatus = -1;   // -1 when it did not exit by itself
+        int signal = 0;        // the signal that ended it, if one did
+        bool overdue = false;  // still running at the limit, and killed
+        std::string out, err;
+    };
+    // Reads its output until both pipes end, then reaps it. Past `limit`
+    // it is killed (SIGKILL) and marked overdue.
+    Result Finish(std::chrono::milliseconds limit);
+
+  private:
+    // One round of reading; false once both pipes have ended or `until`
+    // has passed.
+    bool Pump(std::chrono::steady_clock::time_point until);
+
+    pid_t m_pid = -1;
+    int m_outFd = -1;
+    int m_errFd = -1;
+    std::string m_out, m_err;
+};
+
+// Runs download-cli with `args` to its end.
+CliProcess::Result RunCli(const std::vector<std::string>& args,
+                          std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+// The text split at newlines; a final line without one counts too.
+std::vector<std::string> Lines(const std::string& text);
