@@ -22,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image/machine_types.h"
@@ -612,6 +613,46 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
                          }),
               counts.size())
         << r.out;
+    ExpectWholeImage(sim);
+}
+
+// Between units the tool waits for the next one: scans that find no
+// machine are neither results nor failures, and each port's state is told
+// once per wait.
+TEST_F(CliTest, LoopWaitsForTheNextUnitWithoutCountingEmptyScans) {
+    const Bytes image = Pattern(1000, 7);
+    const std::string link = std::filesystem::temp_directory_path() /
+                             ("cli_tests_" + std::to_string(getpid()) + "_next_unit");
+    std::filesystem::remove(link);
+    CliProcess cli({"--type", "1", "--loop", "--port", link, WriteImageFile(1, image)});
+    ASSERT_TRUE(cli.Started());
+    // Several scans pass with nothing attached.
+    ASSERT_TRUE(
+        cli.WaitUntil([&](const std::string& out) { return Contains(out, link + ": "); }, 10s))
+        << cli.Out();
+    std::this_thread::sleep_for(3s);
+
+    std::vector<std::string> args = SimArgs(1, image);
+    args.insert(args.end(), {"--link", link});
+    SimProcess sim(args);
+    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(cli.WaitUntil(
+        [](const std::string& out) { return Contains(out, "units: 1 passed, 0 failed\n"); }, 30s))
+        << cli.Out();
+    cli.Signal(SIGINT);
+    const auto r = cli.Finish(30s);
+    EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+    EXPECT_FALSE(Contains(r.out, "no machine")) << r.out;
+    EXPECT_EQ(
+        CountLines(r.out,
+                   [&](const std::string& l) { return StartsWith(l, link + ": open failed"); }),
+        1u)
+        << r.out;
+    const auto lines = Lines(r.out);
+    const auto firstCount = std::find_if(
+        lines.begin(), lines.end(), [](const std::string& l) { return StartsWith(l, "units: "); });
+    ASSERT_NE(firstCount, lines.end());
+    EXPECT_EQ(*firstCount, "units: 1 passed, 0 failed");
     ExpectWholeImage(sim);
 }
 

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,13 @@ class Output {
                      (reason.empty() ? "" : ",\"reason\":" + JsonString(ExplainOpenError(reason))) +
                      "}");
             } else if (!m_quiet && what != "opened") {
-                Line(port + ": " + what + (reason.empty() ? "" : ": " + ExplainOpenError(reason)));
+                // Between units, --loop scans again and again; each port's
+                // state is told once per wait, not on every pass.
+                const std::string line =
+                    port + ": " + what + (reason.empty() ? "" : ": " + ExplainOpenError(reason));
+                if (m_toldWhileWaiting.insert(line).second) {
+                    Line(line);
+                }
             }
         };
         e.connected = [this](const std::string& port) {
@@ -105,6 +112,7 @@ class Output {
 
     void Result(const UnitOutcome& u) {
         EndBar();
+        m_toldWhileWaiting.clear();
         if (m_options.json) {
             Line(std::string("{\"event\":") +
                  (u.result == UnitResult::Done ? "\"done\"" : "\"error\"") +
@@ -193,6 +201,7 @@ class Output {
     bool m_quiet;
     bool m_tty;
     bool m_barShown = false;
+    std::set<std::string> m_toldWhileWaiting;
     int m_lastTenth = -1;
     int m_lastPercent = -1;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
@@ -235,6 +244,10 @@ int RunUnits(const CliOptions& o, bool quiet) {
     int passed = 0, failed = 0, status = 0;
     do {
         const UnitOutcome u = runner.Run(out.Events());
+        if (o.loop && u.result == UnitResult::NoMachine) {
+            // Waiting for the next unit to be attached: not a unit yet.
+            continue;
+        }
         out.Result(u);
         Record(o, u, sha, file.size());
         status = static_cast<int>(u.result);
