@@ -51,8 +51,12 @@ Clock& TheClock() {
 struct HandOverState {
     headless::Waiter waiter;
     bool revoked = false;
-    bool queued = false;
-    bool handled = false;
+    bool queued = false;   // waiting for the window's thread
+    bool handled = false;  // the window has handled it
+    bool dropped = false;  // taken off the queue unhandled
+    // Neither handled nor dropped: queued, or in the window's hands. The
+    // sender waits for one of the two; "no longer queued" alone would let
+    // it go, and free the message, while the window still reads it.
 };
 
 namespace headless {
@@ -256,6 +260,7 @@ void ForgetWindow(CWnd* window) {
     for (auto it = c.sends.begin(); it != c.sends.end();) {
         if (it->target == window) {
             it->sender->queued = false;
+            it->sender->dropped = true;
             it->sender->revoked = true;
             it->sender->waiter.Wake();
             it = c.sends.erase(it);
@@ -279,10 +284,15 @@ bool CHandOver::Send(CWnd* target, UINT message, WPARAM wParam, LPARAM lParam) {
         return false;
     }
     s.handled = false;
+    s.dropped = false;
     s.queued = true;
     headless::TheClock().sends.push_back({&s, target, message, wParam, lParam});
+    // Woken with the lock still held, the window's thread would only block
+    // on it again.
+    g.unlock();
     headless::TheClock().work.notify_all();
-    s.waiter.Wait(g, [&] { return s.handled || !s.queued; });
+    g.lock();
+    s.waiter.Wait(g, [&] { return s.handled || s.dropped; });
     return s.handled;
 }
 
@@ -294,6 +304,7 @@ void CHandOver::Revoke() {
         auto& sends = headless::TheClock().sends;
         std::erase_if(sends, [&](const auto& p) { return p.sender == &s; });
         s.queued = false;
+        s.dropped = true;
         s.waiter.Wake();
     }
 }
