@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -456,6 +457,34 @@ LrzszResult RunLrzsz(const fs::path& work, const std::string& file, std::size_t 
     return r;
 }
 
+// A hand-over's cost without the line: one thread wakes another on a
+// condition variable and waits for its answer, many times; microseconds
+// per round trip.
+double ThreadRoundTripMicros() {
+    std::mutex m;
+    std::condition_variable there, back;
+    int turn = 0;
+    constexpr int kTrips = 20000;
+    std::thread peer([&] {
+        for (int i = 0; i < kTrips; ++i) {
+            std::unique_lock lock(m);
+            there.wait(lock, [&] { return turn == 1; });
+            turn = 0;
+            back.notify_one();
+        }
+    });
+    const auto t0 = Clock::now();
+    for (int i = 0; i < kTrips; ++i) {
+        std::unique_lock lock(m);
+        turn = 1;
+        there.notify_one();
+        back.wait(lock, [&] { return turn == 0; });
+    }
+    const double us = Since(t0, Clock::now()) * 1e6 / kTrips;
+    peer.join();
+    return us;
+}
+
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
@@ -604,6 +633,8 @@ int main(int argc, char** argv) {
                         Percentile(oursData, 0), Percentile(theirData, 0));
             std::printf("  lrzsz: %d of %d runs stalled over 1 s, %d closed badly\n", theirStalls,
                         kRuns, theirBadClose);
+            std::printf("  a thread round trip on a condition variable: %.1f us\n",
+                        ThreadRoundTripMicros());
             std::printf("  ratio, download-cli to lrzsz (medians): %.3f data phase, %.3f session\n",
                         Percentile(oursData, 0.5) / Percentile(theirData, 0.5),
                         Percentile(oursSession, 0.5) / Percentile(theirSession, 0.5));
