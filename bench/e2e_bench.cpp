@@ -336,7 +336,7 @@ struct Paths {
     fs::path work;
 };
 
-struct RunSpec {
+struct DownloadRun {
     int type = 1;
     bool fast = false;
     unsigned baud = 0;       // 0: unpaced
@@ -357,36 +357,36 @@ struct RunResult {
     double dataPhase = 0;  // through the relay: first block's first byte to last block's last
 };
 
-RunResult RunDownload(const Paths& paths, const RunSpec& spec) {
+RunResult RunDownload(const Paths& paths, const DownloadRun& run) {
     RunResult r;
-    r.intervalMs = spec.fast ? 0 : (spec.type == 0 ? 70 : 20);
+    r.intervalMs = run.fast ? 0 : (run.type == 0 ? 70 : 20);
     const std::string timingFile = (paths.work / "timing.txt").string();
-    std::vector<std::string> simArgs{paths.sim,  "--type",        std::to_string(spec.type),
-                                     "--expect", spec.expectFile, "--turnaround",
-                                     "0",        "--timing",      timingFile};
-    if (spec.baud) {
+    std::vector<std::string> simArgs{paths.sim,  "--type",       std::to_string(run.type),
+                                     "--expect", run.expectFile, "--turnaround",
+                                     "0",        "--timing",     timingFile};
+    if (run.baud) {
         simArgs.push_back("--baud");
-        simArgs.push_back(std::to_string(spec.baud));
+        simArgs.push_back(std::to_string(run.baud));
     }
     Child sim = Spawn(simArgs);
     std::string port = FirstLine(sim, 5000);
     std::optional<Pty> hostSide;
     std::optional<Relay> relay;
     int machineSide = -1;
-    if (spec.viaRelay) {
+    if (run.viaRelay) {
         // The opening request is 14 bytes; each block frame 133.
-        const std::uint64_t blocks = (spec.size + 127) / 128;
+        const std::uint64_t blocks = (run.size + 127) / 128;
         hostSide.emplace();
         machineSide = Pty::OpenRaw(port);
         relay.emplace(hostSide->master, machineSide, 14, 14 + blocks * 133);
         port = hostSide->path;
     }
-    std::vector<std::string> cliArgs{paths.cli, "--json", "--type", std::to_string(spec.type),
+    std::vector<std::string> cliArgs{paths.cli, "--json", "--type", std::to_string(run.type),
                                      "--port",  port};
-    if (spec.fast) {
+    if (run.fast) {
         cliArgs.push_back("--fast");
     }
-    cliArgs.push_back(spec.imageFile);
+    cliArgs.push_back(run.imageFile);
     Child cli = Spawn(cliArgs);
     std::optional<Clock::time_point> opened, done;
     while (cli.ReadLines(1000, [&](const std::string& l, Clock::time_point t) {
@@ -494,7 +494,7 @@ void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 const char* kTypeNames[] = {"type 0", "type 1", "type 2"};
 const unsigned kBaud[] = {9600, 57600, 57600};
 
-std::string Label(const RunSpec& s) {
+std::string Label(const DownloadRun& s) {
     std::string l = kTypeNames[s.type];
     if (s.fast) {
         l += " --fast";
@@ -508,7 +508,7 @@ std::string Label(const RunSpec& s) {
     return l;
 }
 
-void PrintRow(const RunSpec& s, const RunResult& r) {
+void PrintRow(const DownloadRun& s, const RunResult& r) {
     std::vector<double> beyond;
     for (const double a : r.timing.answerMs) {
         beyond.push_back(a - r.intervalMs);
@@ -562,9 +562,9 @@ int main(int argc, char** argv) {
     WriteBytes(plain, image);
     WriteBytes(eup, image);
     WriteBytes(upl, scrambled);
-    auto spec = [&](int type, bool fast, unsigned baud, bool relay = false) {
-        return RunSpec{type,           fast, baud, relay, type == 0 ? eup.string() : upl.string(),
-                       plain.string(), size};
+    auto plan = [&](int type, bool fast, unsigned baud, bool relay = false) {
+        return DownloadRun{
+            type, fast, baud, relay, type == 0 ? eup.string() : upl.string(), plain.string(), size};
     };
 
     std::printf("image: %zu bytes\n", size);
@@ -573,8 +573,8 @@ int main(int argc, char** argv) {
                     "answer", "exch.", "transfer", "cpu", "peak");
         std::printf("%-24s %-4s %9s %9s %6s %10s %8s %8s\n", "", "", "med ms", "p99 ms", "", "s",
                     "s", "KB");
-        for (const RunSpec& s : {spec(0, false, 0), spec(1, false, 0), spec(2, false, 0),
-                                 spec(1, true, 0), spec(2, true, 0)}) {
+        for (const DownloadRun& s : {plan(0, false, 0), plan(1, false, 0), plan(2, false, 0),
+                                     plan(1, true, 0), plan(2, true, 0)}) {
             PrintRow(s, RunDownload(paths, s));
         }
     }
@@ -583,9 +583,9 @@ int main(int argc, char** argv) {
         std::printf("\npaced by target-sim at the machine's line rate, both ways\n");
         std::printf("%-24s %-4s %10s %10s %10s %10s %10s\n", "run", "", "transfer s", "wire s",
                     "ratio", "+interval", "ratio");
-        std::vector<RunSpec> runs{spec(0, false, kBaud[0]), spec(1, false, kBaud[1]),
-                                  spec(1, true, kBaud[1])};
-        for (const RunSpec& s : runs) {
+        std::vector<DownloadRun> runs{plan(0, false, kBaud[0]), plan(1, false, kBaud[1]),
+                                      plan(1, true, kBaud[1])};
+        for (const DownloadRun& s : runs) {
             const RunResult r = RunDownload(paths, s);
             const double wire =
                 static_cast<double>(r.timing.bytesIn + r.timing.bytesOut) * 10.0 / s.baud;
@@ -611,7 +611,7 @@ int main(int argc, char** argv) {
             std::vector<double> oursData, oursSession, theirData, theirSession;
             int oursFailed = 0, theirFailed = 0, theirStalls = 0, theirBadClose = 0;
             for (int i = 0; i < kRuns; ++i) {
-                const RunResult ours = RunDownload(paths, spec(1, true, 0, true));
+                const RunResult ours = RunDownload(paths, plan(1, true, 0, true));
                 oursFailed += ours.ok ? 0 : 1;
                 oursData.push_back(ours.dataPhase);
                 oursSession.push_back(ours.transfer);

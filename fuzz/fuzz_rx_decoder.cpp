@@ -9,7 +9,7 @@
 // Checked for every read:
 //   - raw (type 0): exactly one message, holding the read unchanged;
 //   - framed (types 1, 2): at most one message, and exactly the one an
-//     independent model of the documented rules predicts: the last frame
+//     independent model of the rules in rx_decoder.h predicts: the last frame
 //     completed in the read, its data a run of bytes of that read, never
 //     longer than the read; the hunt state after the read matches too;
 //   - types 1 and 2 behave alike, since both are framed machines;
