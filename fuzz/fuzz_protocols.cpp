@@ -43,11 +43,10 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <unordered_set>
 #include <vector>
-
-#include <unistd.h>
 
 #include "framework/headless/headless.h"
 #include "image/machine_types.h"
@@ -119,7 +118,7 @@ Bytes MakeImage(std::size_t n, std::uint8_t seed) {
 const std::filesystem::path& ImageFile() {
     static const std::filesystem::path path =
         std::filesystem::temp_directory_path() /
-        ("fuzz-protocols-" + std::to_string(static_cast<long>(getpid())) + ".bin");
+        ("fuzz-protocols-" + std::to_string(std::random_device{}()) + ".bin");
     return path;
 }
 

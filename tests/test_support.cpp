@@ -1,11 +1,10 @@
 // The shared fixture of the core tests.
 #include "tests/test_support.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <random>
 
 #include "image/unscramble.h"
 
@@ -17,7 +16,7 @@ void DialogTest::SetUp() {
     // Unique per test and per process: ctest runs tests side by side.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name() + "-" +
-                       std::to_string(::getpid());
+                       std::to_string(std::random_device{}());
     std::replace(name.begin(), name.end(), '/', '_');
     dir = std::filesystem::temp_directory_path() / ("core-tests-" + name);
     std::filesystem::create_directories(dir);

@@ -10,8 +10,8 @@ target_link_libraries(dt_serial_posix PUBLIC Threads::Threads)
 # target-sim: the simulated machine serving a pseudo-terminal. It needs the
 # machine model and the machine type table, nothing of the tool itself.
 add_executable(target-sim
-  ${CMAKE_CURRENT_SOURCE_DIR}/tools/target_sim/main.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tools/target_sim/pty_server.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/target_sim/posix/main.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/target_sim/posix/pty_server.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/image/machine_types.cpp
 )
 target_link_libraries(target-sim PRIVATE dt_sim)

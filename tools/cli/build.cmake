@@ -1,7 +1,7 @@
 # download-cli: the core without a window, on the headless framework run in
 # real time, with the POSIX serial backend.
 add_executable(download-cli
-  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/main.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/posix/main.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/cli_options.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/unit.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/sha256.cpp
@@ -15,8 +15,8 @@ if(DT_BUILD_TESTS)
   # run target-sim are the POSIX tests' own; the image files are written
   # with the machine type table and the scrambling of the core.
   add_executable(cli_tests
-    ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_process.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/posix/cli_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/posix/cli_process.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/posix/posix_support.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/image/machine_types.cpp

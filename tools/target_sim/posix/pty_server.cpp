@@ -1,5 +1,5 @@
 // The pseudo-terminal that target-sim serves.
-#include "tools/target_sim/pty_server.h"
+#include "tools/target_sim/posix/pty_server.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "image/unscramble.h"
+#include "tools/target_sim/posix/pty_server.h"
 
 extern char** environ;
 
@@ -204,40 +205,28 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(i, v.size() - 1)];
 }
 
-// A pseudo-terminal made here, its slave raw. We keep a slave descriptor
-// open so that the master never reads as hung up between openers.
-struct Pty {
-    int master = -1, slave = -1;
-    std::string path;
+// A pseudo-terminal of target-sim's kind (raw, a slave kept open), or we
+// stop: without one there is nothing to measure.
+void OpenPty(PtyServer& pty) {
+    std::string error;
+    if (!pty.Open(&error)) {
+        std::fprintf(stderr, "e2e_bench: %s\n", error.c_str());
+        std::exit(2);
+    }
+}
 
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            std::perror("e2e_bench: posix_openpt");
-            std::exit(2);
-        }
-        path = ptsname(master);
-        slave = OpenRaw(path);
+// Opens a device raw, as a serial port would be.
+int OpenRaw(const std::string& device) {
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0) {
+        std::perror(("e2e_bench: " + device).c_str());
+        std::exit(2);
     }
-    ~Pty() {
-        close(slave);
-        close(master);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    static int OpenRaw(const std::string& device) {
-        const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios t{};
-        if (fd < 0 || tcgetattr(fd, &t) != 0) {
-            std::perror(("e2e_bench: " + device).c_str());
-            std::exit(2);
-        }
-        cfmakeraw(&t);
-        tcsetattr(fd, TCSANOW, &t);
-        return fd;
-    }
-};
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
 
 // Copies bytes both ways between two descriptors on a thread, as socat
 // would, and notes when the sender's byte count passes two marks: the
@@ -370,16 +359,17 @@ RunResult RunDownload(const Paths& paths, const DownloadRun& run) {
     }
     Child sim = Spawn(simArgs);
     std::string port = FirstLine(sim, 5000);
-    std::optional<Pty> hostSide;
+    std::optional<PtyServer> hostSide;
     std::optional<Relay> relay;
     int machineSide = -1;
     if (run.viaRelay) {
         // The opening request is 14 bytes; each block frame 133.
         const std::uint64_t blocks = (run.size + 127) / 128;
         hostSide.emplace();
-        machineSide = Pty::OpenRaw(port);
-        relay.emplace(hostSide->master, machineSide, 14, 14 + blocks * 133);
-        port = hostSide->path;
+        OpenPty(*hostSide);
+        machineSide = OpenRaw(port);
+        relay.emplace(hostSide->MasterFd(), machineSide, 14, 14 + blocks * 133);
+        port = hostSide->SlavePath();
     }
     std::vector<std::string> cliArgs{paths.cli, "--json", "--type", std::to_string(run.type),
                                      "--port",  port};
@@ -431,17 +421,20 @@ struct LrzszResult {
 
 LrzszResult RunLrzsz(const fs::path& work, const std::string& file, std::size_t size) {
     LrzszResult r;
-    Pty senderPty, receiverPty;
+    PtyServer senderPty, receiverPty;
+    OpenPty(senderPty);
+    OpenPty(receiverPty);
     const std::uint64_t blocks = (size + 127) / 128;
     std::optional<Relay> relay;
-    relay.emplace(senderPty.master, receiverPty.master, 0, blocks * 133);
+    relay.emplace(senderPty.MasterFd(), receiverPty.MasterFd(), 0, blocks * 133);
     const fs::path rxDir = work / "rx";
     fs::create_directories(rxDir);
     fs::remove(rxDir / "received");
-    Child rx = Spawn({"/usr/bin/rx", "-b", "-c", "received"}, receiverPty.path, rxDir.string());
+    Child rx =
+        Spawn({"/usr/bin/rx", "-b", "-c", "received"}, receiverPty.SlavePath(), rxDir.string());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // rx is waiting, asking for CRC
     const auto t0 = Clock::now();
-    Child sx = Spawn({"/usr/bin/sx", "-b", file}, senderPty.path);
+    Child sx = Spawn({"/usr/bin/sx", "-b", file}, senderPty.SlavePath());
     // sx sometimes misses the answer to its closing EOT and retries for
     // a long time; the data phase is measured by then.
     const int sxStatus = sx.Wait(nullptr, 20000);

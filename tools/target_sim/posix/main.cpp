@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "tools/sim/target_machine.h"
-#include "tools/target_sim/pty_server.h"
+#include "tools/target_sim/posix/pty_server.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 
 #include "image/machine_types.h"
 #include "image/unscramble.h"
-#include "tests/cli/cli_process.h"
+#include "tests/cli/posix/cli_process.h"
 #include "tests/posix/posix_support.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // download-cli as a child process.
-#include "tests/cli/cli_process.h"
+#include "tests/cli/posix/cli_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
