@@ -32,10 +32,10 @@ endif()
 add_executable(download-tool
   ${CMAKE_CURRENT_SOURCE_DIR}/app/download_app.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/main.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/child_process.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/sanitizer_defaults.cpp
 )
-target_link_libraries(download-tool PRIVATE dt_core dt_framework_gtk dt_serial_posix Threads::Threads)
+target_link_libraries(download-tool PRIVATE dt_core dt_framework_gtk dt_serial_posix dt_child_process
+                      Threads::Threads)
 if(TARGET target-sim)
   add_dependencies(download-tool target-sim)  # --demo runs it from beside the tool
 endif()
@@ -46,11 +46,11 @@ if(DT_BUILD_TESTS)
   add_executable(gtk_tests
     ${DT_GTK_TEST_SOURCES}
     ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/gtk_driver.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/child_process.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/sanitizer_defaults.cpp
+      ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/sanitizer_defaults.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
   )
-  target_link_libraries(gtk_tests PRIVATE dt_core dt_framework_gtk dt_serial_posix GTest::gtest
+  target_link_libraries(gtk_tests PRIVATE dt_core dt_framework_gtk dt_serial_posix dt_child_process
+                        GTest::gtest
                         Threads::Threads)
   if(TARGET target-sim)
     add_dependencies(gtk_tests target-sim)

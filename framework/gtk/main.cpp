@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "framework/afxwin.h"
-#include "framework/gtk/child_process.h"
+#include "tools/target_sim/posix/child_process.h"
 #include "framework/gtk/gtk_backend.h"
 #include "serial/serial_port.h"
 

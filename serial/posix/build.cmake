@@ -16,12 +16,18 @@ add_executable(target-sim
 )
 target_link_libraries(target-sim PRIVATE dt_sim)
 
+# Starting target-sim (or any helper that names itself on its first line)
+# from another program: the window's --demo and the tests.
+add_library(dt_child_process OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/tools/target_sim/posix/child_process.cpp)
+target_include_directories(dt_child_process PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+
 if(DT_BUILD_TESTS)
   include(GoogleTest)
   file(GLOB DT_POSIX_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/posix/*.cpp)
   add_executable(posix_tests ${DT_POSIX_TEST_SOURCES}
                 ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp)
   target_link_libraries(posix_tests PRIVATE dt_core dt_sim dt_framework_headless dt_serial_posix
+                        dt_child_process
                         GTest::gtest GTest::gtest_main Threads::Threads util)
   # The whole-download tests run the simulator as a child process.
   add_dependencies(posix_tests target-sim)

@@ -5,9 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -16,8 +13,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -170,97 +165,33 @@ void RunBounded(const char* what, const std::function<void()>& fn,
 // --- SimProcess ---------------------------------------------------------------------
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        return;
-    }
-    std::vector<std::string> all{TARGET_SIM_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const int rc = posix_spawn(&m_pid, TARGET_SIM_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    m_out = out[0];
-    if (rc != 0) {
-        m_pid = -1;
-        return;
-    }
-    // The first line names the device it serves.
-    const auto end = Clock::now() + 5s;
-    while (m_output.find('\n') == std::string::npos) {
-        pollfd p{m_out, POLLIN, 0};
-        if (poll(&p, 1, MsLeft(end)) <= 0) {
-            return;
-        }
-        char buffer[256];
-        const ssize_t n = read(m_out, buffer, sizeof buffer);
-        if (n <= 0) {
-            return;
-        }
-        m_output.append(buffer, static_cast<std::size_t>(n));
-    }
-    m_path = m_output.substr(0, m_output.find('\n'));
-}
-
-SimProcess::~SimProcess() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-    }
-    if (m_out >= 0) {
-        close(m_out);
+    std::vector<std::string> argv{TARGET_SIM_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    if (m_child.Start(argv)) {
+        m_path = m_child.ReadLine(5000);  // the first line names the device it serves
     }
 }
 
-SimProcess::Outcome SimProcess::Stop() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-    }
-    return Collect(5s);
-}
+namespace {
 
-SimProcess::Outcome SimProcess::Wait(std::chrono::milliseconds limit) {
-    return Collect(limit);
-}
-
-SimProcess::Outcome SimProcess::Collect(std::chrono::milliseconds limit) {
-    Outcome outcome;
-    if (m_pid <= 0) {
-        return outcome;
-    }
-    const auto end = Clock::now() + limit;
-    for (;;) {
-        pollfd p{m_out, POLLIN, 0};
-        if (poll(&p, 1, MsLeft(end)) <= 0) {
-            kill(m_pid, SIGKILL);  // overdue: it will not report now
-            break;
-        }
-        char buffer[256];
-        const ssize_t n = read(m_out, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;  // it closed its stdout: it is ending
-        }
-        m_output.append(buffer, static_cast<std::size_t>(n));
-    }
-    int status = 0;
-    waitpid(m_pid, &status, 0);
-    m_pid = -1;
-    if (WIFEXITED(status)) {
-        outcome.exitStatus = WEXITSTATUS(status);
-    }
-    std::string text = m_output;
+SimProcess::Outcome OutcomeOf(int exitStatus, std::string text) {
     while (!text.empty() && text.back() == '\n') {
         text.pop_back();
     }
-    outcome.lastLine =
-        text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-    return outcome;
+    const auto lastNewline = text.rfind('\n');
+    return {exitStatus, lastNewline == std::string::npos ? text : text.substr(lastNewline + 1)};
+}
+
+}  // namespace
+
+SimProcess::Outcome SimProcess::Stop() {
+    std::string output;
+    const int status = m_child.Stop(&output, 5000);
+    return OutcomeOf(status, output);
+}
+
+SimProcess::Outcome SimProcess::Wait(std::chrono::milliseconds limit) {
+    std::string output;
+    const int status = m_child.Wait(&output, static_cast<int>(limit.count()));
+    return OutcomeOf(status, output);
 }

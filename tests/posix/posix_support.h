@@ -13,6 +13,7 @@
 #include <termios.h>
 
 #include "tests/test_data.h"
+#include "tools/target_sim/posix/child_process.h"
 using namespace std::chrono_literals;
 
 // A pseudo-terminal: the slave plays the serial device the tool opens, the
@@ -55,9 +56,6 @@ void RunBounded(const char* what, const std::function<void()>& fn, std::chrono::
 class SimProcess {
   public:
     explicit SimProcess(const std::vector<std::string>& args);
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
 
     bool Started() const { return !m_path.empty(); }
     const std::string& Path() const { return m_path; }
@@ -72,10 +70,6 @@ class SimProcess {
     Outcome Wait(std::chrono::milliseconds limit);
 
   private:
-    Outcome Collect(std::chrono::milliseconds limit);
-
-    pid_t m_pid = -1;
-    int m_out = -1;  // its stdout
-    std::string m_output;
+    ChildProcess m_child;  // stopped, if still running, when the test ends
     std::string m_path;
 };

@@ -23,7 +23,7 @@ if(DT_BUILD_TESTS)
     ${CMAKE_CURRENT_SOURCE_DIR}/image/unscramble.cpp
   )
   target_include_directories(cli_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(cli_tests PRIVATE GTest::gtest GTest::gtest_main Threads::Threads util)
+  target_link_libraries(cli_tests PRIVATE dt_child_process GTest::gtest GTest::gtest_main Threads::Threads util)
   add_dependencies(cli_tests download-cli target-sim)
   target_compile_definitions(cli_tests PRIVATE
     DOWNLOAD_CLI_PATH="$<TARGET_FILE:download-cli>"

@@ -29,6 +29,8 @@ class ChildProcess {
     // then SIGKILL) and reaps it. Returns its exit status, or -1 when a
     // signal ended it. `output` receives what it printed meanwhile.
     int Stop(std::string* output = nullptr, int timeoutMs = 5000);
+    // The same without the SIGTERM: for a child that ends by itself.
+    int Wait(std::string* output = nullptr, int timeoutMs = 5000);
     bool Running() const { return m_pid > 0; }
     pid_t Pid() const { return m_pid; }
 

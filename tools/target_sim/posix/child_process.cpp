@@ -1,5 +1,5 @@
 // Starting, reading and stopping a helper process.
-#include "framework/gtk/child_process.h"
+#include "tools/target_sim/posix/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -102,8 +102,15 @@ int ChildProcess::Stop(std::string* output, int timeoutMs) {
     if (!Running()) {
         return -1;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     kill(m_pid, SIGTERM);
+    return Wait(output, timeoutMs);
+}
+
+int ChildProcess::Wait(std::string* output, int timeoutMs) {
+    if (!Running()) {
+        return -1;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // Read until the child closes its end, so that its last words are kept.
     while (m_out >= 0) {
         pollfd p{m_out, POLLIN, 0};
