@@ -501,10 +501,8 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     const bool live = !w.destroyed;
     auto setFraction = [&] {
-        const int span = w.rangeHigh - w.rangeLow;
-        const double f = span > 0 ? static_cast<double>(w.pos - w.rangeLow) / span : 0.0;
         if (live && w.kind == ControlKind::Progress) {
-            gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(w.widget), std::clamp(f, 0.0, 1.0));
+            gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(w.widget), w.progress.Fraction());
         }
     };
     switch (message) {
@@ -561,25 +559,19 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return static_cast<LRESULT>(out->size());
         }
         case PBM_SETRANGE: {
-            const LRESULT old =
-                MAKELPARAM(static_cast<UINT>(w.rangeLow), static_cast<UINT>(w.rangeHigh));
-            w.rangeLow = static_cast<int>(LOWORD(static_cast<WPARAM>(lParam)));
-            w.rangeHigh = static_cast<int>(HIWORD(static_cast<WPARAM>(lParam)));
-            w.pos = std::clamp(w.pos, w.rangeLow, std::max(w.rangeLow, w.rangeHigh));
+            const LRESULT old = w.progress.SetRange(lParam);
             setFraction();
             return old;
         }
         case PBM_SETPOS: {
-            const LRESULT old = w.pos;
-            // The bar shows positions within its range only.
-            w.pos = std::max(w.rangeLow, std::min(w.rangeHigh, static_cast<int>(wParam)));
+            const LRESULT old = w.progress.SetPos(wParam);
             setFraction();
             return old;
         }
         case PBM_GETRANGE:
-            return wParam ? w.rangeLow : w.rangeHigh;
+            return w.progress.Range(wParam);
         case PBM_GETPOS:
-            return w.pos;
+            return w.progress.pos;
         default:
             return 0;
     }

@@ -9,6 +9,7 @@
 
 #include "framework/afxwin.h"
 #include "framework/dialog_template.h"
+#include "framework/progress_state.h"
 
 // A paint context: the cairo context of the draw being handled, if any.
 struct HDC__ {
@@ -35,10 +36,9 @@ struct WindowImpl {
     bool destroyed = false;      // its window is gone: answer from the copies
     std::string text;
     bool enabled = true;
-    int curSel = -1;                    // combo box: kept here, typing leaves it
-    int rangeLow = 0, rangeHigh = 100;  // progress bar: the platform's default range
-    int pos = 0;
-    int quiet = 0;  // > 0 while we change the widget ourselves: no notifications
+    int curSel = -1;         // combo box: kept here, typing leaves it
+    ProgressState progress;  // progress bar
+    int quiet = 0;           // > 0 while we change the widget ourselves: no notifications
 
     // Dialogs.
     const DialogTemplate* tmpl = nullptr;

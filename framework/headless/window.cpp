@@ -163,22 +163,18 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         }
         case PBM_SETRANGE:
-            result = MAKELPARAM(static_cast<UINT>(w.rangeLow), static_cast<UINT>(w.rangeHigh));
-            w.rangeLow = static_cast<int>(LOWORD(static_cast<WPARAM>(lParam)));
-            w.rangeHigh = static_cast<int>(HIWORD(static_cast<WPARAM>(lParam)));
+            result = w.progress.SetRange(lParam);
             changed = true;
             break;
         case PBM_SETPOS:
-            result = w.pos;
-            // The bar shows positions within its range only.
-            w.pos = std::max(w.rangeLow, std::min(w.rangeHigh, static_cast<int>(wParam)));
+            result = w.progress.SetPos(wParam);
             changed = true;
             break;
         case PBM_GETRANGE:
-            result = wParam ? w.rangeLow : w.rangeHigh;
+            result = w.progress.Range(wParam);
             break;
         case PBM_GETPOS:
-            result = w.pos;
+            result = w.progress.pos;
             break;
         default:
             break;

@@ -7,6 +7,7 @@
 
 #include "framework/afxwin.h"
 #include "framework/dialog_template.h"
+#include "framework/progress_state.h"
 
 struct WindowImpl {
     // Controls.
@@ -18,8 +19,7 @@ struct WindowImpl {
     bool visible = true;
     std::vector<std::string> items;  // combo box
     int curSel = -1;
-    int rangeLow = 0, rangeHigh = 100;  // progress bar: the platform's default range
-    int pos = 0;
+    ProgressState progress;  // progress bar
 
     // Dialogs.
     const DialogTemplate* tmpl = nullptr;
