@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "framework/afxwin.h"
-#include "tools/target_sim/posix/child_process.h"
 #include "framework/gtk/gtk_backend.h"
 #include "serial/serial_port.h"
+#include "tools/target_sim/posix/child_process.h"
 
 namespace {
 

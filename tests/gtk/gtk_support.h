@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/target_sim/posix/child_process.h"
 #include "framework/gtk/gtk_driver.h"
 #include "tests/test_data.h"
+#include "tools/target_sim/posix/child_process.h"
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
 
