@@ -11,7 +11,7 @@ add_library(dt_framework_win32 OBJECT
 )
 target_include_directories(dt_framework_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
-add_library(dt_serial_win32 OBJECT serial/win32/serial_port.cpp)
+add_library(dt_serial_win32 OBJECT serial/win32/serial_port.cpp serial/win32/port_discovery.cpp)
 target_include_directories(dt_serial_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
 set(DT_WIN32_RESOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ui/win32/download_tool.rc)
