@@ -79,6 +79,9 @@ if(DT_BUILD_TESTS)
     add_dependencies(gtk_tests target-sim)
     target_compile_definitions(gtk_tests PRIVATE DT_TARGET_SIM="$<TARGET_FILE:target-sim>")
   endif()
+  # The program itself, started as a user starts it.
+  add_dependencies(gtk_tests download-tool)
+  target_compile_definitions(gtk_tests PRIVATE DT_DOWNLOAD_TOOL="$<TARGET_FILE:download-tool>")
 
   # They need a display: run ctest under xvfb-run -a. The sanitizers'
   # settings for GTK are built in (sanitizer_defaults.cpp).
