@@ -141,6 +141,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // From here on a signal ends the tool as Cancel would, once the window's
+    // loop runs; set before the demo starts, so the simulator and the
+    // demo's folder are cleaned up whenever the signal comes.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        g_unix_signal_add(signal, &EndOnSignal, nullptr);
+    }
+
     std::vector<std::string> ports;
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
@@ -172,9 +179,6 @@ int main(int argc, char** argv) {
     }
     if (!ports.empty()) {
         SetPortList(ports);
-    }
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        g_unix_signal_add(signal, &EndOnSignal, nullptr);
     }
     return AfxWinMain(argc, argv);
 }
