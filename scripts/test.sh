@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a plain build, then AddressSanitizer with
+# Builds and runs every test: a plain build, then the Debian package made
+# from it (installed, run and removed again), then AddressSanitizer with
 # UndefinedBehaviorSanitizer, then ThreadSanitizer. Window tests run under
-# Xvfb. Usage: scripts/test.sh [plain|asan|tsan]...
+# Xvfb. Usage: scripts/test.sh [plain|package|asan|tsan]...
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 JOBS="${JOBS:-2}"
 VARIANTS=("$@")
 if [ ${#VARIANTS[@]} -eq 0 ]; then
-    VARIANTS=(plain asan tsan)
+    VARIANTS=(plain package asan tsan)
 fi
 
 # The check that the code is formatted as .clang-format says.
@@ -50,7 +51,25 @@ windows_tests() {
     fi
 }
 
+# The package made from the plain build's binaries: lintian, install, the
+# installed programs (a whole download among them), removal.
+package_tests() {
+    cmake -S . -B build/plain -DDT_BUILD_TESTS=ON -DDT_LINUX_FRONTEND=ON >/dev/null
+    cmake --build build/plain -j "$JOBS"
+    if bash tests/package/check_deb.sh build/plain; then
+        echo "package: 1 passed, 0 failed"
+    else
+        echo "package: 0 passed, 1 failed"
+        return 1
+    fi
+}
+
 for variant in "${VARIANTS[@]}"; do
+    if [ "$variant" = package ]; then
+        echo "=== package check ==="
+        package_tests
+        continue
+    fi
     echo "=== $variant build ==="
     case "$variant" in
         plain) flags=() ;;

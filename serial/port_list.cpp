@@ -1,14 +1,32 @@
 // The list of ports a scan tries, the same on every platform but for its
-// default names (DefaultPortList, the backend's).
+// default names (DefaultPortList, the backend's), and the order that puts
+// the ports present ahead of the fixed names.
+#include <algorithm>
+#include <mutex>
+#include <optional>
+
+#include "serial/port_discovery.h"
 #include "serial/serial_port.h"
 
 namespace {
 
 constexpr std::size_t kMaxPorts = 255;  // the scan's port index is one byte
 
-std::vector<std::string>& List() {
-    static std::vector<std::string> list = DefaultPortList();
+struct SetList {
+    std::mutex lock;
+    std::optional<std::vector<std::string>> names;  // none: the backend's, read afresh
+};
+
+SetList& TheSetList() {
+    static SetList list;
     return list;
+}
+
+std::vector<std::string> Capped(std::vector<std::string> names) {
+    if (names.size() > kMaxPorts) {
+        names.resize(kMaxPorts);
+    }
+    return names;
 }
 
 }  // namespace
@@ -22,19 +40,52 @@ std::vector<std::string> ComPortNames() {
     return names;
 }
 
-const std::vector<std::string>& PortList() {
-    return List();
+std::vector<std::string> PortList() {
+    SetList& list = TheSetList();
+    {
+        std::lock_guard<std::mutex> g(list.lock);
+        if (list.names) {
+            return *list.names;
+        }
+    }
+    // Read outside the lock: on Linux it walks sysfs.
+    return Capped(DefaultPortList());
 }
 
 void SetPortList(std::vector<std::string> names) {
-    if (names.size() > kMaxPorts) {
-        names.resize(kMaxPorts);
-    }
-    List() = std::move(names);
+    SetList& list = TheSetList();
+    std::lock_guard<std::mutex> g(list.lock);
+    list.names = Capped(std::move(names));
+}
+
+void ResetPortList() {
+    SetList& list = TheSetList();
+    std::lock_guard<std::mutex> g(list.lock);
+    list.names.reset();
 }
 
 PortHandle OpenPort(std::size_t index) {
-    const std::vector<std::string>& list = PortList();
+    const std::vector<std::string> list = PortList();
     // An index past the list names no device: the backend reports that.
     return OpenPortByName(index < list.size() ? list[index] : std::string());
+}
+
+std::vector<std::string> ScanOrder(const std::vector<PortDescription>& present,
+                                   const std::vector<std::string>& fixedNames,
+                                   std::size_t atLeast) {
+    std::vector<std::string> names;
+    for (const PortDescription& port : present) {
+        if (std::find(names.begin(), names.end(), port.device) == names.end()) {
+            names.push_back(port.device);
+        }
+    }
+    for (const std::string& name : fixedNames) {
+        if (names.size() >= atLeast) {
+            break;
+        }
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(name);
+        }
+    }
+    return names;
 }

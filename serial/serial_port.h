@@ -46,10 +46,13 @@ inline constexpr PortHandle kInvalidPort = -1;
 
 struct WorkerParams;
 
-// The names a scan tries, in order. The platform's default list, or the one
-// set by SetPortList (--port). At most 255 names are kept.
-const std::vector<std::string>& PortList();
+// The names a scan tries, in order: the one set by SetPortList (--port), or
+// else the platform's default list, read afresh at each call (on Linux the
+// serial ports present first, then the fixed names; serial/port_discovery.h).
+// At most 255 names. ResetPortList goes back to the platform's list.
+std::vector<std::string> PortList();
 void SetPortList(std::vector<std::string> names);
+void ResetPortList();
 std::vector<std::string> DefaultPortList();
 // The sixteen COM port names of a Windows machine, "COM1" to "COM9" and
 // "\\.\COM10" to "\\.\COM16": the Windows backend's list, and the

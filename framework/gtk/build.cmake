@@ -18,11 +18,34 @@ add_library(dt_framework_gtk OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/window.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/handover.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon_drawing.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/file_dialog.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/file_stdio.cpp
 )
 target_include_directories(dt_framework_gtk PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dt_framework_gtk PUBLIC PkgConfig::DT_GTK Threads::Threads)
+
+# The icon files of the desktop's hicolor theme, drawn at build time from
+# the picture the window shows. For the package, so not in sanitizer builds.
+if(NOT DT_SANITIZE)
+add_executable(make-icons
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/make_icons.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon_drawing.cpp
+)
+target_include_directories(make-icons PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(make-icons PRIVATE PkgConfig::DT_GTK)
+set(DT_ICON_SIZES 16 22 24 32 48 64 128 256)
+set(DT_ICON_DIR ${CMAKE_BINARY_DIR}/icons/hicolor)
+set(DT_ICON_FILES)
+foreach(size IN LISTS DT_ICON_SIZES)
+  list(APPEND DT_ICON_FILES ${DT_ICON_DIR}/${size}x${size}/apps/download-tool.png)
+endforeach()
+add_custom_command(OUTPUT ${DT_ICON_FILES}
+  COMMAND make-icons ${DT_ICON_DIR} download-tool ${DT_ICON_SIZES}
+  DEPENDS make-icons
+  COMMENT "Drawing the application's icon files")
+add_custom_target(desktop-icons ALL DEPENDS ${DT_ICON_FILES})
+endif()
 
 if(NOT TARGET dt_serial_posix)
   message(STATUS "No POSIX serial backend: download-tool is not built")
@@ -56,6 +79,9 @@ if(DT_BUILD_TESTS)
     add_dependencies(gtk_tests target-sim)
     target_compile_definitions(gtk_tests PRIVATE DT_TARGET_SIM="$<TARGET_FILE:target-sim>")
   endif()
+  # The program itself, started as a user starts it.
+  add_dependencies(gtk_tests download-tool)
+  target_compile_definitions(gtk_tests PRIVATE DT_DOWNLOAD_TOOL="$<TARGET_FILE:download-tool>")
 
   # They need a display: run ctest under xvfb-run -a. The sanitizers'
   # settings for GTK are built in (sanitizer_defaults.cpp).

@@ -1,7 +1,7 @@
 // download-tool: the Linux program. The main dialog on GTK 3, serial ports
 // on tty devices.
 //
-//   download-tool [--port PATH]... [--demo] [--help]
+//   download-tool [--port PATH]... [--demo] [--help] [--version]
 //
 // --port replaces the list of ports a scan tries, in the order given.
 // --demo starts the target simulator on a pseudo-terminal, puts its path in
@@ -24,6 +24,7 @@
 #include <system_error>
 #include <vector>
 
+#include "dt_version.h"
 #include "framework/afxwin.h"
 #include "framework/gtk/gtk_backend.h"
 #include "serial/serial_port.h"
@@ -32,13 +33,19 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: download-tool [--port PATH]... [--demo] [--help]\n"
+    "usage: download-tool [--port PATH]... [--demo]\n"
+    "\n"
+    "Programs a firmware image into a target machine over a serial port: Load\n"
+    "File, then Program; the tool tries the ports one a second until a machine\n"
+    "answers.\n"
     "\n"
     "  --port PATH  scan PATH for the machine; repeat for several ports, tried in\n"
-    "               the order given (default: the platform's port list)\n"
+    "               the order given (default: the serial ports present, then the\n"
+    "               usual device names)\n"
     "  --demo       start a simulated Lorvane 300 on a pseudo-terminal and scan it;\n"
     "               the file dialog opens where a sample image, demo.EUP, waits\n"
-    "  --help       show this text\n";
+    "  --help       show this text\n"
+    "  --version    show the version\n";
 
 constexpr std::size_t kDemoImageSize = 24 * 1024;
 
@@ -117,6 +124,10 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("download-tool " DT_VERSION);
+            return 0;
+        }
     }
     // Without a session bus GTK cannot store its settings (the file
     // chooser's size, say) and complains at every change; keep them in
@@ -128,6 +139,13 @@ int main(int argc, char** argv) {
     if (!gtk_init_check(&argc, &argv)) {
         std::fprintf(stderr, "download-tool: cannot open the display\n");
         return 1;
+    }
+
+    // From here on a signal ends the tool as Cancel would, once the window's
+    // loop runs; set before the demo starts, so the simulator and the
+    // demo's folder are cleaned up whenever the signal comes.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        g_unix_signal_add(signal, &EndOnSignal, nullptr);
     }
 
     std::vector<std::string> ports;
@@ -151,12 +169,16 @@ int main(int argc, char** argv) {
             return 1;
         }
         ports.push_back(port);
+        // A newcomer starts here, often from the README: say what to do.
+        std::printf(
+            "download-tool: a simulated Lorvane 300 waits on %s.\n"
+            "Next: press Load File, pick the sample image demo.EUP in the folder the dialog\n"
+            "opens, then press Program. Close the window (or Ctrl+C here) to end the demo.\n",
+            port.c_str());
+        std::fflush(stdout);
     }
     if (!ports.empty()) {
         SetPortList(ports);
-    }
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        g_unix_signal_add(signal, &EndOnSignal, nullptr);
     }
     return AfxWinMain(argc, argv);
 }

@@ -11,13 +11,13 @@ add_library(dt_framework_win32 OBJECT
 )
 target_include_directories(dt_framework_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
-add_library(dt_serial_win32 OBJECT serial/win32/serial_port.cpp)
+add_library(dt_serial_win32 OBJECT serial/win32/serial_port.cpp serial/win32/port_discovery.cpp)
 target_include_directories(dt_serial_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
 set(DT_WIN32_RESOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ui/win32/download_tool.rc)
 set_source_files_properties(${DT_WIN32_RESOURCES} PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/ui/win32/download_tool.ico;${CMAKE_CURRENT_SOURCE_DIR}/ui/win32/download_tool.manifest;${CMAKE_CURRENT_SOURCE_DIR}/ui/strings.h")
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_CURRENT_SOURCE_DIR} -I${CMAKE_CURRENT_SOURCE_DIR}/ui/win32")
+  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/ui/win32/download_tool.ico;${CMAKE_CURRENT_SOURCE_DIR}/ui/win32/download_tool.manifest;${CMAKE_CURRENT_SOURCE_DIR}/ui/strings.h;${CMAKE_BINARY_DIR}/generated/dt_version.h")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_CURRENT_SOURCE_DIR} -I${CMAKE_CURRENT_SOURCE_DIR}/ui/win32 -I${CMAKE_BINARY_DIR}/generated")
 
 set(DT_WIN32_LIBS comctl32 comdlg32 gdi32 user32 kernel32)
 

@@ -3,7 +3,8 @@
 # relative to its source directory.
 
 # termios tty devices behind serial/serial_port.h.
-add_library(dt_serial_posix OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/serial/posix/serial_port.cpp)
+add_library(dt_serial_posix OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/serial/posix/serial_port.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/serial/posix/port_discovery.cpp)
 target_include_directories(dt_serial_posix PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dt_serial_posix PUBLIC Threads::Threads)
 

@@ -128,22 +128,6 @@ long ReadSome(const Port& port, short revents, std::uint8_t* buffer, std::size_t
 
 }  // namespace
 
-std::vector<std::string> DefaultPortList() {
-    // USB adapters first: on a machine of today the target hangs on one of
-    // those far more often than on a built-in port.
-    std::vector<std::string> names;
-    for (int i = 0; i < 8; ++i) {
-        names.push_back("/dev/ttyUSB" + std::to_string(i));
-    }
-    for (int i = 0; i < 4; ++i) {
-        names.push_back("/dev/ttyACM" + std::to_string(i));
-    }
-    for (int i = 0; i < 4; ++i) {
-        names.push_back("/dev/ttyS" + std::to_string(i));
-    }
-    return names;
-}
-
 PortHandle OpenPortByName(const std::string& name) {
     // Never become the controlling terminal, and never wait for a carrier.
     const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -22,7 +22,7 @@ class PortTest : public ::testing::Test {
   protected:
     void TearDown() override {
         ClosePort(port);
-        SetPortList(DefaultPortList());
+        ResetPortList();
     }
 
     // Opens the pseudo-terminal's slave as the tool does, for `type`.
@@ -109,16 +109,6 @@ TEST_F(PortTest, OpenPortTakesTheNameFromThePortList) {
 
     SetPortList(std::vector<std::string>(300, "/dev/null"));
     EXPECT_EQ(PortList().size(), 255u);
-}
-
-TEST(PortListTest, DefaultListPutsUsbAdaptersFirst) {
-    const auto list = DefaultPortList();
-    ASSERT_EQ(list.size(), 16u);
-    EXPECT_EQ(list[0], "/dev/ttyUSB0");
-    EXPECT_EQ(list[7], "/dev/ttyUSB7");
-    EXPECT_EQ(list[8], "/dev/ttyACM0");
-    EXPECT_EQ(list[12], "/dev/ttyS0");
-    EXPECT_EQ(list[15], "/dev/ttyS3");
 }
 
 // --- Line settings -------------------------------------------------------------------

@@ -3,6 +3,7 @@
 add_executable(download-cli
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/posix/main.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/cli_options.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/list_ports.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/unit.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/sha256.cpp
 )
@@ -17,6 +18,8 @@ if(DT_BUILD_TESTS)
   add_executable(cli_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/posix/cli_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/posix/cli_process.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/posix/info_options_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/list_ports.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/posix/posix_support.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/image/machine_types.cpp

@@ -56,6 +56,14 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             o.loop = true;
         } else if (arg == "--fast") {
             o.fast = true;
+        } else if (arg == "--list-ports") {
+            o.listPorts = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            return o;
+        } else if (arg == "--version") {
+            o.version = true;
+            return o;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             error = "unknown option " + arg;
             return std::nullopt;
@@ -65,6 +73,9 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             error = "only one image, please: " + arg;
             return std::nullopt;
         }
+    }
+    if (o.listPorts) {
+        return o;
     }
     if (o.type < 0) {
         error = "--type is required";

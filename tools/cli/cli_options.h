@@ -15,14 +15,19 @@ struct CliOptions {
     bool parallel = false;
     bool loop = false;
     bool fast = false;
-    std::string record;  // append one JSON line per unit here
+    std::string record;      // append one JSON line per unit here
+    bool help = false;       // print the usage and end
+    bool version = false;    // print the version and end
+    bool listPorts = false;  // print the serial ports present and end
 };
 
 inline constexpr char kCliUsage[] =
     "usage: download-cli --type 0|1|2 [--port PATH]... [options] IMAGE\n"
+    "       download-cli --list-ports [--json]\n"
     "\n"
     "Programs IMAGE into the machine that answers on the first of the ports\n"
-    "(by default the platform's list of serial ports, tried one a second).\n"
+    "(by default the serial ports present, then the usual device names, tried\n"
+    "one a second).\n"
     "\n"
     "  --type N        0 Lorvane 300 (*.EUP), 1 Quenta 5X (*.UPL), 2 ZT418 (*.UPL)\n"
     "  --port PATH     a port to try; repeat for several, tried in order\n"
@@ -33,9 +38,14 @@ inline constexpr char kCliUsage[] =
     "                  exit 0 when every unit was done, else 1\n"
     "  --record FILE   append one JSON line per programmed unit to FILE\n"
     "  --fast          block protocol: hand each frame over as soon as it is complete\n"
+    "  --list-ports    print the serial ports present, one a line (with --json, as\n"
+    "                  JSON objects), and what is known of each\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
     "\n"
     "Exit status: 0 done, 2 bad arguments or unreadable image, 3 no machine found,\n"
     "4 stopped by the machine, 5 the machine fell silent, 6 the port was lost.\n";
 
-// Parses argv; on error returns nullopt and sets error.
+// Parses argv; on error returns nullopt and sets error. --help and --version
+// end the parsing where they stand; --list-ports needs no type or image.
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error);

@@ -14,10 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "dt_version.h"
 #include "framework/afxwin.h"
 #include "image/machine_types.h"
+#include "serial/port_discovery.h"
 #include "serial/serial_port.h"
 #include "tools/cli/cli_options.h"
+#include "tools/cli/list_ports.h"
 #include "tools/cli/sha256.h"
 #include "tools/cli/unit.h"
 
@@ -292,6 +295,14 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fprintf(stderr, "download-cli: %s\n\n%s", error.c_str(), kCliUsage);
         return 2;
+    }
+    if (options->help || options->version || options->listPorts) {
+        const std::string text = options->help ? std::string(kCliUsage)
+                                 : options->version
+                                     ? std::string("download-cli " DT_VERSION "\n")
+                                     : FormatPortList(DiscoverPorts(), options->json);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return 0;
     }
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "dt_version.h"
 #include "tools/sim/target_machine.h"
 #include "tools/target_sim/posix/pty_server.h"
 
@@ -49,14 +50,35 @@ struct Options {
     std::string timingFile;
 };
 
+constexpr char kUsage[] =
+    "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]\n"
+    "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
+    "                  [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]\n"
+    "\n"
+    "A simulated target machine on a pseudo-terminal, for downloads without\n"
+    "hardware. The first line printed is the device to give the tool as its port;\n"
+    "on SIGTERM or SIGINT it prints what it received and ends.\n"
+    "\n"
+    "  --type N          0 Lorvane 300, 1 Quenta 5X, 2 ZT418\n"
+    "  --link PATH       also make PATH a symbolic link to the device\n"
+    "  --expect FILE     exit 0 only when the image received equals FILE\n"
+    "  --silent          never answer\n"
+    "  --noise           send garbage before every reply\n"
+    "  --repeat-every N  ask for every Nth block twice\n"
+    "  --stop-at N       block protocol: stop the download instead of asking for block N\n"
+    "  --split           send replies in two pieces\n"
+    "  --vanish-after N  hang up after N blocks, as a pulled adapter does\n"
+    "  --mute-after N    fall silent after N blocks\n"
+    "  --baud N          pace the line at N baud both ways\n"
+    "  --turnaround MS   wait MS milliseconds before each reply\n"
+    "  --timing FILE     write the bytes each way and the tool's answer times to FILE\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n"
+    "\n"
+    "Exit status: 0 received as expected, 1 not, 2 a usage or setup error.\n";
+
 int Usage(const char* problem) {
-    std::fprintf(stderr, "target-sim: %s\n", problem);
-    std::fprintf(
-        stderr,
-        "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] "
-        "[--noise]\n"
-        "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
-        "                  [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]\n");
+    std::fprintf(stderr, "target-sim: %s\n\n%s", problem, kUsage);
     return 2;
 }
 
@@ -214,6 +236,16 @@ bool MakeLink(const std::string& target, const std::string& link) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("target-sim " DT_VERSION);
+            return 0;
+        }
+    }
     Options opt;
     if (const std::string problem = ParseOptions(argc, argv, &opt); !problem.empty()) {
         return Usage(problem.c_str());

@@ -1,0 +1,292 @@
+// Finding the serial ports present, on a fake sysfs tree laid out as the
+// kernel lays out /sys/class/tty: USB adapters, ACM devices, built-in UARTs
+// with and without a chip behind them, and ttys with no device at all.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "serial/port_discovery.h"
+#include "serial/serial_port.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FakeSysfs : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("fake-sysfs-" + std::to_string(std::random_device{}()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(root / "sys/class/tty");
+        fs::create_directories(root / "dev");
+        roots.ttyClass = (root / "sys/class/tty").string();
+        roots.dev = (root / "dev").string();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    fs::path Devices() const { return root / "sys/devices"; }
+
+    static void Write(const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text << "\n";
+    }
+
+    // A device folder below sys/devices, with its driver and subsystem
+    // links pointing where the kernel's would.
+    fs::path Device(const std::string& path, const std::string& driver,
+                    const std::string& subsystem) {
+        const fs::path dir = Devices() / path;
+        fs::create_directories(dir);
+        if (!driver.empty()) {
+            fs::create_directory_symlink(root / "sys/bus/x/drivers" / driver, dir / "driver");
+        }
+        if (!subsystem.empty()) {
+            fs::create_directory_symlink(root / "sys/bus" / subsystem, dir / "subsystem");
+        }
+        return dir;
+    }
+
+    // The class entry of a tty; `device` empty for a virtual one. `type`,
+    // when given, is the UART type the serial core reports.
+    void Tty(const std::string& name, const fs::path& device, const std::string& type = "") {
+        const fs::path entry = root / "sys/class/tty" / name;
+        fs::create_directories(entry);
+        if (!device.empty()) {
+            fs::create_directory_symlink(device, entry / "device");
+        }
+        if (!type.empty()) {
+            Write(entry / "type", type);
+        }
+    }
+
+    // A USB device with its vendor, product and serial texts; returns it.
+    fs::path UsbDevice(const std::string& path, const std::string& vendor,
+                       const std::string& product, const std::string& serial) {
+        const fs::path dir = Device(path, "usb", "usb");
+        Write(dir / "idVendor", vendor);
+        Write(dir / "idProduct", "6001");
+        Write(dir / "manufacturer", "FTDI");
+        Write(dir / "product", product);
+        Write(dir / "serial", serial);
+        return dir;
+    }
+
+    void UsbAdapter(const std::string& tty, const std::string& usbPath, const std::string& serial) {
+        UsbDevice(usbPath, "0403", "FT232R USB UART", serial);
+        const fs::path port =
+            Device(usbPath + "/" + usbPath + ":1.0/" + tty, "ftdi_sio", "usb-serial");
+        Tty(tty, port);
+    }
+
+    void ById(const std::string& link, const std::string& tty) {
+        fs::create_directories(root / "dev/serial/by-id");
+        fs::create_symlink("../../" + tty, root / "dev/serial/by-id" / link);
+    }
+
+    std::string Dev(const std::string& tty) const { return (root / "dev" / tty).string(); }
+
+    static std::vector<std::string> Names(const std::vector<PortDescription>& ports) {
+        std::vector<std::string> names;
+        for (const PortDescription& p : ports) {
+            names.push_back(fs::path(p.device).filename().string());
+        }
+        return names;
+    }
+
+    fs::path root;
+    DiscoveryRoots roots;
+};
+
+// A desktop machine: two adapters (numbers that sort wrongly as text), a
+// board on ACM, the one real UART among the 8250 driver's placeholders in
+// both kernel layouts, an ARM UART, and virtual ttys.
+TEST_F(FakeSysfs, ListsUsbThenAcmThenRealUartsAndSkipsPlaceholders) {
+    UsbAdapter("ttyUSB10", "1-2", "B1");
+    UsbAdapter("ttyUSB2", "1-1", "A5");
+    UsbDevice("2-1", "2e8a", "Pico", "E66");
+    Tty("ttyACM0", Device("2-1/2-1:1.0", "cdc_acm", "usb"));
+
+    // Older kernels: the tty's device is the controller itself.
+    Tty("ttyS0", Device("pnp0/00:01", "serial", "pnp"), "4");
+    Tty("ttyS1", Device("platform/serial8250", "serial8250", "platform"), "0");
+    // Newer kernels: a port layer between the tty and its controller.
+    Device("platform/serial8250/serial8250:0", "ctrl", "serial-base");
+    Tty("ttyS3", Device("platform/serial8250/serial8250:0/serial8250:0.3", "port", "serial-base"),
+        "0");
+    Device("pnp0/00:02", "serial", "pnp");
+    Device("pnp0/00:02/00:02:0", "ctrl", "serial-base");
+    Tty("ttyS4", Device("pnp0/00:02/00:02:0/00:02:0.0", "port", "serial-base"), "4");
+    Tty("ttyAMA0", Device("platform/fe201000.serial", "uart-pl011", "amba"), "32");
+    // Device-less ttys: virtual consoles, the pty master, the console.
+    Tty("tty1", {});
+    Tty("ptmx", {});
+    Tty("console", {});
+
+    const auto ports = DiscoverPorts(roots);
+    EXPECT_EQ(Names(ports), (std::vector<std::string>{"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyAMA0",
+                                                      "ttyS0", "ttyS4"}));
+    ASSERT_EQ(ports.size(), 6u);
+    EXPECT_EQ(ports[0].kind, "usb");
+    EXPECT_EQ(ports[2].kind, "acm");
+    EXPECT_EQ(ports[4].kind, "uart");
+    EXPECT_EQ(ports[4].driver, "serial");
+    EXPECT_EQ(ports[5].driver, "serial") << "the controller's driver, not the port layer's";
+}
+
+TEST_F(FakeSysfs, TellsWhatIsKnownOfEachPort) {
+    UsbAdapter("ttyUSB0", "1-1", "A50285BI");
+    ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+    UsbDevice("2-1", "2e8a", "Pico", "E661");
+    Tty("ttyACM0", Device("2-1/2-1:1.0", "cdc_acm", "usb"));
+    Tty("ttyS0", Device("pnp0/00:01", "serial", "pnp"), "4");
+
+    const auto ports = DiscoverPorts(roots);
+    ASSERT_EQ(ports.size(), 3u);
+    const PortDescription& usb = ports[0];
+    EXPECT_EQ(usb.device, Dev("ttyUSB0"));
+    EXPECT_EQ(usb.driver, "ftdi_sio");
+    EXPECT_EQ(usb.vendorId, "0403");
+    EXPECT_EQ(usb.productId, "6001");
+    EXPECT_EQ(usb.manufacturer, "FTDI");
+    EXPECT_EQ(usb.product, "FT232R USB UART");
+    EXPECT_EQ(usb.serialNumber, "A50285BI");
+    EXPECT_EQ(usb.byId,
+              (root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
+
+    const PortDescription& acm = ports[1];
+    EXPECT_EQ(acm.driver, "cdc_acm");
+    EXPECT_EQ(acm.vendorId, "2e8a");
+    EXPECT_EQ(acm.serialNumber, "E661");
+    EXPECT_TRUE(acm.byId.empty());
+
+    const PortDescription& uart = ports[2];
+    EXPECT_TRUE(uart.vendorId.empty());
+    EXPECT_TRUE(uart.serialNumber.empty());
+}
+
+// Nothing is cached: an adapter plugged in between two calls is found by
+// the second, and one pulled is gone.
+TEST_F(FakeSysfs, ReadsTheTreeAfreshAtEachCall) {
+    Tty("ttyS0", Device("pnp0/00:01", "serial", "pnp"), "4");
+    EXPECT_EQ(Names(DiscoverPorts(roots)), std::vector<std::string>{"ttyS0"});
+
+    UsbAdapter("ttyUSB0", "1-1", "A5");
+    EXPECT_EQ(Names(DiscoverPorts(roots)), (std::vector<std::string>{"ttyUSB0", "ttyS0"}));
+
+    fs::remove_all(root / "sys/class/tty/ttyUSB0");
+    EXPECT_EQ(Names(DiscoverPorts(roots)), std::vector<std::string>{"ttyS0"});
+}
+
+// Bad or missing trees: nothing found, nothing thrown.
+TEST_F(FakeSysfs, AMissingOrBrokenTreeFindsNothing) {
+    EXPECT_TRUE(DiscoverPorts(DiscoveryRoots{(root / "no-such").string(), roots.dev}).empty());
+    Tty("ttyUSB0", root / "sys/devices/gone");  // a dangling device link
+    Write(root / "sys/class/tty/stray-file", "x");
+    EXPECT_TRUE(DiscoverPorts(roots).empty());
+}
+
+// --- The scan's order ----------------------------------------------------------------
+
+TEST(ScanOrderTest, FixedNamesPutUsbAdaptersFirst) {
+    const auto names = FixedPortNames();
+    ASSERT_EQ(names.size(), 16u);
+    EXPECT_EQ(names[0], "/dev/ttyUSB0");
+    EXPECT_EQ(names[7], "/dev/ttyUSB7");
+    EXPECT_EQ(names[8], "/dev/ttyACM0");
+    EXPECT_EQ(names[12], "/dev/ttyS0");
+    EXPECT_EQ(names[15], "/dev/ttyS3");
+}
+
+PortDescription Present(const std::string& device) {
+    PortDescription p;
+    p.device = device;
+    return p;
+}
+
+struct ScanOrderCase {
+    const char* name;
+    std::vector<std::string> present;
+    std::size_t size;
+    std::vector<std::string> head;  // the first names, in order
+    std::string last;
+};
+
+void PrintTo(const ScanOrderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ScanOrderTable : public ::testing::TestWithParam<ScanOrderCase> {};
+
+TEST_P(ScanOrderTable, PresentPortsFirstThenTheRestOfTheFixedNames) {
+    const ScanOrderCase& c = GetParam();
+    std::vector<PortDescription> present;
+    for (const std::string& d : c.present) {
+        present.push_back(Present(d));
+    }
+    const auto order = ScanOrder(present, FixedPortNames());
+    ASSERT_EQ(order.size(), c.size);
+    for (std::size_t i = 0; i < c.head.size(); ++i) {
+        EXPECT_EQ(order[i], c.head[i]) << "at " << i;
+    }
+    EXPECT_EQ(order.back(), c.last);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        for (std::size_t j = i + 1; j < order.size(); ++j) {
+            EXPECT_NE(order[i], order[j]) << "listed twice";
+        }
+    }
+}
+
+std::vector<std::string> ManyAdapters(int n) {
+    std::vector<std::string> names;
+    for (int i = 0; i < n; ++i) {
+        names.push_back("/dev/ttyUSB" + std::to_string(i));
+    }
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScanOrderTable,
+    ::testing::Values(
+        ScanOrderCase{"nothing present", {}, 16, {"/dev/ttyUSB0", "/dev/ttyUSB1"}, "/dev/ttyS3"},
+        // The case that took nine seconds: a board on ttyACM0 is tried first.
+        ScanOrderCase{"an ACM board",
+                      {"/dev/ttyACM0"},
+                      16,
+                      {"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1"},
+                      "/dev/ttyS3"},
+        // Present names outside the fixed list push the last fixed ones out.
+        ScanOrderCase{"ports outside the fixed names",
+                      {"/dev/ttyUSB9", "/dev/ttyAMA0", "/dev/ttyS0"},
+                      16,
+                      {"/dev/ttyUSB9", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyUSB0"},
+                      "/dev/ttyS1"},
+        ScanOrderCase{
+            "more present than sixteen", ManyAdapters(20), 20, {"/dev/ttyUSB0"}, "/dev/ttyUSB19"}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        for (char& ch : n) {
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        }
+        return n;
+    });
+
+// --port replaces the list; going back reads the platform's list again.
+TEST(PortListTest, SetListReplacesThePlatformsUntilReset) {
+    SetPortList({"/dev/pts/99"});
+    EXPECT_EQ(PortList(), std::vector<std::string>{"/dev/pts/99"});
+    ResetPortList();
+    const auto list = PortList();
+    EXPECT_GE(list.size(), 16u);
+    EXPECT_EQ(list, ScanOrder(DiscoverPorts(), FixedPortNames()));
+}
+
+}  // namespace

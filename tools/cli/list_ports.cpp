@@ -1,0 +1,88 @@
+// Formatting the serial ports present for download-cli --list-ports.
+#include "tools/cli/list_ports.h"
+
+#include <cstdio>
+
+namespace {
+
+// A USB device names itself: its texts may hold anything, and an escape
+// sequence must not reach the terminal.
+std::string Printable(const std::string& s) {
+    std::string out;
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        out += (u < 0x20 || u == 0x7F) ? '?' : c;
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string TextLine(const PortDescription& p) {
+    std::string line = Printable(p.device) + ": " + Printable(p.kind);
+    if (!p.driver.empty()) {
+        line += ", driver " + Printable(p.driver);
+    }
+    if (!p.vendorId.empty() || !p.productId.empty()) {
+        line += ", USB " + Printable(p.vendorId) + ":" + Printable(p.productId);
+        for (const std::string* text : {&p.manufacturer, &p.product}) {
+            if (!text->empty()) {
+                line += " " + Printable(*text);
+            }
+        }
+    }
+    if (!p.serialNumber.empty()) {
+        line += ", serial number " + Printable(p.serialNumber);
+    }
+    if (!p.byId.empty()) {
+        line += ", " + Printable(p.byId);
+    }
+    return line + "\n";
+}
+
+std::string JsonLine(const PortDescription& p) {
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"port", &p.device},          {"kind", &p.kind},
+        {"driver", &p.driver},        {"vendor_id", &p.vendorId},
+        {"product_id", &p.productId}, {"manufacturer", &p.manufacturer},
+        {"product", &p.product},      {"serial_number", &p.serialNumber},
+        {"by_id", &p.byId},
+    };
+    std::string line = "{";
+    for (const auto& [key, value] : fields) {
+        if (value->empty()) {
+            continue;
+        }
+        if (line.size() > 1) {
+            line += ",";
+        }
+        line += JsonString(key) + ":" + JsonString(*value);
+    }
+    return line + "}\n";
+}
+
+}  // namespace
+
+std::string FormatPortList(const std::vector<PortDescription>& ports, bool json) {
+    std::string out;
+    for (const PortDescription& p : ports) {
+        out += json ? JsonLine(p) : TextLine(p);
+    }
+    return out;
+}
