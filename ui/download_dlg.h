@@ -38,8 +38,9 @@
 
 struct WorkerParams;
 
-// The character protocol's position in its exchange. It survives Program:
-// a download broken off mid-way resumes from where it stood.
+// The character protocol's position in its exchange. Program starts it
+// afresh at AwaitStart: after a download broken off mid-way, the next
+// Program serves the restarted machine from its first request.
 enum class CharState : std::uint8_t { AwaitStart = 1, Sending = 2, AwaitFinish = 3 };
 
 inline constexpr UINT_PTR TIMER_SCAN = 1;   // one port-scan step

@@ -3,7 +3,12 @@
 //
 //   target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]
 //              [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]
-//              [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]
+//              [--mute-after N] [--restart-after N] [--baud N] [--turnaround MS]
+//              [--timing FILE]
+//
+// --restart-after N makes the machine restart once, as after a reset, on
+// receiving N blocks: it answers nothing more of that download and waits
+// for a new opening request, which it then serves in full.
 //
 // --baud paces the line both ways: replies go out no faster than the rate,
 // and the tool's bytes are taken as arriving no sooner than they would at
@@ -56,7 +61,8 @@ int Usage(const char* problem) {
         "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] "
         "[--noise]\n"
         "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
-        "                  [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]\n");
+        "                  [--mute-after N] [--restart-after N] [--baud N] [--turnaround MS]\n"
+        "                  [--timing FILE]\n");
     return 2;
 }
 
@@ -115,6 +121,11 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
                 return "--mute-after takes a block count";
             }
             opt->faults.muteAfterBlock = static_cast<int>(v);
+        } else if (arg == "--restart-after") {
+            if (!count(1 << 20)) {
+                return "--restart-after takes a block count";
+            }
+            opt->faults.restartAfterBlock = static_cast<int>(v);
         } else if (arg == "--baud") {
             if (!count(10'000'000) || v == 0) {
                 return "--baud takes a line rate";
