@@ -77,6 +77,8 @@ void CDownloadDlg::ScanStep() {
     }
 
     SetDlgItemText(IDC_STATUS, (name + kStatusOpenSuccess).c_str());
+    // A setting the driver refuses has no text of the status line: the
+    // scan goes on, and the machine's answer, or its silence, tells.
     ConfigurePort(m_hPort, m_machineType);
 
     auto* params = new WorkerParams;

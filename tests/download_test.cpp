@@ -352,6 +352,27 @@ TEST_F(BlockProtocol, RequestsRepeatsAndTheEnd) {
     EXPECT_EQ(Frame(0x80, 3), std::vector<Bytes>{}) << "the worker has ended";
 }
 
+// The status line's text as it goes, literally: four blanks after the
+// dots, the percentage without padding, two blanks at the end.
+TEST_F(BlockProtocol, ProgressTextAsShown) {
+    Start(Pattern(1000));
+    const struct {
+        std::uint8_t request;
+        const char* shown;
+    } steps[] = {
+        {5, "Programming...    0% Done  "},  // before the image: an empty block
+        {0, "Programming...    12% Done  "}, {1, "Programming...    25% Done  "},
+        {1, "Programming...    25% Done  "},  // a repeat
+        {2, "Programming...    38% Done  "}, {3, "Programming...    51% Done  "},
+        {4, "Programming...    64% Done  "}, {5, "Programming...    76% Done  "},
+        {6, "Programming...    89% Done  "}, {7, "Programming...    100% Done  "},
+    };
+    for (const auto& step : steps) {
+        ASSERT_EQ(Frame(0x80, step.request).size(), 1u);
+        EXPECT_EQ(Status(), step.shown) << "request " << int(step.request);
+    }
+}
+
 TEST_F(BlockProtocol, ExactMultipleEndsWithTheLastFullBlock) {
     const Bytes image = Pattern(256);
     Start(image, 2);

@@ -67,6 +67,9 @@ class CDownloadDlg : public CDialog {
     const std::uint8_t* GetImage() const { return m_image; }
     CharState GetCharState() const { return m_charState; }
     PortHandle GetPort() const { return m_hPort; }
+    // The marker StartReceiveWorker returned for the last worker (on Windows
+    // its thread's handle, closed with the port); 0 before the first.
+    std::uintptr_t GetWorker() const { return m_hWorker; }
     bool GetReplySeen() const { return m_replySeen != 0; }
     std::uint32_t GetRepeatedRequests() const { return m_repeatedRequests; }
 

@@ -32,12 +32,18 @@ struct Port {
     HANDLE thread = nullptr;
     std::unique_ptr<WorkerParams> params;
     std::atomic<bool> lost{false};  // a read found the device gone
+    // What the port had when we opened it, put back on close.
+    DCB savedState{};
+    COMMTIMEOUTS savedTimeouts{};
+    DWORD savedMask = 0;
+    bool haveSavedState = false, haveSavedTimeouts = false, haveSavedMask = false;
 };
 
 struct Backend {
     std::mutex lock;  // guards the map; a port itself lives until its worker has ended
     std::map<PortHandle, std::unique_ptr<Port>> ports;
     std::string lastError;
+    std::string configureError;  // user-interface thread only
 };
 
 Backend& TheBackend() {
@@ -82,6 +88,10 @@ PortHandle OpenPortByName(const std::string& name) {
     }
     auto port = std::make_unique<Port>();
     port->device = device;
+    port->savedState.DCBlength = sizeof(DCB);
+    port->haveSavedState = ::GetCommState(device, &port->savedState) != FALSE;
+    port->haveSavedTimeouts = ::GetCommTimeouts(device, &port->savedTimeouts) != FALSE;
+    port->haveSavedMask = ::GetCommMask(device, &port->savedMask) != FALSE;
     port->closeEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     port->readEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const auto h = reinterpret_cast<PortHandle>(device);
@@ -94,29 +104,73 @@ std::string LastOpenError() {
     return TheBackend().lastError;
 }
 
-void ConfigurePort(PortHandle h, MachineType type) {
-    const MachineTypeInfo* info = FindMachineType(type);
-    if (FindPort(h) == nullptr || info == nullptr) {
-        return;
+namespace {
+
+// Keeps the first failure of a configuration: the call and the system's
+// reason for it.
+class ConfigureErrors {
+  public:
+    // Notes the call's result; true when it succeeded.
+    bool Check(BOOL ok, const char* call) {
+        if (!ok && m_first.empty()) {
+            m_first = std::string(call) + ": " + win32::SystemMessage(::GetLastError());
+        }
+        return ok != FALSE;
+    }
+    void Fail(const std::string& text) {
+        if (m_first.empty()) {
+            m_first = text;
+        }
+    }
+    bool Finish() {
+        TheBackend().configureError = m_first;
+        return m_first.empty();
+    }
+
+  private:
+    std::string m_first;
+};
+
+}  // namespace
+
+bool ConfigurePort(PortHandle h, MachineType type) {
+    ConfigureErrors errors;
+    PortSettings wanted;
+    if (FindPort(h) == nullptr) {
+        errors.Fail("no such port");
+        return errors.Finish();
+    }
+    if (!PortSettingsFor(type, &wanted)) {
+        errors.Fail("no such machine type");
+        return errors.Finish();
     }
     HANDLE device = DeviceOf(h);
-    ::SetCommMask(device, EV_RXCHAR);
-    ::SetupComm(device, 1024, 1024);
-    ::PurgeComm(device, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    errors.Check(::SetCommMask(device, wanted.eventMask), "SetCommMask");
+    errors.Check(::SetupComm(device, wanted.inQueue, wanted.outQueue), "SetupComm");
+    errors.Check(::PurgeComm(device, wanted.purge), "PurgeComm");
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = info->readIntervalTimeout;
-    timeouts.ReadTotalTimeoutMultiplier = 100;
-    timeouts.ReadTotalTimeoutConstant = 100;
-    timeouts.WriteTotalTimeoutMultiplier = 100;
-    timeouts.WriteTotalTimeoutConstant = 100;
-    ::SetCommTimeouts(device, &timeouts);
+    timeouts.ReadIntervalTimeout = wanted.readIntervalTimeout;
+    timeouts.ReadTotalTimeoutMultiplier = wanted.readTotalMultiplier;
+    timeouts.ReadTotalTimeoutConstant = wanted.readTotalConstant;
+    timeouts.WriteTotalTimeoutMultiplier = wanted.writeTotalMultiplier;
+    timeouts.WriteTotalTimeoutConstant = wanted.writeTotalConstant;
+    errors.Check(::SetCommTimeouts(device, &timeouts), "SetCommTimeouts");
     DCB dcb{};
     dcb.DCBlength = 28;
-    ::GetCommState(device, &dcb);
-    dcb.BaudRate = info->baudRate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    ::SetCommState(device, &dcb);
+    // Without the port's own state there is nothing to change three
+    // fields of: setting a zeroed record would throw away its stop bits
+    // and flow control.
+    if (errors.Check(::GetCommState(device, &dcb), "GetCommState")) {
+        dcb.BaudRate = wanted.baudRate;
+        dcb.ByteSize = wanted.dataBits;
+        dcb.Parity = wanted.parity;
+        errors.Check(::SetCommState(device, &dcb), "SetCommState");
+    }
+    return errors.Finish();
+}
+
+std::string LastConfigureError() {
+    return TheBackend().configureError;
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
@@ -186,6 +240,17 @@ void ClosePort(PortHandle h) {
             ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
         ::CloseHandle(port->thread);
+    }
+    // Leave the port as we found it. A device that has gone refuses this,
+    // and there is nobody left to tell.
+    if (port->haveSavedMask) {
+        ::SetCommMask(port->device, port->savedMask);
+    }
+    if (port->haveSavedTimeouts) {
+        ::SetCommTimeouts(port->device, &port->savedTimeouts);
+    }
+    if (port->haveSavedState) {
+        ::SetCommState(port->device, &port->savedState);
     }
     ::CloseHandle(port->device);
     ::CloseHandle(port->closeEvent);
