@@ -13,6 +13,7 @@
 #include "framework/win32/win32.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
+#include "serial/win32/line_errors.h"
 
 namespace {
 
@@ -280,9 +281,54 @@ bool PortIsLost(PortHandle h) {
     return port != nullptr && port->lost.load();
 }
 
-namespace {
-long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity);
+ReadFailure ClassifyReadFailure(DWORD error, bool cleared, DWORD commErrors) {
+    if (!cleared) {
+        return ReadFailure::DeviceGone;  // the driver no longer answers for the port
+    }
+    switch (error) {
+        // What drivers of removable ports fail with once the device is gone.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_INVALID_HANDLE:
+            return ReadFailure::DeviceGone;
+        default:
+            break;
+    }
+    const DWORD lineErrors = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
+    if ((commErrors & lineErrors) != 0 || error == ERROR_OPERATION_ABORTED) {
+        // An abort with no flags left: an earlier ClearCommError took them.
+        return ReadFailure::LineError;
+    }
+    return ReadFailure::DeviceGone;
 }
+
+namespace {
+
+long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity);
+
+// A wait or read of the worker's failed: a line error is cleared and the
+// pass given up (what the read had taken is kept), after a pause that
+// keeps a line failing again and again from spinning; a device that has
+// gone ends the worker. Call right after the failure, with its error.
+long FailedRead(Port& port, HANDLE device, DWORD error, DWORD taken) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    const bool cleared = ::ClearCommError(device, &errors, &stat) != FALSE;
+    if (ClassifyReadFailure(error, cleared, errors) == ReadFailure::DeviceGone) {
+        return -1;
+    }
+    constexpr DWORD kLineErrorPauseMs = 10;  // the driver's queue holds what comes meanwhile
+    if (::WaitForSingleObject(port.closeEvent, kLineErrorPauseMs) == WAIT_OBJECT_0) {
+        return -1;
+    }
+    return static_cast<long>(taken);
+}
+
+}  // namespace
 
 long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
     Port* port = FindPort(h);
@@ -316,8 +362,8 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
         port->eventWait = ::GetCommModemStatus(device, &modem) ? 1 : 0;
     }
     if (stat.cbInQue == 0 && port->eventWait && !::WaitCommEvent(device, &port->mask, &ov)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
-            return -1;  // the device has gone
+        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
+            return FailedRead(*port, device, error, 0);
         }
         if (!WaitForIo(*port, ov.hEvent)) {
             return AbandonRead(*port);
@@ -337,8 +383,8 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
     ::ResetEvent(ov.hEvent);
     DWORD n = 0;
     if (!::ReadFile(device, buffer, static_cast<DWORD>(capacity), &n, &ov)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
-            return -1;  // the device has gone
+        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
+            return FailedRead(*port, device, error, 0);
         }
         if (!WaitForIo(*port, ov.hEvent)) {
             // The buffer is the worker's: wait until the read lets go of it.
@@ -347,7 +393,7 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
             return -1;
         }
         if (!::GetOverlappedResult(device, &ov, &n, FALSE)) {
-            return -1;
+            return FailedRead(*port, device, ::GetLastError(), n);
         }
     }
     return static_cast<long>(n);

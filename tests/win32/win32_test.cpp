@@ -20,6 +20,7 @@
 
 #include "framework/win32/win32.h"
 #include "image/unscramble.h"
+#include "serial/win32/line_errors.h"
 #include "ui/download_dlg.h"
 
 namespace {
@@ -228,7 +229,8 @@ TEST_F(Win32Dialog, VanishingMachineLeavesTheToolUsable) {
     Load(StoredFile(1));
     Click(IDC_PROGRAM);
     EXPECT_TRUE(Pump(5000, [&] { return Text(IDC_SEND_LENGTH) == "256"; }));
-    Pump(1000);
+    // The failed read is no line error: the worker ends, the port is lost.
+    EXPECT_TRUE(Pump(3000, [&] { return PortIsLost(dlg->GetPort()); }));
     EXPECT_FALSE(Enabled(IDC_PROGRAM));  // no timeout inside the exchange
     // Load File makes Program available again; the machine on COM4 answers.
     SetPortList({"COM5", "COM4"});
@@ -308,6 +310,36 @@ TEST_F(Win32Dialog, PortIsLeftAsItWasFound) {
     EXPECT_EQ(after.fOutX, before.fOutX);
     EXPECT_EQ(after.fInX, before.fInX);
     apply(original);
+}
+
+// A failed wait or read: a line error is cleared and the worker reads on;
+// a device that has gone ends it.
+TEST(LineErrors, AreToldFromADeviceThatHasGone) {
+    struct Case {
+        DWORD error;
+        bool cleared;
+        DWORD commErrors;
+        ReadFailure expected;
+    };
+    const Case cases[] = {
+        {ERROR_OPERATION_ABORTED, true, CE_FRAME, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, true, CE_RXPARITY, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, true, CE_OVERRUN | CE_BREAK, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, true, 0, ReadFailure::LineError},  // flags taken already
+        {ERROR_IO_DEVICE, true, CE_RXOVER, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, false, 0, ReadFailure::DeviceGone},  // the port is gone
+        {ERROR_ACCESS_DENIED, true, 0, ReadFailure::DeviceGone},
+        {ERROR_BAD_COMMAND, true, CE_FRAME, ReadFailure::DeviceGone},
+        {ERROR_GEN_FAILURE, true, 0, ReadFailure::DeviceGone},
+        {ERROR_DEVICE_NOT_CONNECTED, true, 0, ReadFailure::DeviceGone},
+        {ERROR_DEVICE_REMOVED, true, 0, ReadFailure::DeviceGone},
+        {ERROR_INVALID_HANDLE, false, 0, ReadFailure::DeviceGone},
+        {ERROR_IO_DEVICE, true, 0, ReadFailure::DeviceGone},  // neither: as it always was
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ClassifyReadFailure(c.error, c.cleared, c.commErrors), c.expected)
+            << "error " << c.error << ", cleared " << c.cleared << ", flags " << c.commErrors;
+    }
 }
 
 }  // namespace
