@@ -88,12 +88,13 @@ bool PortSettingsFor(MachineType type, PortSettings* settings);
 
 // Sets the port up for the machine type, call by call in a fixed order.
 // Returns false when the port or type is unknown or a call failed; the
-// calls after a failed one are still made, so the port gets as close to
-// the settings as it can. LastConfigureError() then names the first call
-// that failed and gives the system's reason, as "tcsetattr: Input/output
-// error" or "SetCommState: The parameter is incorrect"; it is empty after
-// a configuration that went through. The window ignores the result (its
-// status line has no text for it); download-cli reports it.
+// calls after a failed one are still made where they do not depend on it,
+// so the port gets as close to the settings as it can. LastConfigureError()
+// then names the first call that failed and gives the system's reason, as
+// "tcsetattr: Input/output error" or "SetCommState: The parameter is
+// incorrect"; it is empty after a configuration that went through. The
+// window ignores the result (its status line has no text for it); it is
+// there for download-cli to report.
 bool ConfigurePort(PortHandle port, MachineType type);
 std::string LastConfigureError();
 
