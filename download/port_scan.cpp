@@ -22,6 +22,10 @@ void CDownloadDlg::OnProgram() {
     m_sentBytes = 0;
     m_portIndex = 0;
     m_repeatedRequests = 0;
+    // A download broken off mid-way (the machine reset or unplugged) must
+    // not leave the character protocol waiting for replies of that old
+    // exchange: the machine, restarted, begins with "0" and "1" again.
+    m_charState = CharState::AwaitStart;
     // Arming an armed timer replaces it, so Program during a scan restarts
     // it. A reply deadline still armed fires once more as usual.
     SetTimer(TIMER_SCAN, kScanStepMs);
@@ -73,6 +77,8 @@ void CDownloadDlg::ScanStep() {
     }
 
     SetDlgItemText(IDC_STATUS, (name + kStatusOpenSuccess).c_str());
+    // A setting the driver refuses has no text of the status line: the
+    // scan goes on, and the machine's answer, or its silence, tells.
     ConfigurePort(m_hPort, m_machineType);
 
     auto* params = new WorkerParams;

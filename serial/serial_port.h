@@ -15,10 +15,15 @@
 // ClosePort belong to the user-interface thread. ReadPort belongs to the
 // port's receive worker, which runs on its own thread (receive_worker.h).
 //
-// Line settings for a machine type: its baud rate (9600 or 57600), 8 data
-// bits, no parity; stop bits, flow control and every other field stay as
-// the port had them. Both queues are purged. Writes are bounded by
-// 100 ms per byte plus 100 ms.
+// Line settings for a machine type (PortSettingsFor): its baud rate (9600
+// or 57600), 8 data bits, no parity; stop bits, flow control and every
+// other field stay as the port had them. Both queues are purged. Writes are
+// bounded by 100 ms per byte plus 100 ms.
+//
+// A port is left as it was found: opening it saves its settings (termios;
+// the DCB, timeouts and event mask on Windows) and closing it puts them
+// back, as terminal programs do, so the next program to use the port finds
+// it as it was before us.
 //
 // Reads. ReadPort waits, using no CPU, for a first character; then it reads
 // until 255 bytes have come, or the line has been silent for longer than the
@@ -66,7 +71,35 @@ PortHandle OpenPort(std::size_t index);
 PortHandle OpenPortByName(const std::string& name);
 std::string LastOpenError();
 
-void ConfigurePort(PortHandle port, MachineType type);
+// What ConfigurePort asks of a port for a machine type, the same for every
+// backend; each applies what its platform has (the event mask, queue sizes
+// and timeouts are Windows' own settings; the POSIX backend times its reads
+// itself by the same figures).
+struct PortSettings {
+    std::uint32_t baudRate = 0;               // 9600 or 57600
+    std::uint8_t dataBits = 0;                // 8
+    std::uint8_t parity = 0;                  // 0: none
+    std::uint32_t eventMask = 0;              // EV_RXCHAR (1): a character was received
+    std::uint32_t inQueue = 0, outQueue = 0;  // driver queue sizes, 1024 each
+    std::uint32_t purge = 0;                  // 0x0F: abort and clear both ways
+    std::uint32_t readIntervalTimeout = 0;    // ms: 70 or 20
+    std::uint32_t readTotalMultiplier = 0, readTotalConstant = 0;    // ms: 100, 100
+    std::uint32_t writeTotalMultiplier = 0, writeTotalConstant = 0;  // ms: 100, 100
+};
+// False for an unknown machine type.
+bool PortSettingsFor(MachineType type, PortSettings* settings);
+
+// Sets the port up for the machine type, call by call in a fixed order.
+// Returns false when the port or type is unknown or a call failed; the
+// calls after a failed one are still made where they do not depend on it,
+// so the port gets as close to the settings as it can. LastConfigureError()
+// then names the first call that failed and gives the system's reason, as
+// "tcsetattr: Input/output error" or "SetCommState: The parameter is
+// incorrect"; it is empty after a configuration that went through. The
+// window ignores the result (its status line has no text for it); it is
+// there for download-cli to report.
+bool ConfigurePort(PortHandle port, MachineType type);
+std::string LastConfigureError();
 
 // Writes n bytes (n may be 0). Returns true when all were written in time.
 // The bytes need live only for the call.

@@ -198,23 +198,93 @@ TEST_F(CharProtocol, EmptyImageNeverDividesByZero) {
     EXPECT_EQ(Status(), ProgressText(100));
 }
 
-// Program after a download broken off mid-way: the state is kept, so the
-// machine's opening replies are ignored, though they still stop the scan.
-TEST_F(CharProtocol, BrokenOffDownloadResumesItsState) {
+// Program after a download broken off mid-way, wherever the exchange stood:
+// the restarted machine's "0" and "1" are answered as at a first download.
+TEST_F(CharProtocol, ProgramAfterABrokenOffDownloadStartsAfresh) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;  // the exchange before the break
+        CharState state;
+    };
+    const Case cases[] = {
+        {"after the first block", {"0", "1"}, CharState::Sending},
+        {"mid-way", {"0", "1", "23", "23"}, CharState::Sending},
+        {"after all-received",
+         {"1", "23", "23", "23", "23", "23", "23", "23", "24"},
+         CharState::AwaitFinish},
+    };
     const Bytes image = Pattern(1000);
-    Start(image);
-    Reply("1");
-    Reply("23");
-    ASSERT_EQ(dlg->GetCharState(), CharState::Sending);
-    Load(image);
-    Press(IDC_PROGRAM);
-    headless::Advance(1000);  // COM1 closed and opened again
-    EXPECT_EQ(dlg->GetSentBytes(), 0u);
-    EXPECT_TRUE(Reply("0").empty());
-    EXPECT_TRUE(Reply("1").empty());
-    headless::Advance(1000);
-    EXPECT_EQ(Status(), "COM1 open success! ") << "answered, so no connect fail";
-    EXPECT_EQ(Reply("23"), std::vector<Bytes>{Slice(image, 0, 128)});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start(image);
+        for (const std::string& r : c.replies) {
+            Reply(r);
+        }
+        ASSERT_EQ(dlg->GetCharState(), c.state);
+        // The machine was reset; the operator loads and presses Program.
+        Load(image);
+        const std::size_t before = line->Writes().size();
+        Press(IDC_PROGRAM);
+        EXPECT_EQ(dlg->GetCharState(), CharState::AwaitStart);
+        headless::Advance(1000);  // COM1 closed and opened again
+        ASSERT_EQ(line->Writes().size(), before + 1);
+        ASSERT_EQ(line->Writes().back(), Bytes{'0'}) << "the opening request again";
+        EXPECT_EQ(Reply("0"), (std::vector<Bytes>{{0x03}, {0xE8}}));
+        EXPECT_EQ(Reply("1"), std::vector<Bytes>{Slice(image, 0, 128)});
+        EXPECT_EQ(Text(IDC_SEND_LENGTH), "128");
+        EXPECT_EQ(Reply("23"), std::vector<Bytes>{Slice(image, 128, 128)});
+        headless::Advance(1000);
+        EXPECT_EQ(Status(), "Programming...    25% Done  ") << "answered, so no connect fail";
+        // The next case's Program closes COM1 and opens it again.
+    }
+}
+
+// A machine that restarts mid-download: the download stalls, and the next
+// Program serves the restarted machine in full, with the bytes of an
+// unbroken download.
+TEST_F(DialogTest, RestartedMachineIsServedInFullByTheNextProgram) {
+    for (MachineType type : {0, 1}) {
+        SCOPED_TRACE(int(type));
+        if (type != 0) {
+            SelectMachineType(type);
+        }
+        const Bytes image = Pattern(1000, 40 + type);
+        SimulatedDevice machine(type, SimFaults{.restartAfterBlock = 3});
+        memory::Line& line = machine.AttachTo("COM2");
+        const auto load = [&] { type == 0 ? Load(image) : LoadScrambled(image); };
+        load();
+        Press(IDC_PROGRAM);
+        EXPECT_FALSE(RunUntilProgramEnabled(30000)) << "the restarted machine waits";
+        ASSERT_TRUE(machine.machine.Restarted());
+        EXPECT_FALSE(machine.machine.Finished());
+
+        load();
+        Press(IDC_PROGRAM);
+        headless::Advance(1000);  // COM1 fails
+        const std::size_t before = line.Writes().size();
+        ASSERT_TRUE(RunUntilProgramEnabled(30000));
+        EXPECT_EQ(machine.machine.Received(), image);
+        EXPECT_TRUE(machine.machine.Finished());
+        EXPECT_EQ(dlg->GetSentBytes(), 1000u);
+        EXPECT_EQ(Status(), "Programming...    100% Done  ");
+        if (type == 0) {
+            // The opening request, the length, the 128-byte first block, six
+            // more, the last 104 bytes and the closing "6".
+            std::vector<Bytes> expected{{'0'}, {0x03}, {0xE8}};
+            for (std::size_t at = 0; at < 896; at += 128) {
+                expected.emplace_back(image.begin() + static_cast<std::ptrdiff_t>(at),
+                                      image.begin() + static_cast<std::ptrdiff_t>(at + 128));
+            }
+            expected.emplace_back(image.begin() + 896, image.end());
+            expected.push_back({'6'});
+            const auto all = line.Writes();
+            EXPECT_EQ(
+                std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()),
+                expected);
+        }
+        memory::DetachAll();
+        headless::Advance(1000);
+    }
 }
 
 // A shorter image loaded mid-download: nothing is read past either image.
@@ -280,6 +350,27 @@ TEST_F(BlockProtocol, RequestsRepeatsAndTheEnd) {
     EXPECT_EQ(Status(), ProgressText(100));
     ExpectControls(true, false);
     EXPECT_EQ(Frame(0x80, 3), std::vector<Bytes>{}) << "the worker has ended";
+}
+
+// The status line's text as it goes, literally: four blanks after the
+// dots, the percentage without padding, two blanks at the end.
+TEST_F(BlockProtocol, ProgressTextAsShown) {
+    Start(Pattern(1000));
+    const struct {
+        std::uint8_t request;
+        const char* shown;
+    } steps[] = {
+        {5, "Programming...    0% Done  "},  // before the image: an empty block
+        {0, "Programming...    12% Done  "}, {1, "Programming...    25% Done  "},
+        {1, "Programming...    25% Done  "},  // a repeat
+        {2, "Programming...    38% Done  "}, {3, "Programming...    51% Done  "},
+        {4, "Programming...    64% Done  "}, {5, "Programming...    76% Done  "},
+        {6, "Programming...    89% Done  "}, {7, "Programming...    100% Done  "},
+    };
+    for (const auto& step : steps) {
+        ASSERT_EQ(Frame(0x80, step.request).size(), 1u);
+        EXPECT_EQ(Status(), step.shown) << "request " << int(step.request);
+    }
 }
 
 TEST_F(BlockProtocol, ExactMultipleEndsWithTheLastFullBlock) {

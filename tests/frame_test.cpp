@@ -46,18 +46,6 @@ TEST(OutFrame, EncodesHeaderLengthPayloadAndChecksum) {
     }
 }
 
-TEST(OutFrame, OpeningRequestsOfTheFramedMachinesAre14Bytes) {
-    for (MachineType type : {1, 2}) {
-        const MachineTypeInfo& info = kMachineTypes[type];
-        Bytes payload(info.accessString, info.accessString + kAccessStringLength);
-        payload.push_back(0);
-        const Bytes frame = Encode(kOpeningCommand, payload);
-        ASSERT_EQ(frame.size(), 14u);
-        EXPECT_EQ(frame[3], 0x08);
-        EXPECT_EQ(frame[12], 0x00);
-    }
-}
-
 namespace {
 
 struct Expect {

@@ -4,9 +4,20 @@
 
 namespace {
 
-const std::vector<std::string> kPorts = DefaultPortList();
+// The ports a scan tries, in order: from the tenth on with the device
+// namespace prefix, two backslashes, a dot and a backslash.
+const std::vector<std::string> kPorts = {
+    "COM1",         "COM2",         "COM3",         "COM4",         "COM5",         "COM6",
+    "COM7",         "COM8",         "COM9",         "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
+    "\\\\.\\COM13", "\\\\.\\COM14", "\\\\.\\COM15", "\\\\.\\COM16"};
 
 }  // namespace
+
+TEST(PortList, IsTheSixteenComPorts) {
+    EXPECT_EQ(ComPortNames(), kPorts);
+    EXPECT_EQ(DefaultPortList(), kPorts) << "the in-memory backend stands in for Windows";
+    EXPECT_EQ(kPorts[9].size(), 9u) << "\\\\.\\COM10 is nine characters";
+}
 
 TEST_F(DialogTest, ScanWithNoPortEndsAfter17Seconds) {
     Load(Bytes(300));
@@ -54,19 +65,36 @@ TEST_F(DialogTest, ScanWithEveryPortSilentEndsAfter33Seconds) {
     EXPECT_EQ(memory::LiveWorkerCount(), 0);
 }
 
+// What the scan asked of the port, field by field, and the opening request
+// Program wrote, byte for byte. A framed machine's is the outbound frame
+// CC DD, command 0x80, length byte 0x08 (nine payload bytes), the access
+// string and its terminating zero, and the checksum of bytes 2 to 12.
 TEST_F(DialogTest, PortIsConfiguredForTheMachineType) {
     QuietDevice device;
     memory::Line& line = memory::AttachDevice("\\\\.\\COM10", &device);
     struct Case {
         MachineType type;
         std::uint32_t baud, interval;
-        std::size_t requestBytes;
+        Bytes request;
     };
-    for (const Case c : {Case{0, 9600, 70, 1}, Case{1, 57600, 20, 14}, Case{2, 57600, 20, 14}}) {
+    const Case cases[] = {
+        {0, 9600, 70, {'0'}},
+        {1,
+         57600,
+         20,
+         {0xCC, 0xDD, 0x80, 0x08, 'Q', 'N', 'T', 'A', 'U', 'P', 'L', 'D', 0x00, 0xF1}},
+        {2,
+         57600,
+         20,
+         {0xCC, 0xDD, 0x80, 0x08, 'z', 't', 'u', 'p', 'l', 'o', 'a', 'd', 0x00, 0xFB}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.type));
         if (c.type != 0) {
             SelectMachineType(c.type);
         }
         Load(Bytes(300));
+        const memory::LineSettings driver = line.Settings();
         Press(IDC_PROGRAM);
         headless::Advance(10000);  // COM1..COM9 fail, then \\.\COM10 opens
         ASSERT_EQ(Status(), "\\\\.\\COM10 open success! ");
@@ -74,20 +102,41 @@ TEST_F(DialogTest, PortIsConfiguredForTheMachineType) {
         EXPECT_EQ(s.baudRate, c.baud);
         EXPECT_EQ(s.dataBits, 8);
         EXPECT_EQ(s.parity, 0);
-        EXPECT_EQ(s.stopBits, memory::LineSettings{}.stopBits) << "stop bits are the driver's";
-        EXPECT_EQ(s.flowControl, memory::LineSettings{}.flowControl);
+        EXPECT_EQ(s.stopBits, 2) << "stop bits are the driver's";
+        EXPECT_EQ(s.flowControl, 1) << "flow control is the driver's";
         EXPECT_EQ(s.readIntervalTimeout, c.interval);
         EXPECT_EQ(s.readTotalMultiplier, 100u);
         EXPECT_EQ(s.readTotalConstant, 100u);
         EXPECT_EQ(s.writeTotalMultiplier, 100u);
         EXPECT_EQ(s.writeTotalConstant, 100u);
         EXPECT_EQ(s.inQueue, 1024u);
-        EXPECT_EQ(s.eventMask, 1u);
-        ASSERT_FALSE(line.Writes().empty());
-        EXPECT_EQ(line.Writes().back().size(), c.requestBytes);
+        EXPECT_EQ(s.outQueue, 1024u);
+        EXPECT_EQ(s.eventMask, 1u) << "EV_RXCHAR";
+        EXPECT_EQ(s.purges, driver.purges + 1);
+        EXPECT_EQ(line.Writes(), std::vector<Bytes>{c.request});
         headless::Advance(8000);  // the rest of the scan
         ASSERT_TRUE(Enabled(IDC_MACHINE_TYPE));
+        EXPECT_EQ(line.Settings().baudRate, driver.baudRate) << "closed as it was found";
+        EXPECT_EQ(line.Settings().readIntervalTimeout, driver.readIntervalTimeout);
+        memory::AttachDevice("\\\\.\\COM10", &device);  // forgets the writes
     }
+}
+
+// A driver that refuses a setting: the window has no text for it and goes
+// on, and the machine's answer decides.
+TEST_F(DialogTest, RefusedSettingLeavesTheWindowsTextsAlone) {
+    SimulatedDevice machine(0, {}, 300);
+    machine.AttachTo("COM1");
+    memory::SetConfigureFails("COM1", true);
+    const Bytes image = Pattern(300);
+    Load(image);
+    Press(IDC_PROGRAM);
+    headless::Advance(1000);
+    EXPECT_EQ(Status(), "COM1 open success! ");
+    EXPECT_NE(LastConfigureError(), "");
+    ASSERT_TRUE(RunUntilProgramEnabled(10000));
+    EXPECT_EQ(Status(), "Programming...    100% Done  ");
+    EXPECT_EQ(machine.machine.Received(), image);
 }
 
 TEST_F(DialogTest, BusyPortCountsAsOpenFailure) {

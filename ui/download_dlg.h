@@ -38,8 +38,9 @@
 
 struct WorkerParams;
 
-// The character protocol's position in its exchange. It survives Program:
-// a download broken off mid-way resumes from where it stood.
+// The character protocol's position in its exchange. Program starts it
+// afresh at AwaitStart: after a download broken off mid-way, the next
+// Program serves the restarted machine from its first request.
 enum class CharState : std::uint8_t { AwaitStart = 1, Sending = 2, AwaitFinish = 3 };
 
 inline constexpr UINT_PTR TIMER_SCAN = 1;   // one port-scan step
@@ -66,6 +67,9 @@ class CDownloadDlg : public CDialog {
     const std::uint8_t* GetImage() const { return m_image; }
     CharState GetCharState() const { return m_charState; }
     PortHandle GetPort() const { return m_hPort; }
+    // The marker StartReceiveWorker returned for the last worker (on Windows
+    // its thread's handle, closed with the port); 0 before the first.
+    std::uintptr_t GetWorker() const { return m_hWorker; }
     bool GetReplySeen() const { return m_replySeen != 0; }
     std::uint32_t GetRepeatedRequests() const { return m_repeatedRequests; }
 

@@ -87,17 +87,10 @@ bool IsPattern(const std::string& name) {
 // Runs a platform dialog modally over its owner, which is disabled meanwhile
 // as under Windows. Timers and hand-overs go on in its loop.
 gint RunModal(GtkDialog* dialog, CWnd* owner) {
-    const bool disableOwner = owner && owner->IsWindowAlive() && owner->IsWindowEnabled();
-    if (disableOwner) {
-        owner->EnableWindow(FALSE);
-    }
+    const ModalOwner disabled(owner);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     NoteModalShown(nullptr, GTK_WINDOW(dialog));
-    const gint response = gtk_dialog_run(dialog);
-    if (disableOwner && owner->IsWindowAlive()) {
-        owner->EnableWindow(TRUE);
-    }
-    return response;
+    return gtk_dialog_run(dialog);
 }
 
 GtkWindow* ParentWindow(CWnd* owner) {

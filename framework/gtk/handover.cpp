@@ -6,6 +6,11 @@
 // the user-interface thread runs the handler when the eventfd becomes
 // readable. The worker thread never calls into GLib, so the only thing the
 // two threads share is guarded by that mutex.
+//
+// Hand-overs come before timers: a timer that falls due with a hand-over
+// waiting runs after it, as a message sent from another thread is handled
+// before WM_TIMER on Windows. So the eventfd is watched at a priority
+// above the timers'.
 #include "framework/gtk/gtk_headers.h"  // first: see there
 
 #include <glib-unix.h>
@@ -41,6 +46,9 @@ namespace {
 
 // --- Timers (user-interface thread only). ------------------------------------------
 
+constexpr gint kTimerPriority = G_PRIORITY_DEFAULT;
+constexpr gint kHandOverPriority = kTimerPriority - 1;  // lower numbers go first
+
 using TimerKey = std::pair<CWnd*, UINT_PTR>;
 
 std::map<TimerKey, guint>& Timers() {
@@ -72,8 +80,8 @@ class Bus {
   public:
     Bus() {
         m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        m_source = g_unix_fd_add_full(G_PRIORITY_DEFAULT, m_wakeFd, G_IO_IN, &Bus::Readable, this,
-                                      nullptr);
+        m_source =
+            g_unix_fd_add_full(kHandOverPriority, m_wakeFd, G_IO_IN, &Bus::Readable, this, nullptr);
     }
     ~Bus() {
         g_source_remove(m_source);
@@ -145,7 +153,7 @@ void Withdraw(Bus& bus, HandOverState& s) {
 
 void ArmTimer(CWnd* window, UINT_PTR id, UINT period) {
     DisarmTimer(window, id);
-    const guint source = g_timeout_add_full(G_PRIORITY_DEFAULT, period, &TimerFired,
+    const guint source = g_timeout_add_full(kTimerPriority, period, &TimerFired,
                                             new TimerKey(window, id), &DeleteTimerKey);
     Timers()[{window, id}] = source;
 }

@@ -436,6 +436,32 @@ GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger) {
     return GTK_MENU(w.popup);
 }
 
+ModalOwner::ModalOwner(CWnd* owner) {
+    if (owner == nullptr || !owner->IsWindowAlive() || !owner->IsWindowEnabled()) {
+        return;
+    }
+    m_owner = owner;
+    if (GtkWidget* window = WidgetOf(*owner)) {
+        m_focus = gtk_window_get_focus(GTK_WINDOW(window));
+        if (m_focus) {
+            g_object_add_weak_pointer(G_OBJECT(m_focus), reinterpret_cast<gpointer*>(&m_focus));
+        }
+    }
+    owner->EnableWindow(FALSE);
+}
+
+ModalOwner::~ModalOwner() {
+    if (m_owner && m_owner->IsWindowAlive()) {
+        m_owner->EnableWindow(TRUE);
+        if (m_focus && gtk_widget_is_sensitive(m_focus) && gtk_widget_get_visible(m_focus)) {
+            gtk_widget_grab_focus(m_focus);
+        }
+    }
+    if (m_focus) {
+        g_object_remove_weak_pointer(G_OBJECT(m_focus), reinterpret_cast<gpointer*>(&m_focus));
+    }
+}
+
 std::vector<CDialog*>& ModalDialogs() {
     static std::vector<CDialog*> running;
     return running;
@@ -880,24 +906,19 @@ INT_PTR CDialog::DoModal() {
     if (!Create()) {
         return -1;
     }
-    // The owner is disabled while a modal dialog is up.
-    CWnd* owner = m_pParentWnd ? m_pParentWnd : gtkfw::DefaultOwner(this);
-    const bool disableOwner = owner && owner->IsWindowAlive() && owner->IsWindowEnabled();
-    if (disableOwner) {
-        owner->EnableWindow(FALSE);
-    }
-    if (m_pImpl->alive) {
-        gtkfw::NoteModalShown(this, GTK_WINDOW(m_pImpl->widget));
-    }
-    gtkfw::ModalDialogs().push_back(this);
-    while (m_pImpl->alive && !m_pImpl->ended) {
-        g_main_context_iteration(nullptr, TRUE);
-    }
-    std::erase(gtkfw::ModalDialogs(), this);
-    if (disableOwner && owner->IsWindowAlive()) {
-        owner->EnableWindow(TRUE);
-    }
-    const int result = m_pImpl->result;
+    const int result = [this] {
+        // The owner is disabled while a modal dialog is up.
+        const gtkfw::ModalOwner owner(m_pParentWnd ? m_pParentWnd : gtkfw::DefaultOwner(this));
+        if (m_pImpl->alive) {
+            gtkfw::NoteModalShown(this, GTK_WINDOW(m_pImpl->widget));
+        }
+        gtkfw::ModalDialogs().push_back(this);
+        while (m_pImpl->alive && !m_pImpl->ended) {
+            g_main_context_iteration(nullptr, TRUE);
+        }
+        std::erase(gtkfw::ModalDialogs(), this);
+        return m_pImpl->result;
+    }();
     DestroyWindow();
     return result;
 }

@@ -75,6 +75,23 @@ std::vector<CDialog*>& ModalDialogs();
 // main window, when it is up.
 CWnd* DefaultOwner(const CWnd* self);
 
+// The owner of a modal window while it is up: disabled (when it was alive
+// and enabled) from construction to destruction. Disabling a GTK window
+// drops its keyboard focus; destruction gives the focus back to the control
+// that had it, as Windows' dialog manager does when the owner is active
+// again, so that Tab goes on from there.
+class ModalOwner {
+  public:
+    explicit ModalOwner(CWnd* owner);
+    ~ModalOwner();
+    ModalOwner(const ModalOwner&) = delete;
+    ModalOwner& operator=(const ModalOwner&) = delete;
+
+  private:
+    CWnd* m_owner = nullptr;       // set when we disabled it
+    GtkWidget* m_focus = nullptr;  // weak: cleared should the control go
+};
+
 // The style class of windows in a template's font (window.cpp). The first
 // call for a font sets up its style and its alias.
 std::string StyleClassFor(const char* face, int pointSize);

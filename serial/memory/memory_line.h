@@ -13,6 +13,9 @@
 // (in use by another program), which also makes the open fail, and it can
 // hang up, which ends the read of the port's worker as a pulled USB cable
 // would.
+//
+// A line keeps the settings the host asked for, and, as a real port does,
+// gets back the settings it had when the port was opened once it closes.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +32,7 @@ struct LineSettings {
     int flowControl = 1;  // the driver's; the tool must keep it
     std::uint32_t eventMask = 0;
     std::uint32_t inQueue = 0, outQueue = 0;
-    int purges = 0;
+    int purges = 0;  // how many times the queues were purged: an action, not a setting
     std::uint32_t readIntervalTimeout = 0;
     std::uint32_t readTotalMultiplier = 0, readTotalConstant = 0;
     std::uint32_t writeTotalMultiplier = 0, writeTotalConstant = 0;
@@ -71,6 +74,7 @@ class Line {
     LineSettings m_settings;
     std::vector<std::vector<std::uint8_t>> m_writes;
     bool m_busy = false;
+    bool m_configureFails = false;
     bool m_hungUp = false;
     std::intptr_t m_openHandle = 0;
 };
@@ -79,6 +83,9 @@ class Line {
 // must outlive its attachment. Returns the line.
 Line& AttachDevice(const std::string& name, Peer* peer);
 void SetBusy(const std::string& name, bool busy);
+// Makes ConfigurePort on that line fail (the settings are still taken), as
+// a driver that refuses a setting does.
+void SetConfigureFails(const std::string& name, bool fails);
 // Detaches every device; the line of a port still open goes when it closes.
 void DetachAll();
 // Ports open right now, and receive workers running right now.

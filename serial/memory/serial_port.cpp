@@ -20,6 +20,7 @@ struct Port {
     headless::Waiter reader;
     std::thread worker;
     std::unique_ptr<WorkerParams> params;
+    LineSettings saved;  // the line's settings when the port was opened
 };
 
 struct Backend {
@@ -28,6 +29,7 @@ struct Backend {
     PortHandle nextHandle = 0x100;
     int liveWorkers = 0;
     std::string lastError;
+    std::string configureError;
 };
 
 Backend& TheBackend() {
@@ -40,6 +42,7 @@ struct LineAccess {
     static LineSettings& SettingsOf(Line& l) { return l.m_settings; }
     static auto& WritesOf(Line& l) { return l.m_writes; }
     static bool& Busy(Line& l) { return l.m_busy; }
+    static bool& ConfigureFails(Line& l) { return l.m_configureFails; }
     static bool& HungUp(Line& l) { return l.m_hungUp; }
     static std::intptr_t& OpenHandle(Line& l) { return l.m_openHandle; }
 };
@@ -111,6 +114,7 @@ Line& AttachDevice(const std::string& name, Peer* peer) {
     LineAccess::PeerOf(*slot) = peer;
     LineAccess::HungUp(*slot) = false;
     LineAccess::Busy(*slot) = false;
+    LineAccess::ConfigureFails(*slot) = false;
     LineAccess::SettingsOf(*slot) = LineSettings{};
     LineAccess::WritesOf(*slot).clear();
     return *slot;
@@ -121,6 +125,14 @@ void SetBusy(const std::string& name, bool busy) {
     auto& lines = TheBackend().lines;
     if (auto it = lines.find(name); it != lines.end()) {
         LineAccess::Busy(*it->second) = busy;
+    }
+}
+
+void SetConfigureFails(const std::string& name, bool fails) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    auto& lines = TheBackend().lines;
+    if (auto it = lines.find(name); it != lines.end()) {
+        LineAccess::ConfigureFails(*it->second) = fails;
     }
 }
 
@@ -173,6 +185,7 @@ PortHandle OpenPortByName(const std::string& name) {
     auto port = std::make_unique<memory::Port>();
     port->name = name;
     port->line = &line;
+    port->saved = LineAccess::SettingsOf(line);
     b.ports[h] = std::move(port);
     LineAccess::OpenHandle(line) = h;
     memory::Peer* peer = LineAccess::PeerOf(line);
@@ -186,24 +199,44 @@ std::string LastOpenError() {
     return TheBackend().lastError;
 }
 
-void ConfigurePort(PortHandle h, MachineType type) {
-    const MachineTypeInfo* info = FindMachineType(type);
+bool ConfigurePort(PortHandle h, MachineType type) {
+    PortSettings wanted;
+    const bool known = PortSettingsFor(type, &wanted);
     std::lock_guard<std::mutex> g(headless::Lock());
+    auto& b = TheBackend();
     memory::Port* port = memory::FindPort(h);
-    if (port == nullptr || info == nullptr) {
-        return;
+    if (port == nullptr || !known) {
+        b.configureError = port == nullptr ? "no such port" : "no such machine type";
+        return false;
     }
+    // The line keeps what it was asked for: the tests read it back.
     memory::LineSettings& s = LineAccess::SettingsOf(*port->line);
-    s.eventMask = 1;  // received characters
-    s.inQueue = s.outQueue = 1024;
-    ++s.purges;
-    port->chunks.clear();
-    s.readIntervalTimeout = info->readIntervalTimeout;
-    s.readTotalMultiplier = s.readTotalConstant = 100;
-    s.writeTotalMultiplier = s.writeTotalConstant = 100;
-    s.baudRate = info->baudRate;
-    s.dataBits = 8;
-    s.parity = 0;
+    s.eventMask = wanted.eventMask;
+    s.inQueue = wanted.inQueue;
+    s.outQueue = wanted.outQueue;
+    if (wanted.purge != 0) {
+        ++s.purges;
+        port->chunks.clear();
+    }
+    s.readIntervalTimeout = wanted.readIntervalTimeout;
+    s.readTotalMultiplier = wanted.readTotalMultiplier;
+    s.readTotalConstant = wanted.readTotalConstant;
+    s.writeTotalMultiplier = wanted.writeTotalMultiplier;
+    s.writeTotalConstant = wanted.writeTotalConstant;
+    s.baudRate = wanted.baudRate;
+    s.dataBits = wanted.dataBits;
+    s.parity = wanted.parity;
+    if (LineAccess::ConfigureFails(*port->line)) {
+        b.configureError = "SetCommState: The parameter is incorrect";
+        return false;
+    }
+    b.configureError.clear();
+    return true;
+}
+
+std::string LastConfigureError() {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    return TheBackend().configureError;
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
@@ -284,6 +317,10 @@ void ClosePort(PortHandle h) {
         port = std::move(it->second);
         ports.erase(it);
         line = port->line;
+        // The line gets back what it had before the port was opened.
+        const int purges = LineAccess::SettingsOf(*line).purges;
+        LineAccess::SettingsOf(*line) = port->saved;
+        LineAccess::SettingsOf(*line).purges = purges;
         LineAccess::OpenHandle(*line) = 0;
         peer = LineAccess::PeerOf(*line);
     }

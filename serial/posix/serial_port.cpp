@@ -48,6 +48,10 @@ struct Port {
 
     const int fd;
     const int wakeFd;  // eventfd: written once by ClosePort to end a wait
+    // The settings the port had when we opened it, put back on close.
+    termios saved{};
+    bool haveSaved = false;
+    speed_t speed = B9600;  // as configured, for draining the output on close
     std::atomic<bool> closing{false};
     std::atomic<int> intervalMs{70};  // the silence that ends a read
     std::atomic<bool> framed{false};  // the machine speaks in frames
@@ -57,10 +61,11 @@ struct Port {
 };
 
 struct Backend {
-    std::mutex lock;  // guards ports and lastError
+    std::mutex lock;  // guards ports, lastError and configureError
     std::map<PortHandle, std::shared_ptr<Port>> ports;
     PortHandle nextHandle = 1;
     std::string lastError;
+    std::string configureError;
 };
 
 Backend& TheBackend() {
@@ -96,6 +101,25 @@ int MsUntil(Clock::time_point deadline) {
 
 speed_t SpeedFor(std::uint32_t baud) {
     return baud == 57600 ? B57600 : B9600;
+}
+
+int BitsPerSecond(speed_t speed) {
+    return speed == B57600 ? 57600 : 9600;
+}
+
+// Waits until what was written has left the driver, no longer than it
+// takes to send at the configured rate with room to spare: settings put
+// back while the last bytes still go out would garble them.
+void DrainOutput(const Port& port) {
+    int queued = 0;
+    if (ioctl(port.fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
+    }
+    const auto bound = milliseconds(100 + 2 * 10'000LL * queued / BitsPerSecond(port.speed));
+    const auto deadline = Clock::now() + bound;
+    while (ioctl(port.fd, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline) {
+        poll(nullptr, 0, 5);
+    }
 }
 
 void DrainWake(int wakeFd) {
@@ -153,10 +177,12 @@ PortHandle OpenPortByName(const std::string& name) {
         ioctl(fd, TIOCNXCL);
         return FailOpen(fd, std::strerror(err));
     }
+    auto port = std::make_shared<Port>(fd, wake);
+    port->haveSaved = tcgetattr(fd, &port->saved) == 0;
     Backend& b = TheBackend();
     std::lock_guard<std::mutex> g(b.lock);
     const PortHandle h = b.nextHandle++;
-    b.ports[h] = std::make_shared<Port>(fd, wake);
+    b.ports[h] = std::move(port);
     return h;
 }
 
@@ -166,18 +192,57 @@ std::string LastOpenError() {
     return b.lastError;
 }
 
-void ConfigurePort(PortHandle h, MachineType type) {
-    const MachineTypeInfo* info = FindMachineType(type);
-    std::shared_ptr<Port> port = FindPort(h);
-    if (port == nullptr || info == nullptr) {
-        return;
+namespace {
+
+// Keeps the first failure of a configuration: the call and the system's
+// reason for it.
+class ConfigureErrors {
+  public:
+    // Notes the call's result; true when it succeeded.
+    bool Check(bool ok, const char* call) {
+        if (!ok && m_first.empty()) {
+            m_first = std::string(call) + ": " + std::strerror(errno);
+        }
+        return ok;
     }
-    port->intervalMs = static_cast<int>(info->readIntervalTimeout);
+    void Fail(const std::string& text) {
+        if (m_first.empty()) {
+            m_first = text;
+        }
+    }
+    // Stores the outcome for LastConfigureError; true when nothing failed.
+    bool Finish() {
+        Backend& b = TheBackend();
+        std::lock_guard<std::mutex> g(b.lock);
+        b.configureError = m_first;
+        return m_first.empty();
+    }
+
+  private:
+    std::string m_first;
+};
+
+}  // namespace
+
+bool ConfigurePort(PortHandle h, MachineType type) {
+    ConfigureErrors errors;
+    PortSettings wanted;
+    std::shared_ptr<Port> port = FindPort(h);
+    if (port == nullptr) {
+        errors.Fail("no such port");
+        return errors.Finish();
+    }
+    if (!PortSettingsFor(type, &wanted)) {
+        errors.Fail("no such machine type");
+        return errors.Finish();
+    }
+    const MachineTypeInfo* info = FindMachineType(type);
+    port->intervalMs = static_cast<int>(wanted.readIntervalTimeout);
     port->framed = info->protocol == ProtocolKind::FramedProtocol;
 
     termios tio{};
-    if (tcgetattr(port->fd, &tio) != 0) {
-        return;
+    if (!errors.Check(tcgetattr(port->fd, &tio) == 0, "tcgetattr")) {
+        return errors.Finish();  // nothing to change settings from
     }
     // Raw bytes both ways, as on a COM port: no line editing, echo,
     // signals, or CR/LF and parity-mark translation. Software flow control
@@ -196,11 +261,20 @@ void ConfigurePort(PortHandle h, MachineType type) {
     // Reads are non-blocking and timed by poll(), not by the driver.
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    const speed_t speed = SpeedFor(info->baudRate);
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    tcsetattr(port->fd, TCSANOW, &tio);
-    tcflush(port->fd, TCIOFLUSH);
+    const speed_t speed = SpeedFor(wanted.baudRate);
+    errors.Check(cfsetispeed(&tio, speed) == 0, "cfsetispeed");
+    errors.Check(cfsetospeed(&tio, speed) == 0, "cfsetospeed");
+    if (errors.Check(tcsetattr(port->fd, TCSANOW, &tio) == 0, "tcsetattr")) {
+        port->speed = speed;
+    }
+    errors.Check(tcflush(port->fd, TCIOFLUSH) == 0, "tcflush");
+    return errors.Finish();
+}
+
+std::string LastConfigureError() {
+    Backend& b = TheBackend();
+    std::lock_guard<std::mutex> g(b.lock);
+    return b.configureError;
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
@@ -267,6 +341,12 @@ void ClosePort(PortHandle h) {
     [[maybe_unused]] ssize_t r = write(port->wakeFd, &one, sizeof one);
     if (port->worker.joinable()) {
         port->worker.join();
+    }
+    // Leave the port as we found it. A device that has gone refuses this,
+    // and there is nobody left to tell.
+    if (port->haveSaved) {
+        DrainOutput(*port);
+        tcsetattr(port->fd, TCSANOW, &port->saved);
     }
     {
         Backend& b = TheBackend();

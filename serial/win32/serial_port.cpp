@@ -13,6 +13,7 @@
 #include "framework/win32/win32.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
+#include "serial/win32/line_errors.h"
 
 namespace {
 
@@ -32,12 +33,18 @@ struct Port {
     HANDLE thread = nullptr;
     std::unique_ptr<WorkerParams> params;
     std::atomic<bool> lost{false};  // a read found the device gone
+    // What the port had when we opened it, put back on close.
+    DCB savedState{};
+    COMMTIMEOUTS savedTimeouts{};
+    DWORD savedMask = 0;
+    bool haveSavedState = false, haveSavedTimeouts = false, haveSavedMask = false;
 };
 
 struct Backend {
     std::mutex lock;  // guards the map; a port itself lives until its worker has ended
     std::map<PortHandle, std::unique_ptr<Port>> ports;
     std::string lastError;
+    std::string configureError;  // user-interface thread only
 };
 
 Backend& TheBackend() {
@@ -82,6 +89,10 @@ PortHandle OpenPortByName(const std::string& name) {
     }
     auto port = std::make_unique<Port>();
     port->device = device;
+    port->savedState.DCBlength = sizeof(DCB);
+    port->haveSavedState = ::GetCommState(device, &port->savedState) != FALSE;
+    port->haveSavedTimeouts = ::GetCommTimeouts(device, &port->savedTimeouts) != FALSE;
+    port->haveSavedMask = ::GetCommMask(device, &port->savedMask) != FALSE;
     port->closeEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     port->readEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const auto h = reinterpret_cast<PortHandle>(device);
@@ -94,29 +105,73 @@ std::string LastOpenError() {
     return TheBackend().lastError;
 }
 
-void ConfigurePort(PortHandle h, MachineType type) {
-    const MachineTypeInfo* info = FindMachineType(type);
-    if (FindPort(h) == nullptr || info == nullptr) {
-        return;
+namespace {
+
+// Keeps the first failure of a configuration: the call and the system's
+// reason for it.
+class ConfigureErrors {
+  public:
+    // Notes the call's result; true when it succeeded.
+    bool Check(BOOL ok, const char* call) {
+        if (!ok && m_first.empty()) {
+            m_first = std::string(call) + ": " + win32::SystemMessage(::GetLastError());
+        }
+        return ok != FALSE;
+    }
+    void Fail(const std::string& text) {
+        if (m_first.empty()) {
+            m_first = text;
+        }
+    }
+    bool Finish() {
+        TheBackend().configureError = m_first;
+        return m_first.empty();
+    }
+
+  private:
+    std::string m_first;
+};
+
+}  // namespace
+
+bool ConfigurePort(PortHandle h, MachineType type) {
+    ConfigureErrors errors;
+    PortSettings wanted;
+    if (FindPort(h) == nullptr) {
+        errors.Fail("no such port");
+        return errors.Finish();
+    }
+    if (!PortSettingsFor(type, &wanted)) {
+        errors.Fail("no such machine type");
+        return errors.Finish();
     }
     HANDLE device = DeviceOf(h);
-    ::SetCommMask(device, EV_RXCHAR);
-    ::SetupComm(device, 1024, 1024);
-    ::PurgeComm(device, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    errors.Check(::SetCommMask(device, wanted.eventMask), "SetCommMask");
+    errors.Check(::SetupComm(device, wanted.inQueue, wanted.outQueue), "SetupComm");
+    errors.Check(::PurgeComm(device, wanted.purge), "PurgeComm");
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = info->readIntervalTimeout;
-    timeouts.ReadTotalTimeoutMultiplier = 100;
-    timeouts.ReadTotalTimeoutConstant = 100;
-    timeouts.WriteTotalTimeoutMultiplier = 100;
-    timeouts.WriteTotalTimeoutConstant = 100;
-    ::SetCommTimeouts(device, &timeouts);
+    timeouts.ReadIntervalTimeout = wanted.readIntervalTimeout;
+    timeouts.ReadTotalTimeoutMultiplier = wanted.readTotalMultiplier;
+    timeouts.ReadTotalTimeoutConstant = wanted.readTotalConstant;
+    timeouts.WriteTotalTimeoutMultiplier = wanted.writeTotalMultiplier;
+    timeouts.WriteTotalTimeoutConstant = wanted.writeTotalConstant;
+    errors.Check(::SetCommTimeouts(device, &timeouts), "SetCommTimeouts");
     DCB dcb{};
     dcb.DCBlength = 28;
-    ::GetCommState(device, &dcb);
-    dcb.BaudRate = info->baudRate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    ::SetCommState(device, &dcb);
+    // Without the port's own state there is nothing to change three
+    // fields of: setting a zeroed record would throw away its stop bits
+    // and flow control.
+    if (errors.Check(::GetCommState(device, &dcb), "GetCommState")) {
+        dcb.BaudRate = wanted.baudRate;
+        dcb.ByteSize = wanted.dataBits;
+        dcb.Parity = wanted.parity;
+        errors.Check(::SetCommState(device, &dcb), "SetCommState");
+    }
+    return errors.Finish();
+}
+
+std::string LastConfigureError() {
+    return TheBackend().configureError;
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
@@ -187,6 +242,17 @@ void ClosePort(PortHandle h) {
         }
         ::CloseHandle(port->thread);
     }
+    // Leave the port as we found it. A device that has gone refuses this,
+    // and there is nobody left to tell.
+    if (port->haveSavedMask) {
+        ::SetCommMask(port->device, port->savedMask);
+    }
+    if (port->haveSavedTimeouts) {
+        ::SetCommTimeouts(port->device, &port->savedTimeouts);
+    }
+    if (port->haveSavedState) {
+        ::SetCommState(port->device, &port->savedState);
+    }
     ::CloseHandle(port->device);
     ::CloseHandle(port->closeEvent);
     ::CloseHandle(port->readEvent);
@@ -215,9 +281,54 @@ bool PortIsLost(PortHandle h) {
     return port != nullptr && port->lost.load();
 }
 
-namespace {
-long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity);
+ReadFailure ClassifyReadFailure(DWORD error, bool cleared, DWORD commErrors) {
+    if (!cleared) {
+        return ReadFailure::DeviceGone;  // the driver no longer answers for the port
+    }
+    switch (error) {
+        // What drivers of removable ports fail with once the device is gone.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_INVALID_HANDLE:
+            return ReadFailure::DeviceGone;
+        default:
+            break;
+    }
+    const DWORD lineErrors = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
+    if ((commErrors & lineErrors) != 0 || error == ERROR_OPERATION_ABORTED) {
+        // An abort with no flags left: an earlier ClearCommError took them.
+        return ReadFailure::LineError;
+    }
+    return ReadFailure::DeviceGone;
 }
+
+namespace {
+
+long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity);
+
+// A wait or read of the worker's failed: a line error is cleared and the
+// pass given up (what the read had taken is kept), after a pause that
+// keeps a line failing again and again from spinning; a device that has
+// gone ends the worker. Call right after the failure, with its error.
+long FailedRead(Port& port, HANDLE device, DWORD error, DWORD taken) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    const bool cleared = ::ClearCommError(device, &errors, &stat) != FALSE;
+    if (ClassifyReadFailure(error, cleared, errors) == ReadFailure::DeviceGone) {
+        return -1;
+    }
+    constexpr DWORD kLineErrorPauseMs = 10;  // the driver's queue holds what comes meanwhile
+    if (::WaitForSingleObject(port.closeEvent, kLineErrorPauseMs) == WAIT_OBJECT_0) {
+        return -1;
+    }
+    return static_cast<long>(taken);
+}
+
+}  // namespace
 
 long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
     Port* port = FindPort(h);
@@ -251,8 +362,8 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
         port->eventWait = ::GetCommModemStatus(device, &modem) ? 1 : 0;
     }
     if (stat.cbInQue == 0 && port->eventWait && !::WaitCommEvent(device, &port->mask, &ov)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
-            return -1;  // the device has gone
+        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
+            return FailedRead(*port, device, error, 0);
         }
         if (!WaitForIo(*port, ov.hEvent)) {
             return AbandonRead(*port);
@@ -272,8 +383,8 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
     ::ResetEvent(ov.hEvent);
     DWORD n = 0;
     if (!::ReadFile(device, buffer, static_cast<DWORD>(capacity), &n, &ov)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
-            return -1;  // the device has gone
+        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
+            return FailedRead(*port, device, error, 0);
         }
         if (!WaitForIo(*port, ov.hEvent)) {
             // The buffer is the worker's: wait until the read lets go of it.
@@ -282,7 +393,7 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
             return -1;
         }
         if (!::GetOverlappedResult(device, &ov, &n, FALSE)) {
-            return -1;
+            return FailedRead(*port, device, ::GetLastError(), n);
         }
     }
     return static_cast<long>(n);

@@ -1,8 +1,11 @@
 // The GTK backend's timers, hand-overs and modal loops, on a small probe
 // dialog that counts what reaches it.
 #include <atomic>
+#include <chrono>
 #include <map>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "framework/gtk/gtk_backend.h"
 #include "framework/handover.h"
@@ -116,6 +119,32 @@ TEST_F(FrameworkTest, HandOversRunInOrderOnTheWindowsThread) {
     EXPECT_EQ(probe.received, expected);
     for (const std::thread::id& id : probe.handlerThreads) {
         EXPECT_EQ(id, std::this_thread::get_id());
+    }
+}
+
+// A hand-over waiting when a timer falls due is handled first, as a message
+// sent from another thread comes before WM_TIMER on Windows.
+TEST_F(FrameworkTest, HandOverComesBeforeATimerDueAtTheSameMoment) {
+    std::vector<std::string> order;
+    probe.onTimer = [&](UINT_PTR id) {
+        order.emplace_back("timer");
+        probe.KillTimer(id);
+    };
+    probe.onProbe = [&] { order.emplace_back("hand-over"); };
+    for (int round = 0; round < 5; ++round) {
+        order.clear();
+        CHandOver handOver;
+        // Armed anew each round: the newest source of the main context.
+        probe.SetTimer(6, 1);
+        std::thread worker([&] { handOver.Send(&probe, WM_PROBE, 0, 0); });
+        // The loop does not run meanwhile: by the next pass the timer is
+        // due and the hand-over is waiting.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const bool both = gtkdrv::PumpUntil([&] { return order.size() == 2; }, 5000);
+        handOver.Revoke();
+        worker.join();
+        ASSERT_TRUE(both);
+        EXPECT_EQ(order, (std::vector<std::string>{"hand-over", "timer"})) << "round " << round;
     }
 }
 

@@ -188,6 +188,34 @@ TEST_F(GtkDialogTest, ContextMenuOpensTheAboutBox) {
     EXPECT_TRUE(dlg->IsWindowAlive());
 }
 
+// When the file chooser or the About box closes, the keyboard focus is
+// back on the control that had it, so Tab goes on from there to Program.
+TEST_F(GtkDialogTest, FocusReturnsWhenAModalWindowCloses) {
+    GtkWidget* loadFile = gtkdrv::ControlOf(*dlg, IDC_LOAD_FILE);
+    GtkWidget* program = gtkdrv::ControlOf(*dlg, IDC_PROGRAM);
+    ASSERT_EQ(gtk_window_get_focus(Window()), loadFile);
+
+    Load(WriteFile(Pattern(300), "image.EUP"));
+    gtkdrv::Pump(50);
+    EXPECT_EQ(gtk_window_get_focus(Window()), loadFile) << "after the file chooser";
+    ASSERT_TRUE(Sensitive(IDC_PROGRAM));
+    gtkdrv::PressKey(*dlg, GDK_KEY_Tab);
+    EXPECT_EQ(gtk_window_get_focus(Window()), program);
+
+    gtkdrv::PressKey(*dlg, GDK_KEY_Tab, GDK_SHIFT_MASK);
+    ASSERT_EQ(gtk_window_get_focus(Window()), loadFile);
+    gtkdrv::OnNextModal([](CWnd* about, GtkWindow*) {
+        ASSERT_NE(about, nullptr);
+        EXPECT_TRUE(gtkdrv::Click(*about, IDOK));
+    });
+    dlg->SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    gtkdrv::Pump(50);
+    EXPECT_EQ(gtkdrv::PendingModalHandlers(), 0u) << "the About box did not open";
+    EXPECT_EQ(gtk_window_get_focus(Window()), loadFile) << "after the About box";
+    gtkdrv::PressKey(*dlg, GDK_KEY_Tab);
+    EXPECT_EQ(gtk_window_get_focus(Window()), program);
+}
+
 TEST_F(GtkDialogTest, AltSpaceOpensTheContextMenu) {
     gtkdrv::PressKey(*dlg, GDK_KEY_space, GDK_MOD1_MASK);
     GtkMenu* menu = nullptr;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -172,6 +173,64 @@ INSTANTIATE_TEST_SUITE_P(
         return "type" + std::to_string(info.param.type) +
                (info.param.driverHasStopAndFlow ? "_stop_and_flow_preset" : "_plain");
     });
+
+// Closing the port puts back every setting it had when it was opened, the
+// driver's cooked line and its speed included, for each machine type.
+TEST_F(PortTest, ClosingPutsBackTheSettingsItFound) {
+    termios preset = pty.Settings();
+    cfsetispeed(&preset, B1200);
+    cfsetospeed(&preset, B2400);
+    preset.c_iflag |= ICRNL | IXON | IXOFF | BRKINT;
+    preset.c_oflag |= OPOST | ONLCR;
+    preset.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+    preset.c_cflag = (preset.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB | CSTOPB;
+    preset.c_cc[VMIN] = 1;
+    preset.c_cc[VTIME] = 5;
+    for (MachineType type : {0, 1, 2}) {
+        SCOPED_TRACE(int{type});
+        pty.Apply(preset);
+        const termios before = pty.Settings();
+        OpenFor(type);
+        ASSERT_EQ(LastConfigureError(), "");
+        StartWorker(type);  // closing ends it first, then puts the settings back
+        ASSERT_TRUE(WritePort(port, reinterpret_cast<const std::uint8_t*>("0"), 1));
+        const termios during = pty.Settings();
+        ASSERT_NE(cfgetospeed(&during), cfgetospeed(&before)) << "the port was set up";
+        ClosePort(port);
+        port = kNoPort;
+
+        const termios after = pty.Settings();
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(after.c_oflag, before.c_oflag);
+        EXPECT_EQ(after.c_cflag, before.c_cflag);
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        for (std::size_t i = 0; i < NCCS; ++i) {
+            EXPECT_EQ(after.c_cc[i], before.c_cc[i]) << "c_cc[" << i << "]";
+        }
+        EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before));
+        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    }
+}
+
+// A configuration call that fails is reported with its name and the
+// system's reason; a later one that goes through clears the report.
+TEST_F(PortTest, FailedConfigurationNamesTheCallAndTheReason) {
+    port = OpenPortByName(pty.Path());
+    ASSERT_NE(port, kInvalidPort) << LastOpenError();
+    pty.CloseMaster();  // a hung-up terminal refuses its settings
+    EXPECT_FALSE(ConfigurePort(port, 1));
+    EXPECT_EQ(LastConfigureError(), std::string("tcgetattr: ") + std::strerror(EIO));
+    ClosePort(port);
+    port = kNoPort;
+
+    PtyPair other;
+    port = OpenPortByName(other.Path());
+    ASSERT_NE(port, kInvalidPort) << LastOpenError();
+    EXPECT_TRUE(ConfigurePort(port, 1));
+    EXPECT_EQ(LastConfigureError(), "");
+    EXPECT_FALSE(ConfigurePort(port, 3)) << "no such machine type";
+    EXPECT_NE(LastConfigureError(), "");
+}
 
 TEST_F(PortTest, ConfigureDiscardsWhatCameBefore) {
     port = OpenPortByName(pty.Path());

@@ -20,6 +20,7 @@
 
 #include "framework/win32/win32.h"
 #include "image/unscramble.h"
+#include "serial/win32/line_errors.h"
 #include "ui/download_dlg.h"
 
 namespace {
@@ -228,7 +229,8 @@ TEST_F(Win32Dialog, VanishingMachineLeavesTheToolUsable) {
     Load(StoredFile(1));
     Click(IDC_PROGRAM);
     EXPECT_TRUE(Pump(5000, [&] { return Text(IDC_SEND_LENGTH) == "256"; }));
-    Pump(1000);
+    // The failed read is no line error: the worker ends, the port is lost.
+    EXPECT_TRUE(Pump(3000, [&] { return PortIsLost(dlg->GetPort()); }));
     EXPECT_FALSE(Enabled(IDC_PROGRAM));  // no timeout inside the exchange
     // Load File makes Program available again; the machine on COM4 answers.
     SetPortList({"COM5", "COM4"});
@@ -243,9 +245,101 @@ TEST_F(Win32Dialog, ExitEndsTheDialogMidDownload) {
     Load(StoredFile(0));
     Click(IDC_PROGRAM);
     ASSERT_TRUE(Pump(5000, [&] { return Text(IDC_SEND_LENGTH) != "0"; }));
+    // Our own handle to the worker's thread, to see it end; the port's
+    // handle is the tool's own, valid while the port is open.
+    HANDLE worker = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(dlg->GetWorker()),
+                                GetCurrentProcess(), &worker, SYNCHRONIZE, FALSE, 0));
+    const auto port = reinterpret_cast<HANDLE>(dlg->GetPort());
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation(port, &flags)) << "the port is open";
+    EXPECT_EQ(WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "it reads";
+
     Click(IDC_EXIT);
     EXPECT_FALSE(dlg->IsWindowAlive());
     dlg.reset();  // ends the worker and closes the port
+    EXPECT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0) << "the worker outlived the dialog";
+    EXPECT_FALSE(GetHandleInformation(port, &flags)) << "the port outlived the dialog";
+    CloseHandle(worker);
+}
+
+// The port's line settings after the tool has used and closed it are
+// those it had before.
+TEST_F(Win32Dialog, PortIsLeftAsItWasFound) {
+    auto state = [](DCB* dcb) {
+        HANDLE h = CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        dcb->DCBlength = sizeof *dcb;
+        EXPECT_TRUE(GetCommState(h, dcb));
+        CloseHandle(h);
+    };
+    auto apply = [](const DCB& dcb) {
+        HANDLE h = CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DCB copy = dcb;
+        EXPECT_TRUE(SetCommState(h, &copy));
+        CloseHandle(h);
+    };
+    DCB original{};
+    ASSERT_NO_FATAL_FAILURE(state(&original));
+    DCB preset = original;
+    preset.BaudRate = 1200;
+    preset.ByteSize = 7;
+    preset.Parity = EVENPARITY;
+    preset.StopBits = TWOSTOPBITS;
+    ASSERT_NO_FATAL_FAILURE(apply(preset));
+    DCB before{};
+    ASSERT_NO_FATAL_FAILURE(state(&before));
+    ASSERT_EQ(before.BaudRate, 1200u);
+
+    SetPortList({"COM2"});  // a machine that never answers: opened, set up, given up
+    Load(StoredFile(0));
+    Click(IDC_PROGRAM);
+    ASSERT_TRUE(Pump(5000, [&] { return Text(IDC_STATUS) == "COM2 open success! "; }));
+    ASSERT_TRUE(Pump(5000, [&] { return Enabled(IDC_PROGRAM); })) << Text(IDC_STATUS);
+
+    DCB after{};
+    ASSERT_NO_FATAL_FAILURE(state(&after));
+    EXPECT_EQ(after.BaudRate, before.BaudRate);
+    EXPECT_EQ(after.ByteSize, before.ByteSize);
+    EXPECT_EQ(after.Parity, before.Parity);
+    EXPECT_EQ(after.StopBits, before.StopBits);
+    EXPECT_EQ(after.fOutxCtsFlow, before.fOutxCtsFlow);
+    EXPECT_EQ(after.fOutX, before.fOutX);
+    EXPECT_EQ(after.fInX, before.fInX);
+    apply(original);
+}
+
+// A failed wait or read: a line error is cleared and the worker reads on;
+// a device that has gone ends it.
+TEST(LineErrors, AreToldFromADeviceThatHasGone) {
+    struct Case {
+        DWORD error;
+        bool cleared;
+        DWORD commErrors;
+        ReadFailure expected;
+    };
+    const Case cases[] = {
+        {ERROR_OPERATION_ABORTED, true, CE_FRAME, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, true, CE_RXPARITY, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, true, CE_OVERRUN | CE_BREAK, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, true, 0, ReadFailure::LineError},  // flags taken already
+        {ERROR_IO_DEVICE, true, CE_RXOVER, ReadFailure::LineError},
+        {ERROR_OPERATION_ABORTED, false, 0, ReadFailure::DeviceGone},  // the port is gone
+        {ERROR_ACCESS_DENIED, true, 0, ReadFailure::DeviceGone},
+        {ERROR_BAD_COMMAND, true, CE_FRAME, ReadFailure::DeviceGone},
+        {ERROR_GEN_FAILURE, true, 0, ReadFailure::DeviceGone},
+        {ERROR_DEVICE_NOT_CONNECTED, true, 0, ReadFailure::DeviceGone},
+        {ERROR_DEVICE_REMOVED, true, 0, ReadFailure::DeviceGone},
+        {ERROR_INVALID_HANDLE, false, 0, ReadFailure::DeviceGone},
+        {ERROR_IO_DEVICE, true, 0, ReadFailure::DeviceGone},  // neither: as it always was
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ClassifyReadFailure(c.error, c.cleared, c.commErrors), c.expected)
+            << "error " << c.error << ", cleared " << c.cleared << ", flags " << c.commErrors;
+    }
 }
 
 }  // namespace

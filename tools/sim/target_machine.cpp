@@ -82,6 +82,16 @@ bool TargetMachine::ShouldVanish() {
     return m_vanished;
 }
 
+bool TargetMachine::ShouldRestart() {
+    if (m_restarted || m_faults.restartAfterBlock < 0 || m_blocks < m_faults.restartAfterBlock) {
+        return false;
+    }
+    m_restarted = true;
+    m_step = CharStep::Idle;
+    m_open = false;
+    return true;
+}
+
 // --- Character protocol -----------------------------------------------------------
 
 std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t n) {
@@ -129,6 +139,10 @@ std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t
                 used += m_blockWanted;
                 ++m_blocks;
                 if (ShouldVanish()) {
+                    return out;
+                }
+                if (ShouldRestart()) {
+                    m_pending.clear();  // what the host sends on is not taken
                     return out;
                 }
                 if (m_image.size() >= m_total) {
@@ -253,6 +267,9 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
         }
         if (ShouldVanish()) {
             return {};
+        }
+        if (ShouldRestart()) {
+            continue;  // silent until the next opening request
         }
         if (m_faults.stopAtBlock >= 0 &&
             m_nextBlock == static_cast<std::uint32_t>(m_faults.stopAtBlock)) {

@@ -28,6 +28,9 @@ struct SimFaults {
     bool splitReplies = false;  // sends each reply in two pieces, with a pause between
     int vanishAfterBlock = -1;  // hangs up after receiving this many blocks
     int muteAfterBlock = -1;    // stops answering, line kept up, after this many blocks
+    // Restarts once, as after a reset, on receiving this many blocks: answers
+    // nothing more of that download and waits for a new opening request.
+    int restartAfterBlock = -1;
 };
 
 struct SimReply {
@@ -54,6 +57,7 @@ class TargetMachine {
     bool Stopped() const { return m_stopped; }    // sent the stop frame
     bool Vanished() const { return m_vanished; }  // hung up
     bool Muted() const { return m_muted; }        // fell silent on purpose
+    bool Restarted() const { return m_restarted; }  // restarted mid-download
     int BlocksReceived() const { return m_blocks; }
     int RepeatsAsked() const { return m_repeats; }
     int BadFrames() const { return m_badFrames; }
@@ -70,6 +74,7 @@ class TargetMachine {
     std::vector<SimReply> Reply(std::vector<std::uint8_t> bytes);
     std::vector<SimReply> Request(std::uint8_t command, std::uint8_t block);
     bool ShouldVanish();
+    bool ShouldRestart();
 
     MachineType m_type;
     SimFaults m_faults;
@@ -89,6 +94,7 @@ class TargetMachine {
 
     std::vector<std::uint8_t> m_image;
     bool m_finished = false, m_stopped = false, m_vanished = false, m_muted = false;
+    bool m_restarted = false;
     int m_blocks = 0, m_repeats = 0, m_badFrames = 0;
 };
 

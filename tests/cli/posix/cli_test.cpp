@@ -656,6 +656,47 @@ TEST_F(CliTest, LoopWaitsForTheNextUnitWithoutCountingEmptyScans) {
     ExpectWholeImage(sim);
 }
 
+// A type 0 machine that restarts mid-download: that unit falls silent, and
+// the next unit programs the restarted machine from its first request.
+TEST_F(CliTest, LoopServesAMachineRestartedMidDownload) {
+    const Bytes image = Pattern(1000, 11);
+    SimProcess sim(SimArgs(0, image, {"--restart-after", "3"}));
+    ASSERT_TRUE(sim.Started());
+
+    CliProcess cli({"--type", "0", "--loop", "--timeout", "1", "--port", sim.Path(),
+                    WriteImageFile(0, image)});
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(cli.WaitUntil(
+        [](const std::string& out) {
+            return Contains(out, "units: 1 passed, 1 failed\n") ||
+                   Contains(out, "units: 0 passed, 2 failed\n");
+        },
+        60s))
+        << cli.Out();
+    cli.Signal(SIGINT);
+    const auto r = cli.Finish(30s);
+    EXPECT_EQ(r.exitStatus, 1) << Describe(r);  // one unit failed
+    EXPECT_EQ(r.err, "");
+
+    // The result of each unit, in order.
+    std::vector<std::string> units;
+    for (const std::string& line : Lines(r.out)) {
+        for (const char* result : {"silent", "done"}) {
+            if (StartsWith(line, sim.Path() + ": " + result + ", ")) {
+                units.emplace_back(result);
+            }
+        }
+    }
+    // The unit under way at the interrupt is finished too, and done.
+    ASSERT_GE(units.size(), 2u) << r.out;
+    EXPECT_EQ(units[0], "silent") << r.out;
+    for (std::size_t n = 1; n < units.size(); ++n) {
+        EXPECT_EQ(units[n], "done") << r.out;
+    }
+    EXPECT_TRUE(Contains(r.out, sim.Path() + ": done, 1000 of 1000 bytes in ")) << r.out;
+    ExpectWholeImage(sim);
+}
+
 // --- --parallel --------------------------------------------------------------------------
 
 struct ParallelCase {

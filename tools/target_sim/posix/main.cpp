@@ -3,7 +3,12 @@
 //
 //   target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]
 //              [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]
-//              [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]
+//              [--mute-after N] [--restart-after N] [--baud N] [--turnaround MS]
+//              [--timing FILE]
+//
+// --restart-after N makes the machine restart once, as after a reset, on
+// receiving N blocks: it answers nothing more of that download and waits
+// for a new opening request, which it then serves in full.
 //
 // --baud paces the line both ways: replies go out no faster than the rate,
 // and the tool's bytes are taken as arriving no sooner than they would at
@@ -53,7 +58,8 @@ struct Options {
 constexpr char kUsage[] =
     "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]\n"
     "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
-    "                  [--mute-after N] [--baud N] [--turnaround MS] [--timing FILE]\n"
+    "                  [--mute-after N] [--restart-after N] [--baud N] [--turnaround MS]\n"
+    "                  [--timing FILE]\n"
     "\n"
     "A simulated target machine on a pseudo-terminal, for downloads without\n"
     "hardware. The first line printed is the device to give the tool as its port;\n"
@@ -69,6 +75,7 @@ constexpr char kUsage[] =
     "  --split           send replies in two pieces\n"
     "  --vanish-after N  hang up after N blocks, as a pulled adapter does\n"
     "  --mute-after N    fall silent after N blocks\n"
+    "  --restart-after N restart once after N blocks and wait for a new opening request\n"
     "  --baud N          pace the line at N baud both ways\n"
     "  --turnaround MS   wait MS milliseconds before each reply\n"
     "  --timing FILE     write the bytes each way and the tool's answer times to FILE\n"
@@ -137,6 +144,11 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
                 return "--mute-after takes a block count";
             }
             opt->faults.muteAfterBlock = static_cast<int>(v);
+        } else if (arg == "--restart-after") {
+            if (!count(1 << 20)) {
+                return "--restart-after takes a block count";
+            }
+            opt->faults.restartAfterBlock = static_cast<int>(v);
         } else if (arg == "--baud") {
             if (!count(10'000'000) || v == 0) {
                 return "--baud takes a line rate";
