@@ -7,8 +7,9 @@
 #include <string>
 
 // Makes Ctrl+C (SIGINT) and SIGTERM - on Windows Ctrl+C, Ctrl+Break and
-// closing the console - only noted, for the program to act on.
-void InstallInterruptHandlers();
+// closing the console - only noted, for the program to act on; and makes
+// every line end in a bare newline, on every platform.
+void SetUpConsole();
 // How many interrupts have come, and the signal number of the last one
 // (2 for Ctrl+C, 15 for a request to terminate), 0 before any.
 int InterruptCount();

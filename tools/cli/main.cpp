@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     for (std::string& port : options->ports) {
         port = PortName(port);
     }
-    InstallInterruptHandlers();
+    SetUpConsole();
     if (options->fast) {
         SetFastFrames(true);
     }

@@ -20,7 +20,7 @@ void OnInterrupt(int signal) {
 
 }  // namespace
 
-void InstallInterruptHandlers() {
+void SetUpConsole() {
     // No SA_RESTART: a wait of the main thread ends at the signal. The main
     // loop looks at the count at least every 50 ms anyway.
     struct sigaction action {};

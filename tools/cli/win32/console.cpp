@@ -1,6 +1,7 @@
 // download-cli's console, interrupts and port names on Windows.
 #include "tools/cli/console.h"
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <atomic>
@@ -38,7 +39,10 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-void InstallInterruptHandlers() {
+void SetUpConsole() {
+    // Lines end as on Linux, so that scripts read the same output from both.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
