@@ -63,7 +63,7 @@ std::string ToolPath(const std::string& path) {
 
 // A port with nothing behind it.
 std::string MissingPort() {
-    return UnderWine() ? "COM250" : kMissing;
+    return UnderWine() ? "\\\\.\\COM250" : kMissing;
 }
 
 // The system's words for a port that is not there.
@@ -838,8 +838,10 @@ TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
     const auto r = cli.Finish(10s);
     EXPECT_FALSE(r.overdue) << Describe(r);
     EXPECT_EQ(r.exitStatus, 128 + c.signal) << Describe(r);
-    const std::string reason =
-        std::string("interrupted by ") + (c.signal == SIGINT ? "SIGINT" : "SIGTERM");
+    // Wine hands SIGINT to the Windows build as Ctrl+C.
+    const std::string reason = UnderWine()          ? "interrupted by Ctrl+C"
+                               : c.signal == SIGINT ? "interrupted by SIGINT"
+                                                    : "interrupted by SIGTERM";
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
                              return StartsWith(l, Port(sim) + ": interrupted, ") &&
