@@ -17,7 +17,20 @@
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
 
+void CDownloadDlg::SetPorts(std::vector<std::string> names) {
+    if (names.size() > 255) {
+        names.resize(255);  // the scan's port index is one byte
+    }
+    m_ownPorts = std::move(names);
+    m_hasOwnPorts = true;
+}
+
+std::string CDownloadDlg::ScanPortName() const {
+    return m_portIndex < m_scanPorts.size() ? m_scanPorts[m_portIndex] : std::string();
+}
+
 void CDownloadDlg::OnProgram() {
+    m_takePortList = true;
     m_blockCounter = 0;
     m_sentBytes = 0;
     m_portIndex = 0;
@@ -58,28 +71,46 @@ void CDownloadDlg::ScanStep() {
         m_hPort = kNoPort;
     }
 
-    const std::vector<std::string>& ports = PortList();
-    if (m_portIndex >= ports.size()) {
+    // The scan's first step takes the list for the whole scan: a list that
+    // changes meanwhile (ports plugged in, another dialog's) cannot shift
+    // the index.
+    if (m_takePortList) {
+        m_takePortList = false;
+        m_scanPorts = m_hasOwnPorts ? m_ownPorts : PortList();
+    }
+    if (m_portIndex >= m_scanPorts.size()) {
         KillTimer(TIMER_SCAN);
         GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
         GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(TRUE);
+        if (m_pEvents) {
+            m_pEvents->ScanEnded();
+        }
         return;  // the status line keeps the last port's message
     }
 
-    const std::string& name = ports[m_portIndex];
-    m_hPort = OpenPort(m_portIndex);
+    const std::string name = m_scanPorts[m_portIndex];
+    m_hPort = OpenPortByName(name);
     if (m_hPort == kInvalidPort) {
         const std::string text = name + kStatusOpenFail;
         m_portIndex += 1;
         SetDlgItemText(IDC_STATUS, text.c_str());
         SetTimer(TIMER_SCAN, kScanStepMs);
+        if (m_pEvents) {
+            m_pEvents->PortTried(name, PortOutcome::OpenFailed, LastOpenError());
+        }
         return;
     }
 
     SetDlgItemText(IDC_STATUS, (name + kStatusOpenSuccess).c_str());
+    if (m_pEvents) {
+        m_pEvents->PortTried(name, PortOutcome::Opened, std::string());
+    }
     // A setting the driver refuses has no text of the status line: the
-    // scan goes on, and the machine's answer, or its silence, tells.
-    ConfigurePort(m_hPort, m_machineType);
+    // scan goes on, and the machine's answer, or its silence, tells. A
+    // front end without a window is told which call failed and why.
+    if (!ConfigurePort(m_hPort, m_machineType) && m_pEvents) {
+        m_pEvents->PortTried(name, PortOutcome::SettingsRefused, LastConfigureError());
+    }
 
     auto* params = new WorkerParams;
     params->port = m_hPort;
@@ -99,11 +130,13 @@ void CDownloadDlg::ScanStep() {
 void CDownloadDlg::ReplyDeadline() {
     KillTimer(TIMER_REPLY);
     if (m_replySeen == 0) {
-        const std::vector<std::string>& ports = PortList();
-        const std::string name = m_portIndex < ports.size() ? ports[m_portIndex] : std::string();
+        const std::string name = ScanPortName();
         SetDlgItemText(IDC_STATUS, (name + kStatusConnectFail).c_str());
         m_portIndex += 1;
         SetTimer(TIMER_SCAN, kScanStepMs);
+        if (m_pEvents) {
+            m_pEvents->PortTried(name, PortOutcome::NoAnswer, std::string());
+        }
     }
     // An answer in time: the port stays open and the protocol goes on.
 }
@@ -145,14 +178,33 @@ LRESULT CDownloadDlg::OnRxData(WPARAM wParam, LPARAM lParam) {
     if (info == nullptr) {
         return 0;
     }
+    const bool answered = m_replySeen != 0;
     if (info->protocol == ProtocolKind::CharProtocol) {
         m_replySeen = 1;  // any reply at all answers the opening request
+    } else if (message->cmd == kBlockRequest) {
+        m_replySeen = 1;
+    }
+    // Told before the protocol acts on the answer, so an observer hears of
+    // the machine before the first block it is sent.
+    if (!answered && m_replySeen != 0 && m_pEvents) {
+        m_pEvents->MachineAnswered(ScanPortName());
+    }
+    if (info->protocol == ProtocolKind::CharProtocol) {
         OnRxDataChar(*message, *params);
     } else {
-        if (message->cmd == kBlockRequest) {
-            m_replySeen = 1;
-        }
         OnRxDataBlock(*message, *params);
+    }
+    return 0;
+}
+
+LRESULT CDownloadDlg::OnPortLost(WPARAM, LPARAM lParam) {
+    auto* params = reinterpret_cast<WorkerParams*>(lParam);
+    // Only the worker of the port in use counts; the window shows nothing.
+    if (params == nullptr || params->run.load() == 0 || params->port != m_hPort) {
+        return 0;
+    }
+    if (m_pEvents) {
+        m_pEvents->PortLost(ScanPortName());
     }
     return 0;
 }

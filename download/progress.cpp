@@ -7,8 +7,12 @@
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
 
+// Called whenever a block has gone out (or is about to, in the same handler).
 void CDownloadDlg::ShowSentBytes() {
     SetDlgItemInt(IDC_SEND_LENGTH, m_sentBytes, FALSE);
+    if (m_pEvents) {
+        m_pEvents->BlockSent(m_sentBytes, m_imageLength, m_repeatedRequests);
+    }
 }
 
 void CDownloadDlg::ShowProgress() {
@@ -44,5 +48,10 @@ void CDownloadDlg::EndDownload(WorkerParams& params, bool disableMachineType) {
     GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
     if (disableMachineType) {
         GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(FALSE);
+    }
+    // The type box is left alone only when the machine stopped the download.
+    if (m_pEvents) {
+        m_pEvents->DownloadEnded(disableMachineType ? DownloadEnd::Done
+                                                    : DownloadEnd::StoppedByMachine);
     }
 }

@@ -17,17 +17,29 @@ void CDownloadDlg::OnLoadFile() {
     if (dlg.DoModal() != IDOK) {
         return;
     }
+    // A file that cannot be opened or read ends the command here with the
+    // file layer's message box: the length, the numbers and the controls
+    // keep what they showed.
+    if (const std::optional<CFileException> error = LoadImageFile(dlg.GetPathName())) {
+        error->ReportError();
+    }
+}
 
-    // A file that cannot be opened or read raises the file layer's error,
-    // which ends the command here: the length, the numbers and the
-    // controls keep what they showed.
-    CFile file(dlg.GetPathName(), CFile::modeRead | CFile::typeBinary);
-    file.SeekToBegin();
-    const UINT n = file.Read(m_image, sizeof m_image);  // a longer file is cut, silently
-    m_imageLength = n;
+std::optional<CFileException> CDownloadDlg::LoadImageFile(const std::string& path) {
+    const MachineTypeInfo* info = FindMachineType(m_machineType);
+    try {
+        CFile file(path, CFile::modeRead | CFile::typeBinary);
+        file.SeekToBegin();
+        const UINT n = file.Read(m_image, sizeof m_image);  // a longer file is cut, silently
+        m_imageLength = n;
+        file.Close();
+    } catch (const CFileException& e) {
+        // A read that failed part-way may have changed m_image, but not
+        // the length or anything shown, as before.
+        return e;
+    }
     SetDlgItemInt(IDC_LENGTH, m_imageLength, FALSE);
     SetDlgItemInt(IDC_SEND_LENGTH, 0, FALSE);
-    file.Close();
 
     GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
     // The one place the range is not divided by 4; the first progress update
@@ -39,4 +51,5 @@ void CDownloadDlg::OnLoadFile() {
     if (info && info->unscrambleOnLoad) {
         Unscramble(m_image, m_imageLength);
     }
+    return std::nullopt;
 }

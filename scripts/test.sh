@@ -36,19 +36,30 @@ windows_tests() {
     for arch in i686 x86_64; do
         cmake -S . -B "build/win-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" >/dev/null
     done
-    cmake --build build/win-i686 -j "$JOBS" --target DownloadTool
-    cmake --build build/win-x86_64 -j "$JOBS" --target DownloadTool win32_tests
+    cmake --build build/win-i686 -j "$JOBS" --target DownloadTool download-cli
+    cmake --build build/win-x86_64 -j "$JOBS" --target DownloadTool download-cli win32_tests
     bash tests/win32/check_pe.sh build/win-i686/DownloadTool.exe 32
     bash tests/win32/check_pe.sh build/win-x86_64/DownloadTool.exe 64
-    cmake --build build/plain -j "$JOBS" --target target-sim
+    bash tests/win32/check_pe.sh build/win-i686/download-cli.exe 32 console
+    bash tests/win32/check_pe.sh build/win-x86_64/download-cli.exe 64 console
+    cmake --build build/plain -j "$JOBS" --target target-sim cli_tests
     echo "=== Windows tests under Wine ==="
+    local failed=0
     if xvfb-run -a -s "-screen 0 1280x1024x24" bash tests/win32/run_under_wine.sh \
         build/win-x86_64/win32_tests.exe build/plain/target-sim; then
-        echo "windows: 1 passed, 0 failed"
+        echo "windows: window tests passed"
     else
-        echo "windows: 0 passed, 1 failed"
-        return 1
+        echo "windows: window tests FAILED"
+        failed=1
     fi
+    echo "=== download-cli.exe under Wine, with the command-line tests ==="
+    if bash tests/cli/run_under_wine.sh build/win-x86_64/download-cli.exe build/plain/cli_tests; then
+        echo "windows: command-line tests passed"
+    else
+        echo "windows: command-line tests FAILED"
+        failed=1
+    fi
+    return "$failed"
 }
 
 # The package made from the plain build's binaries: lintian, install, the

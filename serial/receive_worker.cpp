@@ -9,7 +9,13 @@ unsigned ReceiveWorker(WorkerParams* params) {
     while (params->run.load() != 0) {
         const long n = ReadPort(params->port, buffer, sizeof buffer);
         if (n < 0) {
-            break;  // closed under us, or the device went away
+            // Closed under us, or the device went away. Only the latter is
+            // news to the window; a refused hand-over means it is closing.
+            if (params->run.load() != 0 && PortIsLost(params->port)) {
+                params->handOver.Send(params->window, WM_PORTLOST, 0,
+                                      reinterpret_cast<LPARAM>(params));
+            }
+            break;
         }
         // The flag is tested again before acting: a close that raced with
         // this read must find the worker inert.

@@ -9,7 +9,8 @@
 // RxMessage it is handed. The worker ends
 //   - right after a hand-over whose handler set the run flag to 0 (the end
 //     of a download), without waiting for another character;
-//   - when its port is closed or lost (ReadPort returns -1);
+//   - when its port is closed or lost (ReadPort returns -1); a lost port
+//     (PortIsLost) is first handed over as WM_PORTLOST (rx_message.h);
 //   - when a hand-over is refused (the port is being closed, the window has
 //     gone), freeing the message it could not deliver.
 // It never writes to the port and never touches the window's members.

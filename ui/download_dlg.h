@@ -14,7 +14,8 @@
 //                            the two protocols;
 //   download/progress.cpp    the progress shown while blocks go out.
 //
-// A download: Program walks PortList() one port a second. On each port that
+// A download: the scan takes the list of ports to try (the dialog's own,
+// set with SetPorts, else PortList()) and walks it one port a second. On each port that
 // opens, a receive worker is started and the machine type's opening request
 // sent; a port whose machine has not answered a second later is given up.
 // The machine that answers then drives the protocol of its type until the
@@ -26,14 +27,24 @@
 // it is disabled at start and when pressed. The machine type box is usable
 // only after a scan ended without finding a machine; Load File, Program and
 // the end of a download disable it. Load File and Exit are always enabled.
+//
+// Front ends without a window (download-cli) give the dialog an observer
+// (ui/download_events.h) that is told what happens as typed values, beside
+// what the controls show; several dialogs, each with its own ports, can run
+// at once on one user-interface thread.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "framework/afxfile.h"
 #include "framework/afxwin.h"
 #include "image/machine_types.h"
 #include "serial/rx_message.h"
 #include "serial/serial_port.h"
+#include "ui/download_events.h"
 #include "ui/resource.h"
 
 struct WorkerParams;
@@ -73,6 +84,20 @@ class CDownloadDlg : public CDialog {
     bool GetReplySeen() const { return m_replySeen != 0; }
     std::uint32_t GetRepeatedRequests() const { return m_repeatedRequests; }
 
+    // The observer told of what happens (null: none). It must outlive the
+    // dialog or be reset before it goes.
+    void SetEvents(CDownloadEvents* events) { m_pEvents = events; }
+    // The ports this dialog's Program tries, in place of PortList(); for
+    // front ends that run one dialog per port. At most 255 are kept.
+    void SetPorts(std::vector<std::string> names);
+
+    // Loads the image at `path` as Load File does once its dialog has given
+    // a file: reads it for the selected machine type, shows its length,
+    // enables Program and unscrambles it. A file that cannot be opened or
+    // read, or is not a regular file, is returned as the file layer's error
+    // and changes nothing.
+    std::optional<CFileException> LoadImageFile(const std::string& path);
+
   protected:
     BOOL OnInitDialog() override;
 
@@ -90,6 +115,7 @@ class CDownloadDlg : public CDialog {
     void OnProgram();
     void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnRxData(WPARAM wParam, LPARAM lParam);
+    LRESULT OnPortLost(WPARAM wParam, LPARAM lParam);
     void ScanStep();
     void ReplyDeadline();
     void SendHandshake();
@@ -113,7 +139,7 @@ class CDownloadDlg : public CDialog {
     HICON m_hIcon = nullptr;
     MachineType m_machineType = 0;
     std::uint32_t m_replySeen = 0;  // 1 once the machine answered the last opening request
-    std::uint8_t m_portIndex = 0;   // index into PortList()
+    std::uint8_t m_portIndex = 0;   // index into m_scanPorts
     std::uint32_t m_sentBytes = 0;
     std::uint32_t m_blockCounter = 0;  // blocks sent, block protocol
     PortHandle m_hPort = kNoPort;      // kInvalidPort after a failed open
@@ -124,4 +150,16 @@ class CDownloadDlg : public CDialog {
     // Block requests that asked for the block last sent again, since Program:
     // a measure of the line's quality, for production records.
     std::uint32_t m_repeatedRequests = 0;
+
+    CDownloadEvents* m_pEvents = nullptr;
+    bool m_hasOwnPorts = false;
+    std::vector<std::string> m_ownPorts;
+    // The ports of the scan under way, taken at its first step; m_portIndex
+    // counts in this list.
+    std::vector<std::string> m_scanPorts;
+    bool m_takePortList = false;  // set by Program
+
+  private:
+    // The name of the port at m_portIndex in the scan's list, or "".
+    std::string ScanPortName() const;
 };

@@ -523,10 +523,12 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--quick") {
             quick = true;
-        } else if (a == "unpaced" || a == "paced" || a == "lrzsz" || a == "idle") {
+        } else if (a == "unpaced" || a == "paced" || a == "lrzsz" || a == "idle" ||
+                   a == "parallel") {
             sections.push_back(a);
         } else {
-            std::fprintf(stderr, "usage: e2e_bench [--quick] [unpaced|paced|lrzsz|idle]...\n");
+            std::fprintf(stderr,
+                         "usage: e2e_bench [--quick] [unpaced|paced|lrzsz|idle|parallel]...\n");
             return 2;
         }
     }
@@ -679,6 +681,55 @@ int main(int argc, char** argv) {
         sim.Wait(nullptr);
         std::printf("  %.3f s of CPU in %.1f s idle (%.2f %%); exit %d (5: fell silent)\n", cpu,
                     window, 100.0 * cpu / window, status);
+    }
+
+    // Gang programming: 16 machines, each paced at its line rate, served
+    // by one download-cli --parallel process, against one machine alone.
+    if (wanted("parallel")) {
+        std::printf("\nparallel: type 1 at 57600, one process, wall time from start to exit\n");
+        struct Gang {
+            double wall = 0;
+            long peakKb = 0;
+            int exitStatus = -1;
+            int whole = 0;  // machines that got exactly the image
+        };
+        auto runGang = [&](int machines) {
+            Gang g;
+            std::vector<Child> sims;
+            std::vector<std::string> args{paths.cli, "--type", "1"};
+            if (machines > 1) {
+                args.push_back("--parallel");
+            }
+            for (int i = 0; i < machines; ++i) {
+                sims.push_back(Spawn({paths.sim, "--type", "1", "--expect", plain.string(),
+                                      "--baud", std::to_string(kBaud[1])}));
+                args.push_back("--port");
+                args.push_back(FirstLine(sims.back(), 5000));
+            }
+            args.push_back(upl.string());
+            const auto t0 = Clock::now();
+            Child cli = Spawn(args);
+            while (cli.ReadLines(1000, [](const std::string&, Clock::time_point) {})) {
+            }
+            rusage usage{};
+            g.exitStatus = cli.Wait(&usage);
+            g.wall = Since(t0, Clock::now());
+            g.peakKb = usage.ru_maxrss;
+            for (Child& sim : sims) {
+                kill(sim.pid, SIGTERM);
+                g.whole += LastLines(sim).find("matches the expected image") != std::string::npos;
+                sim.Wait(nullptr);
+            }
+            return g;
+        };
+        const Gang one = runGang(1);
+        const Gang sixteen = runGang(16);
+        std::printf("  %-22s %10s %10s %6s %8s\n", "", "wall s", "peak KB", "exit", "whole");
+        std::printf("  %-22s %10.3f %10ld %6d %5d/1\n", "one machine alone", one.wall, one.peakKb,
+                    one.exitStatus, one.whole);
+        std::printf("  %-22s %10.3f %10ld %6d %5d/16\n", "16 with --parallel", sixteen.wall,
+                    sixteen.peakKb, sixteen.exitStatus, sixteen.whole);
+        std::printf("  ratio of wall times: %.4f\n", sixteen.wall / one.wall);
     }
 
     fs::remove_all(paths.work);

@@ -20,7 +20,7 @@ add_library(dt_framework_gtk OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon_drawing.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/file_dialog.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/framework/file_stdio.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/posix/file.cpp
 )
 target_include_directories(dt_framework_gtk PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dt_framework_gtk PUBLIC PkgConfig::DT_GTK Threads::Threads)

@@ -8,6 +8,7 @@ add_library(dt_framework_win32 OBJECT
   framework/win32/handover.cpp
   framework/win32/file.cpp
   framework/win32/file_dialog.cpp
+  framework/win32/system_message.cpp
 )
 target_include_directories(dt_framework_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
@@ -27,6 +28,19 @@ add_executable(DownloadTool WIN32
   ${DT_WIN32_RESOURCES}
 )
 target_link_libraries(DownloadTool PRIVATE dt_core dt_framework_win32 dt_serial_win32 ${DT_WIN32_LIBS})
+
+# download-cli.exe: a console program, the portable command line on the
+# headless framework run in real time, with the Win32 serial backend, file
+# class and console.
+include(tools/cli/build.cmake)
+add_executable(download-cli ${DT_CLI_SOURCES}
+  tools/cli/win32/console.cpp
+  framework/headless/clock.cpp
+  framework/headless/window.cpp
+  framework/win32/file.cpp
+  framework/win32/system_message.cpp
+)
+target_link_libraries(download-cli PRIVATE dt_core dt_serial_win32 user32 kernel32)
 
 # The Windows test runner: GoogleTest built from Debian's sources, driving
 # the real dialog. Run under Wine by tests/win32/run_under_wine.sh.

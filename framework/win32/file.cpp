@@ -8,6 +8,12 @@ CFile::CFile(const std::string& path, UINT) : m_path(path) {
     if (h == INVALID_HANDLE_VALUE) {
         throw CFileException("opening", path, win32::SystemMessage(GetLastError()));
     }
+    // Only a file on a disk is an image: a pipe or a device (a COM port
+    // named by mistake) could make a read wait for ever.
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        throw CFileException("opening", path, "Not a regular file (a pipe or a device)");
+    }
     m_handle = h;
 }
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Checks that an executable is a 32-bit (i386) or 64-bit (x86-64) Windows
-# GUI program, from its PE header.   check_pe.sh FILE 32|64
+# GUI program (or, with "console", a console program), from its PE header,
+# and that it needs no DLL but the system's.
+#   check_pe.sh FILE 32|64 [console]
 set -euo pipefail
 
 file="$1"
 want="$2"
+kind="${3:-gui}"
 u16() { od -An -t u2 -j "$2" -N 2 "$1" | tr -d ' '; }
 u32() { od -An -t u4 -j "$2" -N 4 "$1" | tr -d ' '; }
 
@@ -21,5 +24,19 @@ case "$want" in
     64) [ "$machine" = 34404 ] && [ "$magic" = 523 ] ;;    # x86-64, PE32+
     *) false ;;
 esac || { echo "$file: machine $machine, magic $magic is not a $want-bit executable" >&2; exit 1; }
-[ "$subsystem" = 2 ] || { echo "$file: subsystem $subsystem is not a GUI program" >&2; exit 1; }
-echo "$file: $want-bit Windows GUI executable"
+if [ "$kind" = console ]; then
+    [ "$subsystem" = 3 ] || { echo "$file: subsystem $subsystem is not a console program" >&2; exit 1; }
+else
+    [ "$subsystem" = 2 ] || { echo "$file: subsystem $subsystem is not a GUI program" >&2; exit 1; }
+fi
+# Linked statically: nothing of the MinGW runtime beside it.
+if command -v x86_64-w64-mingw32-objdump >/dev/null; then
+    dlls=$(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+    for dll in $dlls; do
+        case "$dll" in
+            kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|msvcrt.dll|advapi32.dll) ;;
+            *) echo "$file: needs $dll, which is not a system DLL" >&2; exit 1 ;;
+        esac
+    done
+fi
+echo "$file: $want-bit Windows $kind executable"

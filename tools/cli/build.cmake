@@ -1,12 +1,21 @@
 # download-cli: the core without a window, on the headless framework run in
-# real time, with the POSIX serial backend.
-add_executable(download-cli
-  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/posix/main.cpp
+# real time. The portable sources; the platform's console.cpp and serial
+# backend are added by the platform's build (posix here, win32 in
+# framework/win32/build.cmake).
+set(DT_CLI_SOURCES
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/main.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/cli_options.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/list_ports.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/unit.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/report.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/sha256.cpp
 )
+if(WIN32)
+  return()
+endif()
+
+add_executable(download-cli ${DT_CLI_SOURCES}
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/posix/console.cpp)
 target_link_libraries(download-cli PRIVATE dt_core dt_framework_headless dt_serial_posix
                       Threads::Threads)
 

@@ -43,8 +43,12 @@ inline constexpr char kCliUsage[] =
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
+    "Ports are device paths on Linux (/dev/ttyUSB0) and COM names on Windows\n"
+    "(COM3, com12, \\\\.\\COM12).\n"
+    "\n"
     "Exit status: 0 done, 2 bad arguments or unreadable image, 3 no machine found,\n"
-    "4 stopped by the machine, 5 the machine fell silent, 6 the port was lost.\n";
+    "4 stopped by the machine, 5 the machine fell silent, 6 the port was lost,\n"
+    "130 interrupted by Ctrl+C, 143 by SIGTERM.\n";
 
 // Parses argv; on error returns nullopt and sets error. --help and --version
 // end the parsing where they stand; --list-ports needs no type or image.

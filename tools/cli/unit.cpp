@@ -1,24 +1,15 @@
-// Runs one unit's download through the main dialog on the headless framework.
+// Runs units' downloads through the main dialog on the headless framework.
 #include "tools/cli/unit.h"
 
 #include <chrono>
-#include <tuple>
 
 #include "framework/headless/headless.h"
-#include "serial/serial_port.h"
 #include "ui/download_dlg.h"
-#include "ui/status_texts.h"
 
 namespace {
 
-using RealClock = std::chrono::steady_clock;
-
-bool EndsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-double SecondsSince(RealClock::time_point t) {
-    return std::chrono::duration<double>(RealClock::now() - t).count();
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
 }  // namespace
@@ -35,158 +26,202 @@ const char* ResultName(UnitResult r) {
             return "silent";
         case UnitResult::PortLost:
             return "port lost";
+        case UnitResult::Interrupted:
+            return "interrupted";
     }
     return "?";
 }
 
-UnitRunner::UnitRunner(const CliOptions& options) : m_options(options) {}
+UnitRunner::UnitRunner(const CliOptions& options, std::vector<std::string> ports)
+    : m_options(options), m_ports(std::move(ports)) {}
 
 UnitRunner::~UnitRunner() {
-    headless::OnControlChanged(nullptr);
+    if (m_dlg) {
+        m_dlg->SetEvents(nullptr);
+        if (AfxGetApp() && AfxGetApp()->m_pMainWnd == m_dlg.get()) {
+            AfxGetApp()->m_pMainWnd = nullptr;
+        }
+    }
     m_dlg.reset();  // closes the port and ends its worker
 }
 
-std::uint32_t UnitRunner::ImageLength() const {
-    return m_dlg ? m_dlg->GetImageLength() : 0;
-}
-
 bool UnitRunner::Prepare(std::string& error) {
-    if (!m_options.ports.empty()) {
-        SetPortList(m_options.ports);
-    }
     m_dlg = std::make_unique<CDownloadDlg>();
-    if (AfxGetApp()) {
+    if (AfxGetApp() && AfxGetApp()->m_pMainWnd == nullptr) {
         AfxGetApp()->m_pMainWnd = m_dlg.get();
     }
     m_dlg->Create();
+    m_dlg->SetEvents(this);
+    if (!m_ports.empty()) {
+        m_dlg->SetPorts(m_ports);
+    }
     // The window opens the machine type box only after a scan that found
     // nothing; on the command line the type is given, so select it directly.
     CWnd* box = m_dlg->GetDlgItem(IDC_MACHINE_TYPE);
     box->EnableWindow(TRUE);
     headless::SelectComboItem(*m_dlg, IDC_MACHINE_TYPE, m_options.type);
     box->EnableWindow(FALSE);
-    return LoadImage(error);
-}
-
-bool UnitRunner::LoadImage(std::string& error) {
-    const std::string path = m_options.image;
-    headless::ClearMessageBoxes();
-    headless::ScriptFileDialog([path](const CFileDialog&) { return path; });
-    headless::Click(*m_dlg, IDC_LOAD_FILE);
-    const auto boxes = headless::MessageBoxes();
-    if (!boxes.empty()) {
-        error = boxes.back();
+    if (const auto failed = m_dlg->LoadImageFile(m_options.image)) {
+        error = failed->Message();
         return false;
     }
+    m_programReady = true;
     return true;
 }
 
-UnitOutcome UnitRunner::Run(const UnitEvents& events) {
-    CDownloadDlg& dlg = *m_dlg;
-    UnitOutcome outcome;
-    outcome.total = dlg.GetImageLength();
-    const auto start = RealClock::now();
-
-    // Program is available after a load; a unit that went silent left it
-    // disabled, as the window does, so load again.
-    if (!dlg.GetDlgItem(IDC_PROGRAM)->IsWindowEnabled()) {
-        std::string error;
-        LoadImage(error);
+void UnitRunner::Start(const UnitEvents& events) {
+    m_events = events;
+    m_connected = false;
+    m_decided = false;
+    m_outcome = UnitOutcome{};
+    m_outcome.total = m_dlg->GetImageLength();
+    m_start = m_lastActive = Clock::now();
+    if (!m_programReady) {
+        // A unit that went silent, lost its port or was interrupted left
+        // Program disabled, as the window does: load again, as the operator
+        // would.
+        if (const auto failed = m_dlg->LoadImageFile(m_options.image)) {
+            Decide(UnitResult::NoMachine, failed->Message());
+            return;
+        }
+        m_outcome.total = m_dlg->GetImageLength();
     }
+    m_programReady = false;
+    headless::Click(*m_dlg, IDC_PROGRAM);
+}
 
-    std::string lastStatus;
-    bool connected = false;
-    bool opened = false;  // this unit's scan has opened a port
-    std::string port;
-    headless::OnControlChanged([&](CWnd& d, int id) {
-        if (id == IDC_SEND_LENGTH && events.progress && connected) {
-            events.progress(dlg.GetSentBytes(), dlg.GetImageLength());
+void UnitRunner::Decide(UnitResult result, const std::string& reason) {
+    if (m_decided) {
+        return;
+    }
+    m_decided = true;
+    m_outcome.result = result;
+    m_outcome.reason = reason;
+    m_outcome.seconds = SecondsSince(m_start);
+}
+
+bool UnitRunner::Finished() {
+    if (!m_decided && m_connected) {
+        const auto timeout = std::chrono::duration<double>(m_options.timeoutSeconds);
+        if (Clock::now() - m_lastActive > timeout) {
+            Decide(UnitResult::Silent, "the machine answered, then fell silent");
         }
-        if (id != IDC_STATUS) {
-            return;
+    }
+    return m_decided;
+}
+
+void UnitRunner::Interrupt(const std::string& reason) {
+    Decide(UnitResult::Interrupted, reason);
+}
+
+void UnitRunner::GiveUp() {
+    Decide(UnitResult::Silent, "gave up after an hour");
+}
+
+UnitOutcome UnitRunner::Outcome() const {
+    return m_outcome;
+}
+
+void UnitRunner::PortTried(const std::string& port, PortOutcome outcome,
+                           const std::string& reason) {
+    if (m_decided) {
+        return;
+    }
+    if (!m_connected) {
+        m_outcome.port = port;
+    }
+    if (m_events.portTried) {
+        const char* what = outcome == PortOutcome::Opened            ? "opened"
+                           : outcome == PortOutcome::OpenFailed      ? "open failed"
+                           : outcome == PortOutcome::SettingsRefused ? "settings refused"
+                                                                     : "no answer";
+        m_events.portTried(port, what, reason);
+    }
+}
+
+void UnitRunner::ScanEnded() {
+    m_programReady = true;
+    Decide(UnitResult::NoMachine, "no machine answered on any port");
+}
+
+void UnitRunner::MachineAnswered(const std::string& port) {
+    if (m_decided || m_connected) {
+        return;
+    }
+    m_connected = true;
+    m_outcome.port = port;
+    m_lastActive = Clock::now();
+    if (m_events.connected) {
+        m_events.connected(port);
+    }
+}
+
+void UnitRunner::BlockSent(std::uint32_t sent, std::uint32_t total, std::uint32_t repeats) {
+    if (m_decided) {
+        return;
+    }
+    m_lastActive = Clock::now();
+    m_outcome.sent = sent;
+    m_outcome.total = total;
+    m_outcome.repeats = repeats;
+    if (m_events.progress && m_connected) {
+        m_events.progress(sent, total);
+    }
+}
+
+void UnitRunner::DownloadEnded(DownloadEnd how) {
+    m_programReady = true;
+    if (m_decided) {
+        // A stop frame for the last block, then the end: the image went out.
+        if (how == DownloadEnd::Done && m_outcome.result == UnitResult::Stopped) {
+            m_outcome.result = UnitResult::Done;
+            m_outcome.reason = "the whole image was sent";
         }
-        const std::string status = d.GetDlgItemText(IDC_STATUS);
-        if (status == lastStatus) {
-            return;
+        return;
+    }
+    if (how == DownloadEnd::Done) {
+        Decide(UnitResult::Done, "the whole image was sent");
+    } else {
+        Decide(UnitResult::Stopped, "the machine sent the stop frame");
+    }
+}
+
+void UnitRunner::PortLost(const std::string&) {
+    Decide(UnitResult::PortLost, "the port was lost (device unplugged or closed)");
+}
+
+void RunUnits(const std::vector<UnitRunner*>& units, const std::function<int()>& stopSignal,
+              const std::function<std::string(int)>& interruptReason,
+              const std::function<void(std::size_t)>& finished) {
+    std::vector<bool> told(units.size(), false);
+    auto allDone = [&] {
+        if (const int signal = stopSignal()) {
+            for (UnitRunner* unit : units) {
+                unit->Interrupt(interruptReason(signal));
+            }
         }
-        lastStatus = status;
-        for (const auto& [tail, what] : {std::pair{std::string(kStatusOpenFail), "open failed"},
-                                         std::pair{std::string(kStatusOpenSuccess), "opened"},
-                                         std::pair{std::string(kStatusConnectFail), "no answer"}}) {
-            if (EndsWith(status, tail)) {
-                port = status.substr(0, status.size() - tail.size());
-                opened = opened || tail == kStatusOpenSuccess;
-                if (events.portTried) {
-                    events.portTried(port, what, tail == kStatusOpenFail ? LastOpenError() : "");
+        bool all = true;
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            if (!units[i]->Finished()) {
+                all = false;
+            } else if (!told[i]) {
+                told[i] = true;
+                if (finished) {
+                    finished(i);
                 }
             }
         }
-    });
-
-    headless::Click(dlg, IDC_PROGRAM);
-
-    // Activity: anything the machine made the host do.
-    auto activity = [&] {
-        return std::make_tuple(dlg.GetSentBytes(), dlg.GetBlockCounter(),
-                               static_cast<int>(dlg.GetCharState()), dlg.GetRepeatedRequests());
-    };
-    auto lastSeen = activity();
-    auto lastActive = RealClock::now();
-    const auto timeout = std::chrono::duration<double>(m_options.timeoutSeconds);
-
-    auto finished = [&]() -> bool {
-        const bool programEnabled = dlg.GetDlgItem(IDC_PROGRAM)->IsWindowEnabled();
-        const bool typeBoxEnabled = dlg.GetDlgItem(IDC_MACHINE_TYPE)->IsWindowEnabled();
-        // Until the scan opens a port, the dialog's reply flag still tells
-        // of the previous unit's machine.
-        if (!connected && opened && dlg.GetReplySeen()) {
-            connected = true;
-            outcome.port = port;
-            lastActive = RealClock::now();
-            if (events.connected) {
-                events.connected(port);
-            }
-        }
-        if (typeBoxEnabled) {
-            outcome.result = UnitResult::NoMachine;
-            outcome.reason = "no machine answered on any port";
-            return true;
-        }
-        if (programEnabled) {
-            const bool all = dlg.GetSentBytes() >= dlg.GetImageLength();
-            outcome.result = all ? UnitResult::Done : UnitResult::Stopped;
-            outcome.reason = all ? "the whole image was sent" : "the machine sent the stop frame";
-            return true;
-        }
-        if (connected && PortIsLost(dlg.GetPort())) {
-            outcome.result = UnitResult::PortLost;
-            outcome.reason = "the port was lost (device unplugged or closed)";
-            return true;
-        }
-        const auto now = activity();
-        if (now != lastSeen) {
-            lastSeen = now;
-            lastActive = RealClock::now();
-        } else if (connected && RealClock::now() - lastActive > timeout) {
-            outcome.result = UnitResult::Silent;
-            outcome.reason = "the machine answered, then fell silent";
-            return true;
-        }
-        return false;
+        return all;
     };
     // The scan is bounded by the port list (two seconds a port at most); the
     // download by the silence timeout. The outer limit is a safety net.
     const std::uint64_t limitMs = 3600 * 1000;
-    if (!headless::RunInRealTime(finished, limitMs)) {
-        outcome.result = UnitResult::Silent;
-        outcome.reason = "gave up after an hour";
+    if (!headless::RunInRealTime(allDone, limitMs)) {
+        for (UnitRunner* unit : units) {
+            if (!unit->Finished()) {
+                unit->GiveUp();
+            }
+        }
+        allDone();
     }
-    headless::OnControlChanged(nullptr);
-    outcome.sent = dlg.GetSentBytes();
-    outcome.repeats = dlg.GetRepeatedRequests();
-    outcome.seconds = SecondsSince(start);
-    if (outcome.port.empty()) {
-        outcome.port = port;
-    }
-    return outcome;
 }

@@ -1,29 +1,40 @@
 // One programmed unit: the main dialog's own logic, run without a window on
-// the headless framework in real time, acting as the operator would.
+// the headless framework in real time, acting as the operator would and
+// learning what happened from the dialog's typed events
+// (ui/download_events.h), never from what its controls show.
+//
+// Several units may run at once (--parallel): each has its own dialog and
+// its own ports, and RunUnits serves them all on the one user-interface
+// thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/cli/cli_options.h"
+#include "ui/download_events.h"
 
 class CDownloadDlg;
 
-// Exit status of download-cli, one per way a unit ends.
+// How a unit ended. The exit status of download-cli is the value, but for
+// Interrupted, which exits 128 + the signal's number.
 enum class UnitResult : int {
     Done = 0,
     NoMachine = 3,  // never answered
     Stopped = 4,    // stopped by the machine
     Silent = 5,     // answered, then fell silent
     PortLost = 6,
+    Interrupted = 128,  // Ctrl+C or SIGTERM
 };
 
 struct UnitOutcome {
     UnitResult result = UnitResult::NoMachine;
     std::string reason;  // in plain words
-    std::string port;    // where the machine answered, if it did
+    std::string port;    // where the machine answered, else the last port tried
     std::uint32_t sent = 0, total = 0;
     std::uint32_t repeats = 0;
     double seconds = 0;
@@ -35,28 +46,64 @@ const char* ResultName(UnitResult r);
 struct UnitEvents {
     std::function<void(const std::string& port, const std::string& what,
                        const std::string& reason)>
-        portTried;  // what: "open failed", "opened", "no answer"
+        portTried;  // what: "open failed", "opened", "settings refused", "no answer"
     std::function<void(const std::string& port)> connected;
     std::function<void(std::uint32_t sent, std::uint32_t total)> progress;
 };
 
-class UnitRunner {
+class UnitRunner : private CDownloadEvents {
   public:
-    explicit UnitRunner(const CliOptions& options);
-    ~UnitRunner();
+    // ports: the ports this unit's scans try; empty for the platform's list.
+    UnitRunner(const CliOptions& options, std::vector<std::string> ports);
+    ~UnitRunner() override;  // closes the port and ends its worker
 
     // Makes the dialog, selects the machine type and loads the image. False,
-    // with the reason, when the image cannot be read.
+    // with the file layer's message, when the image cannot be read.
     bool Prepare(std::string& error);
-    // Programs one unit: Program, then the scan and the download, until one
-    // of the outcomes. Every wait is bounded.
-    UnitOutcome Run(const UnitEvents& events);
-
-    std::uint32_t ImageLength() const;
+    // Presses Program for the next unit. The outcome is known once
+    // Finished() holds.
+    void Start(const UnitEvents& events);
+    // Whether the unit has ended; also decides a silence past --timeout.
+    bool Finished();
+    // Ends the unit under way as interrupted, unless it has ended already.
+    void Interrupt(const std::string& reason);
+    // Ends a unit that has run for far too long as silent.
+    void GiveUp();
+    // A machine has answered in this unit.
+    bool Answered() const { return m_connected; }
+    UnitOutcome Outcome() const;
 
   private:
-    bool LoadImage(std::string& error);
+    using Clock = std::chrono::steady_clock;
+
+    void PortTried(const std::string& port, PortOutcome outcome,
+                   const std::string& reason) override;
+    void ScanEnded() override;
+    void MachineAnswered(const std::string& port) override;
+    void BlockSent(std::uint32_t sent, std::uint32_t total, std::uint32_t repeats) override;
+    void DownloadEnded(DownloadEnd how) override;
+    void PortLost(const std::string& port) override;
+
+    void Decide(UnitResult result, const std::string& reason);
 
     const CliOptions& m_options;
+    std::vector<std::string> m_ports;
     std::unique_ptr<CDownloadDlg> m_dlg;
+    UnitEvents m_events;
+    // Program is enabled after a load, a scan that found nothing and the
+    // end of a download; after any other ending the image is loaded again.
+    bool m_programReady = false;
+    bool m_connected = false;
+    bool m_decided = false;
+    UnitOutcome m_outcome;
+    Clock::time_point m_start{};
+    Clock::time_point m_lastActive{};
 };
+
+// Serves the units on the headless clock in real time until each has
+// finished. stopSignal() is asked between steps (at least every 50 ms):
+// nonzero ends every unit still going as interrupted, with
+// interruptReason(signal). finished(i) is called once as unit i ends.
+void RunUnits(const std::vector<UnitRunner*>& units, const std::function<int()>& stopSignal,
+              const std::function<std::string(int)>& interruptReason,
+              const std::function<void(std::size_t)>& finished);

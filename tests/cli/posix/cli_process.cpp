@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <sstream>
+
 extern char** environ;
 
 namespace {
@@ -28,6 +31,19 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
+std::vector<std::string> CliCommand() {
+    const char* command = std::getenv("DT_CLI_COMMAND");
+    if (command == nullptr || *command == '\0') {
+        return {DOWNLOAD_CLI_PATH};
+    }
+    std::vector<std::string> words;
+    std::istringstream in(command);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
 CliProcess::CliProcess(const std::vector<std::string>& args) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -38,7 +54,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args) {
         close(out[1]);
         return;
     }
-    std::vector<std::string> all{DOWNLOAD_CLI_PATH};
+    std::vector<std::string> all = CliCommand();
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all) {
@@ -64,7 +80,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args) {
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int rc = posix_spawn(&m_pid, DOWNLOAD_CLI_PATH, &actions, &attr, argv.data(), environ);
+    const int rc = posix_spawnp(&m_pid, all[0].c_str(), &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);

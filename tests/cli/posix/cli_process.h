@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+// The command that runs download-cli: the built program, or the words of
+// DT_CLI_COMMAND (e.g. "wine build/win-x86_64/download-cli.exe", for the
+// Windows build; see tests/cli/run_under_wine.sh).
+std::vector<std::string> CliCommand();
+
 class CliProcess {
   public:
     // Starts download-cli with `args`; its standard input is /dev/null.

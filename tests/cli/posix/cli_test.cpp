@@ -6,11 +6,13 @@
 // progress as plain lines rather than a bar redrawn in place.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +35,45 @@
 namespace {
 
 constexpr char kMissing[] = "/nonexistent/ttyX";
+
+// --- The Linux build, or the Windows build under Wine ------------------------------------
+// With DT_CLI_COM_DIR set (a Wine prefix's dosdevices folder, see
+// tests/cli/run_under_wine.sh) the tool is the Windows build: a port is a
+// COM name linked there to a machine's pseudo-terminal, and files go by their
+// names on Wine's drive Z:.
+
+const char* ComDir() {
+    const char* dir = std::getenv("DT_CLI_COM_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : nullptr;
+}
+
+bool UnderWine() {
+    return ComDir() != nullptr;
+}
+
+// A file's name as the tool is given it.
+std::string ToolPath(const std::string& path) {
+    if (!UnderWine()) {
+        return path;
+    }
+    std::string name = "Z:" + path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+// A port with nothing behind it.
+std::string MissingPort() {
+    return UnderWine() ? "\\\\.\\COM250" : kMissing;
+}
+
+// The system's words for a port that is not there.
+void ExpectNoSuchPort(const std::string& reason) {
+    if (UnderWine()) {
+        EXPECT_FALSE(reason.empty());
+    } else {
+        EXPECT_EQ(reason, std::strerror(ENOENT));
+    }
+}
 
 // --- The flat JSON objects the tool writes ---------------------------------------------
 
@@ -222,7 +263,33 @@ class CliTest : public ::testing::Test {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    void TearDown() override {
+        std::filesystem::remove_all(dir);
+        for (const std::string& link : comLinks) {
+            std::filesystem::remove(link);
+        }
+    }
+
+    // The name the tool is given for a machine's port: its pseudo-terminal,
+    // or under Wine a free COM port linked to it (named as the tool names
+    // it, COM10 on with the device namespace prefix).
+    std::string Port(const SimProcess& sim) {
+        if (!UnderWine()) {
+            return sim.Path();
+        }
+        if (const auto it = comNames.find(sim.Path()); it != comNames.end()) {
+            return it->second;
+        }
+        for (int n = 20; n < 250; ++n) {
+            const std::string link = std::string(ComDir()) + "/com" + std::to_string(n);
+            if (symlink(sim.Path().c_str(), link.c_str()) == 0) {
+                comLinks.push_back(link);
+                return comNames[sim.Path()] = "\\\\.\\COM" + std::to_string(n);
+            }
+        }
+        ADD_FAILURE() << "no free COM port in " << ComDir();
+        return sim.Path();
+    }
 
     std::string WriteFile(const std::string& name, const Bytes& contents) {
         const auto path = dir / name;
@@ -239,7 +306,7 @@ class CliTest : public ::testing::Test {
         if (kMachineTypes[type].unscrambleOnLoad) {
             Scramble(stored.data(), stored.size());
         }
-        return WriteFile(type == 0 ? "image.EUP" : "image.UPL", stored);
+        return ToolPath(WriteFile(type == 0 ? "image.EUP" : "image.UPL", stored));
     }
 
     // target-sim's options for a machine of `type` that checks what it
@@ -253,6 +320,8 @@ class CliTest : public ::testing::Test {
     }
 
     std::filesystem::path dir;
+    std::vector<std::string> comLinks;
+    std::map<std::string, std::string> comNames;  // pseudo-terminal -> COM name
 };
 
 void ExpectWholeImage(SimProcess& sim) {
@@ -274,7 +343,7 @@ TEST_P(WholeDownloadTest, ProgramsTheMachineAndTellsEachTenth) {
     ASSERT_TRUE(sim.Started());
 
     const auto r =
-        RunCli({"--type", std::to_string(type), "--port", sim.Path(), WriteImageFile(type, image)});
+        RunCli({"--type", std::to_string(type), "--port", Port(sim), WriteImageFile(type, image)});
     EXPECT_EQ(r.exitStatus, 0) << Describe(r);
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(Contains(r.out, "\r")) << "a bar drawn on a pipe";
@@ -293,7 +362,7 @@ TEST_P(WholeDownloadTest, ProgramsTheMachineAndTellsEachTenth) {
     EXPECT_EQ(last, "100%: 3000 of 3000 bytes");
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, sim.Path() + ": done, 3000 of 3000 bytes in ") &&
+                             return StartsWith(l, Port(sim) + ": done, 3000 of 3000 bytes in ") &&
                                     EndsWith(l, "(the whole image was sent)");
                          }),
               1u)
@@ -328,7 +397,7 @@ TEST_P(FaultTest, EndsWithItsOwnExitStatusAndReason) {
     SimProcess sim(SimArgs(1, image, c.simFaults));
     ASSERT_TRUE(sim.Started());
 
-    std::vector<std::string> args{"--type", "1", "--port", sim.Path()};
+    std::vector<std::string> args{"--type", "1", "--port", Port(sim)};
     args.insert(args.end(), c.cliOptions.begin(), c.cliOptions.end());
     args.push_back(WriteImageFile(1, image));
     const auto r = RunCli(args);
@@ -336,7 +405,7 @@ TEST_P(FaultTest, EndsWithItsOwnExitStatusAndReason) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, sim.Path() + ": " + c.result + ", ") &&
+                             return StartsWith(l, Port(sim) + ": " + c.result + ", ") &&
                                     EndsWith(l, std::string(" (") + c.reason + ")");
                          }),
               1u)
@@ -378,14 +447,15 @@ TEST_F(CliTest, NoMachineOnAnyPortExitsWith3) {
     SimProcess silent({"--type", "1", "--silent"});
     ASSERT_TRUE(silent.Started());
 
-    const auto r = RunCli({"--type", "1", "--port", kMissing, "--port", silent.Path(),
+    const auto r = RunCli({"--type", "1", "--port", MissingPort(), "--port", Port(silent),
                            WriteImageFile(1, Pattern(3000))});
     EXPECT_EQ(r.exitStatus, 3) << Describe(r);
     EXPECT_EQ(r.err, "");
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 3u) << r.out;
-    EXPECT_EQ(lines[0], std::string(kMissing) + ": open failed: " + std::strerror(ENOENT));
-    EXPECT_EQ(lines[1], silent.Path() + ": no answer");
+    EXPECT_TRUE(StartsWith(lines[0], MissingPort() + ": open failed: ")) << lines[0];
+    ExpectNoSuchPort(lines[0].substr(std::min(lines[0].size(), MissingPort().size() + 15)));
+    EXPECT_EQ(lines[1], Port(silent) + ": no answer");
     EXPECT_TRUE(Contains(lines[2], ": no machine, 0 of 3000 bytes in ")) << lines[2];
     EXPECT_TRUE(EndsWith(lines[2], "(no machine answered on any port)")) << lines[2];
 }
@@ -423,24 +493,25 @@ TEST_P(BadArgumentsTest, ExitWith2AndSayWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Arguments, BadArgumentsTest,
     ::testing::Values(
-        BadArgumentsCase{"no_type", {"--port", kMissing, "IMAGE"}, "--type is required", 0, true},
+        BadArgumentsCase{
+            "no_type", {"--port", MissingPort(), "IMAGE"}, "--type is required", 0, true},
         BadArgumentsCase{"type_7",
-                         {"--type", "7", "--port", kMissing, "IMAGE"},
+                         {"--type", "7", "--port", MissingPort(), "IMAGE"},
                          "--type takes 0, 1 or 2, not 7",
                          0,
                          true},
         BadArgumentsCase{"unknown_option",
-                         {"--type", "1", "--port", kMissing, "--bogus", "IMAGE"},
+                         {"--type", "1", "--port", MissingPort(), "--bogus", "IMAGE"},
                          "unknown option --bogus",
                          0,
                          true},
         BadArgumentsCase{"missing_image",
-                         {"--type", "1", "--port", kMissing, "/nonexistent/image.UPL"},
+                         {"--type", "1", "--port", MissingPort(), "/nonexistent/image.UPL"},
                          "opening /nonexistent/image.UPL: ",
                          ENOENT,
                          false},
         BadArgumentsCase{"image_is_a_folder",
-                         {"--type", "1", "--port", kMissing, "/"},
+                         {"--type", "1", "--port", MissingPort(), "/"},
                          "reading /: ",
                          EISDIR,
                          false}),
@@ -456,7 +527,7 @@ TEST_F(CliTest, JsonTellsEachUnitInOrder) {
     SimProcess sim(SimArgs(1, image));
     ASSERT_TRUE(sim.Started());
 
-    CliProcess cli({"--type", "1", "--json", "--loop", "--port", kMissing, "--port", sim.Path(),
+    CliProcess cli({"--type", "1", "--json", "--loop", "--port", MissingPort(), "--port", Port(sim),
                     WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
     ASSERT_TRUE(cli.WaitUntil(
@@ -482,16 +553,16 @@ TEST_F(CliTest, JsonTellsEachUnitInOrder) {
         ++units;
         SCOPED_TRACE("unit " + std::to_string(units));
         ASSERT_EQ(event(i), "port");
-        EXPECT_EQ(Field(events[i], "port"), kMissing);
+        EXPECT_EQ(Field(events[i], "port"), MissingPort());
         EXPECT_EQ(Field(events[i], "result"), "open failed");
-        EXPECT_EQ(Field(events[i], "reason"), std::strerror(ENOENT));
+        ExpectNoSuchPort(Field(events[i], "reason"));
         ++i;
         ASSERT_EQ(event(i), "port");
-        EXPECT_EQ(Field(events[i], "port"), sim.Path());
+        EXPECT_EQ(Field(events[i], "port"), Port(sim));
         EXPECT_EQ(Field(events[i], "result"), "opened");
         ++i;
         ASSERT_EQ(event(i), "connected");
-        EXPECT_EQ(Field(events[i], "port"), sim.Path());
+        EXPECT_EQ(Field(events[i], "port"), Port(sim));
         ++i;
         int percent = -1;
         for (; event(i) == "progress"; ++i) {
@@ -504,7 +575,7 @@ TEST_F(CliTest, JsonTellsEachUnitInOrder) {
         EXPECT_EQ(percent, 100);
         ASSERT_EQ(event(i), "done");
         EXPECT_EQ(Field(events[i], "result"), "done");
-        EXPECT_EQ(Field(events[i], "port"), sim.Path());
+        EXPECT_EQ(Field(events[i], "port"), Port(sim));
         EXPECT_EQ(Field(events[i], "sent"), "1000");
         EXPECT_EQ(Field(events[i], "total"), "1000");
         ++i;
@@ -528,9 +599,11 @@ TEST_F(CliTest, RecordAppendsALinePerUnit) {
     SimProcess sim({"--type", "1"});
     ASSERT_TRUE(sim.Started());
 
-    const auto done = RunCli({"--type", "1", "--port", sim.Path(), "--record", record, image});
+    const auto done =
+        RunCli({"--type", "1", "--port", Port(sim), "--record", ToolPath(record), image});
     EXPECT_EQ(done.exitStatus, 0) << Describe(done);
-    const auto failed = RunCli({"--type", "1", "--port", kMissing, "--record", record, image});
+    const auto failed =
+        RunCli({"--type", "1", "--port", MissingPort(), "--record", ToolPath(record), image});
     EXPECT_EQ(failed.exitStatus, 3) << Describe(failed);
 
     const std::vector<std::string> lines = Lines(ReadText(record));
@@ -538,8 +611,8 @@ TEST_F(CliTest, RecordAppendsALinePerUnit) {
     struct Unit {
         std::string port, result, reason;
     };
-    const Unit units[2] = {{sim.Path(), "done", "the whole image was sent"},
-                           {kMissing, "no machine", "no machine answered on any port"}};
+    const Unit units[2] = {{Port(sim), "done", "the whole image was sent"},
+                           {MissingPort(), "no machine", "no machine answered on any port"}};
     const std::set<std::string> fields = {"time",    "port",   "type",   "machine",
                                           "image",   "size",   "sha256", "seconds",
                                           "repeats", "result", "reason"};
@@ -580,7 +653,7 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
     SimProcess sim(SimArgs(1, image));
     ASSERT_TRUE(sim.Started());
 
-    CliProcess cli({"--type", "1", "--loop", "--port", sim.Path(), WriteImageFile(1, image)});
+    CliProcess cli({"--type", "1", "--loop", "--port", Port(sim), WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
     ASSERT_TRUE(cli.WaitUntil(
         [](const std::string& out) { return Contains(out, "units: 2 passed, 0 failed\n"); }, 60s))
@@ -604,12 +677,12 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
     // Each unit says where its machine answered, and got the whole image.
     EXPECT_EQ(
         CountLines(r.out,
-                   [&](const std::string& l) { return l == sim.Path() + ": machine answered"; }),
+                   [&](const std::string& l) { return l == Port(sim) + ": machine answered"; }),
         counts.size())
         << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, sim.Path() + ": done, 1000 of 1000 bytes in ");
+                             return StartsWith(l, Port(sim) + ": done, 1000 of 1000 bytes in ");
                          }),
               counts.size())
         << r.out;
@@ -723,20 +796,20 @@ TEST_P(ParallelTest, ProgramsEveryPortAndEndsWithTheWorstStatus) {
     ASSERT_TRUE(first.Started());
     ASSERT_TRUE(second.Started());
 
-    const auto r = RunCli({"--type", "1", "--parallel", "--port", first.Path(), "--port",
-                           second.Path(), WriteImageFile(1, image)});
+    const auto r = RunCli({"--type", "1", "--parallel", "--port", Port(first), "--port",
+                           Port(second), WriteImageFile(1, image)});
     EXPECT_EQ(r.exitStatus, c.exitStatus) << Describe(r);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, first.Path() + ": done, 3000 of 3000 bytes in ");
+                             return StartsWith(l, Port(first) + ": done, 3000 of 3000 bytes in ");
                          }),
               1u)
         << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, second.Path() + ": " + c.secondResult + ", ");
+                             return StartsWith(l, Port(second) + ": " + c.secondResult + ", ");
                          }),
               1u)
         << r.out;
@@ -750,5 +823,130 @@ INSTANTIATE_TEST_SUITE_P(Ports, ParallelTest,
                          ::testing::Values(ParallelCase{"two_machines", false, 0, "done"},
                                            ParallelCase{"one_silent", true, 3, "no machine"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --- Images that are not files ----------------------------------------------------------
+
+// A FIFO with no writer would hold a plain open for ever; a device is no
+// image either. Each is refused by name, at once, with exit status 2.
+TEST_F(CliTest, RefusesAnImageThatIsNotARegularFile) {
+    const std::string fifo = (dir / "image.UPL").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    for (const auto& [path, kind] :
+         {std::pair<std::string, std::string>{fifo, "a FIFO"},
+          std::pair<std::string, std::string>{"/dev/null", "a device"}}) {
+        SCOPED_TRACE(path);
+        const auto r = RunCli({"--type", "1", "--port", MissingPort(), path}, 20s);
+        EXPECT_FALSE(r.overdue) << "blocked on the image";
+        EXPECT_EQ(r.exitStatus, 2) << Describe(r);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "download-cli: opening " + path + ": Not a regular file (" + kind + ")\n");
+    }
+}
+
+// --- Interrupts --------------------------------------------------------------------------
+
+struct InterruptCase {
+    const char* name;
+    int signal;
+    bool duringDownload;  // else while the scan waits on a silent machine
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class InterruptTest : public CliTest, public ::testing::WithParamInterface<InterruptCase> {};
+
+// Ctrl+C or SIGTERM stops a unit wherever it is: the result and the record
+// say "interrupted", and the exit status is 128 + the signal's number. The
+// limit only turns a tool that does not stop into a failure, not a hang.
+TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
+    const InterruptCase& c = GetParam();
+    const Bytes image = Pattern(20000, 3);
+    // At 9600 baud 20000 bytes take over 20 s: long enough to be stopped.
+    SimProcess sim(c.duringDownload ? SimArgs(1, image, {"--baud", "9600"})
+                                    : std::vector<std::string>{"--type", "1", "--silent"});
+    ASSERT_TRUE(sim.Started());
+    const std::string record = (dir / "units.jsonl").string();
+
+    CliProcess cli({"--type", "1", "--port", Port(sim), "--record", ToolPath(record),
+                    WriteImageFile(1, image)});
+    ASSERT_TRUE(cli.Started());
+    const std::string waitFor = c.duringDownload ? "10%: " : Port(sim);
+    ASSERT_TRUE(cli.WaitUntil([&](const std::string& out) { return Contains(out, waitFor); }, 30s))
+        << cli.Out();
+    cli.Signal(c.signal);
+    const auto r = cli.Finish(10s);
+    EXPECT_FALSE(r.overdue) << Describe(r);
+    EXPECT_EQ(r.exitStatus, 128 + c.signal) << Describe(r);
+    // Wine hands SIGINT to the Windows build as Ctrl+C.
+    const std::string reason = UnderWine()          ? "interrupted by Ctrl+C"
+                               : c.signal == SIGINT ? "interrupted by SIGINT"
+                                                    : "interrupted by SIGTERM";
+    EXPECT_EQ(CountLines(r.out,
+                         [&](const std::string& l) {
+                             return StartsWith(l, Port(sim) + ": interrupted, ") &&
+                                    EndsWith(l, "(" + reason + ")");
+                         }),
+              1u)
+        << r.out;
+
+    const std::vector<std::string> lines = Lines(ReadText(record));
+    ASSERT_EQ(lines.size(), 1u) << ReadText(record);
+    const auto object = ParseJsonLine(lines[0]);
+    ASSERT_TRUE(object.has_value()) << lines[0];
+    EXPECT_EQ(Field(*object, "result"), "interrupted");
+    EXPECT_EQ(Field(*object, "reason"), reason);
+    EXPECT_EQ(Field(*object, "port"), Port(sim));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
+                         ::testing::Values(InterruptCase{"sigint_scanning", SIGINT, false},
+                                           InterruptCase{"sigterm_scanning", SIGTERM, false},
+                                           InterruptCase{"sigint_downloading", SIGINT, true},
+                                           InterruptCase{"sigterm_downloading", SIGTERM, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// In --loop the first Ctrl+C lets the unit under way finish, so no machine
+// is left half-programmed; a second one stops it at once.
+TEST_F(CliTest, LoopFinishesTheUnitOnOneCtrlCAndStopsOnTwo) {
+    const Bytes image = Pattern(6000, 5);
+    for (const int presses : {1, 2}) {
+        SCOPED_TRACE(std::to_string(presses) + " Ctrl+C");
+        // About 7 s at 9600 baud.
+        SimProcess sim(SimArgs(1, image, {"--baud", "9600"}));
+        ASSERT_TRUE(sim.Started());
+        const std::string record = (dir / ("units" + std::to_string(presses) + ".jsonl")).string();
+        CliProcess cli({"--type", "1", "--loop", "--port", Port(sim), "--record", ToolPath(record),
+                        WriteImageFile(1, image)});
+        ASSERT_TRUE(cli.Started());
+        ASSERT_TRUE(
+            cli.WaitUntil([](const std::string& out) { return Contains(out, "10%: "); }, 30s))
+            << cli.Out();
+        cli.Signal(SIGINT);
+        if (presses == 2) {
+            // Two signals sent back to back arrive as one, as two key
+            // presses never do.
+            std::this_thread::sleep_for(300ms);
+            cli.Signal(SIGINT);
+        }
+        const auto r = cli.Finish(30s);
+        EXPECT_FALSE(r.overdue) << Describe(r);
+        const std::vector<std::string> lines = Lines(ReadText(record));
+        ASSERT_EQ(lines.size(), 1u) << ReadText(record);
+        const auto object = ParseJsonLine(lines[0]);
+        ASSERT_TRUE(object.has_value()) << lines[0];
+        if (presses == 1) {
+            EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+            EXPECT_EQ(Field(*object, "result"), "done");
+            EXPECT_TRUE(Contains(r.out, "units: 1 passed, 0 failed\n")) << r.out;
+            ExpectWholeImage(sim);
+        } else {
+            EXPECT_EQ(r.exitStatus, 130) << Describe(r);
+            EXPECT_EQ(Field(*object, "result"), "interrupted");
+            EXPECT_FALSE(Contains(r.out, "units: ")) << r.out;
+        }
+    }
+}
 
 }  // namespace

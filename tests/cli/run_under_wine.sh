@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs the command-line tests (tests/cli/posix/cli_test.cpp, built for
+# Linux) against the Windows build of download-cli under Wine. Each machine
+# is a target-sim on a pseudo-terminal that the tests link into the Wine
+# prefix as a COM port (dosdevices/comN).
+#
+#   run_under_wine.sh DOWNLOAD_CLI_EXE CLI_TESTS [gtest args...]
+set -euo pipefail
+
+exe="$(realpath "$1")"
+tests="$(realpath "$2")"
+shift 2
+
+wine_cmd="$(command -v wine || command -v wine64 || true)"
+if [ -z "$wine_cmd" ]; then
+    echo "wine is not installed" >&2
+    exit 1
+fi
+
+# A Wine prefix of our own, made once and kept beside the executable.
+export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$exe")/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$wine_cmd" wineboot --init >/dev/null 2>&1
+    wineserver -w 2>/dev/null || true
+fi
+# No COM port but those the tests link. One server for every run, and Wine's
+# own background programs, started here: started by the first test's run,
+# they would hold its output pipes open (and write to them) until they end.
+rm -f "$WINEPREFIX"/dosdevices/com*
+wineserver -p >/dev/null 2>&1 || true
+"$wine_cmd" cmd /c exit >/dev/null 2>&1 || true
+cleanup() {
+    rm -f "$WINEPREFIX"/dosdevices/com*
+    wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+export DT_CLI_COMMAND="$wine_cmd $exe"
+export DT_CLI_COM_DIR="$WINEPREFIX/dosdevices"
+# The cases that do not depend on POSIX itself (SIGTERM, FIFOs, Linux
+# paths). Wine hands a SIGINT to a console program as Ctrl+C.
+filter='EachMachineType/WholeDownloadTest.*/type1:Faults/*:CliTest.NoMachine*:CliTest.Json*'
+filter+=':CliTest.Record*:Ports/*:Signals/*sigint*:CliTest.LoopFinishes*'
+"$tests" --gtest_filter="$filter" "$@"

@@ -1,0 +1,109 @@
+// download-cli's console, interrupts and port names on Windows.
+#include "tools/cli/console.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+
+#include "framework/win32/win32.h"
+
+namespace {
+
+std::atomic<int> g_count{0};
+std::atomic<int> g_last{0};
+
+// Runs on a thread of its own, which the system starts for the event.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            g_last = 2;  // as SIGINT
+            g_count.fetch_add(1);
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            g_last = 15;  // as SIGTERM
+            g_count.fetch_add(1);
+            // The process ends when this returns: give the main loop the
+            // time to close the port and write its record.
+            ::Sleep(2000);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void SetUpConsole() {
+    // Lines end as on Linux, so that scripts read the same output from both.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int InterruptCount() {
+    return g_count.load();
+}
+
+int LastInterrupt() {
+    return g_last.load();
+}
+
+std::string InterruptReason(int signal) {
+    return signal == 15 ? "interrupted by a request to end" : "interrupted by Ctrl+C";
+}
+
+bool StdoutIsTerminal() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+
+std::string UtcTime(std::time_t t) {
+    std::tm tm{};
+    gmtime_s(&tm, &t);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+// COM3, com3 and \\.\COM3 all name the third port; the scan names COM1 to
+// COM9 plainly and COM10 on with the device namespace prefix, which those
+// need.
+std::string PortName(const std::string& typed) {
+    std::string rest = typed;
+    if (rest.rfind("\\\\.\\", 0) == 0) {
+        rest = rest.substr(4);
+    }
+    if (rest.size() < 4 || rest.size() > 6) {
+        return typed;
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(rest[i])) != "COM"[i]) {
+            return typed;
+        }
+    }
+    unsigned number = 0;
+    for (std::size_t i = 3; i < rest.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(rest[i]))) {
+            return typed;
+        }
+        number = number * 10 + static_cast<unsigned>(rest[i] - '0');
+    }
+    if (number == 0 || rest[3] == '0') {
+        return typed;
+    }
+    return (number < 10 ? "COM" : "\\\\.\\COM") + std::to_string(number);
+}
+
+std::string ExplainOpenError(const std::string& reason) {
+    // A COM port opens for one program at a time; another one's is refused
+    // as access denied.
+    if (reason == win32::SystemMessage(ERROR_ACCESS_DENIED)) {
+        return reason + " (the port is in use by another program)";
+    }
+    return reason;
+}
