@@ -2,7 +2,7 @@
 // build shows exactly the layout every other backend shows.
 #include <string>
 
-#include "framework/win32/win32.h"
+#include "framework/win32/window_impl.h"
 
 namespace win32 {
 namespace {

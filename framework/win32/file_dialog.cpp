@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "framework/afxdlgs.h"
-#include "framework/win32/win32.h"
+#include "framework/win32/window_impl.h"
 
 INT_PTR CFileDialog::DoModal() {
     // "description|pattern|" pairs; a bare pattern is its own description.

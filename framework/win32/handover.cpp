@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "framework/handover.h"
-#include "framework/win32/win32.h"
+#include "framework/win32/window_impl.h"
 
 struct HandOverState {
     std::mutex lock;

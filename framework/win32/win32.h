@@ -1,4 +1,5 @@
-// The Win32 headers, for the Win32 backend only. The framework's own header
+// The Win32 headers, for Win32 code only (the window backend, the serial
+// backend, the console of download-cli.exe). The framework's own header
 // comes first, so that its names keep their meaning; then the platform's,
 // whose A/W macros are undone where they would rename the framework's
 // members (CWnd::SendMessage must not become SendMessageA).
@@ -28,26 +29,10 @@
 #undef GetDlgItemText
 #undef MessageBox
 
-#include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/dialog_template.h"
-
-struct WindowImpl {
-    HWND hwnd = nullptr;
-    bool isControl = false;
-    CWnd* dialog = nullptr;  // the dialog that owns a control
-
-    // Dialogs.
-    const DialogTemplate* tmpl = nullptr;
-    std::vector<std::unique_ptr<CWnd>> controls;
-    CMenu systemMenu;
-    bool defaultRequested = false;  // a handler asked for the default handling
-    bool ended = false;
-    int result = IDCANCEL;
-
-    static void SetControlId(CWnd& control, int id) { control.m_nID = id; }
-};
 
 namespace win32 {
 // The dialog template in the layout the dialog manager reads.

@@ -3,7 +3,7 @@
 // system menu, icons and painting.
 #include <string>
 
-#include "framework/win32/win32.h"
+#include "framework/win32/window_impl.h"
 
 namespace win32 {
 

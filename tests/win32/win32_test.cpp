@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/win32/win32.h"
+#include "framework/win32/window_impl.h"
 #include "image/unscramble.h"
 #include "serial/win32/line_errors.h"
 #include "ui/download_dlg.h"
