@@ -5,6 +5,7 @@
 set(DT_CLI_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/main.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/cli_options.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/json.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/list_ports.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/unit.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/report.cpp
@@ -29,6 +30,7 @@ if(DT_BUILD_TESTS)
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/posix/cli_process.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/posix/info_options_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/list_ports.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/json.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/posix/posix_support.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/image/machine_types.cpp

@@ -1,7 +1,7 @@
 // Formatting the serial ports present for download-cli --list-ports.
 #include "tools/cli/list_ports.h"
 
-#include <cstdio>
+#include "tools/cli/json.h"
 
 namespace {
 
@@ -14,24 +14,6 @@ std::string Printable(const std::string& s) {
         out += (u < 0x20 || u == 0x7F) ? '?' : c;
     }
     return out;
-}
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 std::string TextLine(const PortDescription& p) {

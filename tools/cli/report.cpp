@@ -10,33 +10,8 @@
 #include "framework/afxfile.h"
 #include "image/machine_types.h"
 #include "tools/cli/console.h"
+#include "tools/cli/json.h"
 #include "tools/cli/sha256.h"
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
 
 Output::Output(const CliOptions& o, bool quiet, bool terminal)
     : m_options(o), m_quiet(quiet), m_tty(terminal) {}

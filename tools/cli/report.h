@@ -10,8 +10,6 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/unit.h"
 
-std::string JsonString(const std::string& s);
-
 // The output of one unit's runner. quiet: only the result lines (plain
 // output of --parallel, where several units share the terminal).
 class Output {
