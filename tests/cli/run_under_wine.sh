@@ -11,20 +11,9 @@ exe="$(realpath "$1")"
 tests="$(realpath "$2")"
 shift 2
 
-wine_cmd="$(command -v wine || command -v wine64 || true)"
-if [ -z "$wine_cmd" ]; then
-    echo "wine is not installed" >&2
-    exit 1
-fi
-
-# A Wine prefix of our own, made once and kept beside the executable.
-export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$exe")/wineprefix}"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$wine_cmd" wineboot --init >/dev/null 2>&1
-    wineserver -w 2>/dev/null || true
-fi
+# shellcheck source=tests/wine_prefix.sh
+source "$(dirname "$0")/../wine_prefix.sh"
+wine_prefix_setup "$exe"
 # No COM port but those the tests link. One server for every run, and Wine's
 # own background programs, started here: started by the first test's run,
 # they would hold its output pipes open (and write to them) until they end.

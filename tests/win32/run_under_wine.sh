@@ -10,11 +10,9 @@ exe="$(realpath "$1")"
 sim="$(realpath "$2")"
 shift 2
 
-wine_cmd="$(command -v wine64 || command -v wine || true)"
-if [ -z "$wine_cmd" ]; then
-    echo "wine is not installed" >&2
-    exit 1
-fi
+# shellcheck source=tests/wine_prefix.sh
+source "$(dirname "$0")/../wine_prefix.sh"
+wine_prefix_setup "$exe"
 
 work="$(mktemp -d)"
 pids=()
@@ -30,15 +28,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-# A Wine prefix of our own, made once and kept beside the executable.
-export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$exe")/wineprefix}"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$wine_cmd" wineboot --init >/dev/null 2>&1
-    wineserver -w 2>/dev/null || true
-fi
 
 if [ -z "${DISPLAY:-}" ]; then
     export DISPLAY=":$((90 + RANDOM % 100))"

@@ -1,0 +1,19 @@
+# Sourced by the scripts that run Windows programs under Wine: finds Wine
+# and makes the Wine prefix the tests use, once, beside the executable
+# (or at $DT_WINEPREFIX). Sets wine_cmd and exports WINEPREFIX.
+#
+#   wine_prefix_setup EXE
+wine_prefix_setup() {
+    wine_cmd="$(command -v wine || command -v wine64 || true)"
+    if [ -z "$wine_cmd" ]; then
+        echo "wine is not installed" >&2
+        exit 1
+    fi
+    export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$1")/wineprefix}"
+    export WINEDEBUG="${WINEDEBUG:--all}"
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$wine_cmd" wineboot --init >/dev/null 2>&1
+        wineserver -w 2>/dev/null || true
+    fi
+}
