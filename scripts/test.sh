@@ -21,10 +21,16 @@ if command -v clang-format >/dev/null; then
     fi
 fi
 
+# -noreset: an X server resets itself when its last client leaves and drops
+# whoever is connecting at that moment. The window tests run one process
+# each, in parallel, so one would now and then start while another left and
+# fail with "cannot open a display".
+XVFB_ARGS="-screen 0 1280x1024x24 -noreset"
+
 run_ctest() {
     local dir="$1"
     if command -v xvfb-run >/dev/null; then
-        xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
+        xvfb-run -a -s "$XVFB_ARGS" ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
     else
         ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
     fi
@@ -45,7 +51,7 @@ windows_tests() {
     cmake --build build/plain -j "$JOBS" --target target-sim cli_tests
     echo "=== Windows tests under Wine ==="
     local failed=0
-    if xvfb-run -a -s "-screen 0 1280x1024x24" bash tests/win32/run_under_wine.sh \
+    if xvfb-run -a -s "$XVFB_ARGS" bash tests/win32/run_under_wine.sh \
         build/win-x86_64/win32_tests.exe build/plain/target-sim; then
         echo "windows: window tests passed"
     else

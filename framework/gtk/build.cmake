@@ -83,7 +83,9 @@ if(DT_BUILD_TESTS)
   add_dependencies(gtk_tests download-tool)
   target_compile_definitions(gtk_tests PRIVATE DT_DOWNLOAD_TOOL="$<TARGET_FILE:download-tool>")
 
-  # They need a display: run ctest under xvfb-run -a. The sanitizers'
-  # settings for GTK are built in (sanitizer_defaults.cpp).
+  # They need a display: run ctest under xvfb-run -a -s -noreset (the tests
+  # run in parallel on one display, which must not reset when one of them
+  # leaves). The sanitizers' settings for GTK are built in
+  # (sanitizer_defaults.cpp).
   gtest_discover_tests(gtk_tests TEST_PREFIX gtk. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endif()

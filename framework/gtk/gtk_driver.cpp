@@ -120,6 +120,16 @@ void SendKey(GdkWindow* target, GdkEventType type, guint keyval, GdkModifierType
     gdk_event_free(event);
 }
 
+void SendFocusIn(GdkWindow* target) {
+    GdkEvent* event = gdk_event_new(GDK_FOCUS_CHANGE);
+    event->focus_change.window = GDK_WINDOW(g_object_ref(target));
+    event->focus_change.send_event = TRUE;
+    event->focus_change.in = TRUE;
+    gdk_event_set_device(event, Keyboard());
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
 // The first widget of a type inside a container, internal children included.
 GtkWidget* FindInside(GtkWidget* container, GType type) {
     struct Search {
@@ -339,6 +349,19 @@ void PressKey(GtkWidget* toplevel, guint keyval, GdkModifierType modifiers) {
         return;
     }
     g_object_ref(target);
+    // The X server gives a key only to the window with the keyboard focus,
+    // and a GTK window without it takes Tab as a return to its focus widget
+    // rather than a move on. Which window has the focus on a virtual display
+    // without a window manager is up to the pointer and to whatever else
+    // runs on that display (the tests share one, and a window of another
+    // test may lie over ours), so the window is given the focus first, as
+    // the server would, in the same step as the key. A popup (a menu) gets
+    // its keys through its grab instead.
+    if (GTK_IS_WINDOW(toplevel) &&
+        gtk_window_get_window_type(GTK_WINDOW(toplevel)) == GTK_WINDOW_TOPLEVEL &&
+        !gtk_window_has_toplevel_focus(GTK_WINDOW(toplevel))) {
+        SendFocusIn(target);
+    }
     SendKey(target, GDK_KEY_PRESS, keyval, modifiers);
     SendKey(target, GDK_KEY_RELEASE, keyval, modifiers);
     g_object_unref(target);

@@ -58,7 +58,8 @@ bool ChooseComboItem(CWnd& dialog, int id, int index);
 // Replaces the text in a combo box's edit field as typing would. False when
 // the box is disabled.
 bool TypeComboText(CWnd& dialog, int id, const std::string& text);
-// A key press and release on a window, delivered as GDK events.
+// A key press and release on a window, delivered as GDK events; a toplevel
+// window without the keyboard focus gets it first, as from the X server.
 void PressKey(GtkWidget* toplevel, guint keyval, GdkModifierType modifiers = GdkModifierType(0));
 void PressKey(CWnd& dialog, guint keyval, GdkModifierType modifiers = GdkModifierType(0));
 // A right-click at (x, y) of the dialog. Returns the menu that opened, if
