@@ -38,6 +38,7 @@
 // later under the same handle.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -122,6 +123,16 @@ bool PortIsLost(PortHandle port);
 // frame, trailing byte included, instead of after the interval timeout's
 // silence. Backends that cannot do this ignore it.
 void SetFastFrames(bool on);
+
+// Giving up waits at once (download-cli's Ctrl+C and SIGTERM). Once *flag
+// is nonzero, a write that is waiting for room on the line gives up within
+// 100 ms and returns false, instead of waiting out its bound (100 ms a byte
+// plus 100 ms, some 13 s for a block). The flag is only read, from any
+// thread; a signal handler may set it. nullptr, the default, never aborts.
+// Reads need no such flag: closing the port ends them.
+void SetAbortFlag(const std::atomic<int>* flag);
+// For the backends: whether the abort flag is set.
+bool AbortRequested();
 
 // The receive worker's read of up to `capacity` bytes, as above. Returns the
 // number of bytes read (at least 1), 0 when the wait ended with nothing to

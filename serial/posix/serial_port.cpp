@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -28,6 +29,7 @@ using std::chrono::milliseconds;
 
 // Write and read totals: this much per byte, plus the constant.
 constexpr milliseconds kPerByte{100};
+constexpr int kAbortCheckMs = 100;  // how often a waiting write looks at the abort flag
 constexpr milliseconds kConstant{100};
 
 struct Port {
@@ -297,10 +299,15 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
             return false;  // the device is gone, or refuses
         }
         // The output queue is full (flow control, or a slow line): wait for
-        // room, but no longer than the write may take in all.
+        // room, but no longer than the write may take in all, and look at
+        // the abort flag every 100 ms.
+        if (AbortRequested()) {
+            return false;
+        }
+        const int left = MsUntil(deadline);
         pollfd p{port->fd, POLLOUT, 0};
-        const int r = poll(&p, 1, MsUntil(deadline));
-        if (r < 0 && errno == EINTR) {
+        const int r = poll(&p, 1, std::min(left, kAbortCheckMs));
+        if ((r < 0 && errno == EINTR) || (r == 0 && left > kAbortCheckMs)) {
             continue;
         }
         if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {

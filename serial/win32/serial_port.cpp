@@ -190,8 +190,14 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     DWORD written = 0;
     BOOL ok = ::WriteFile(DeviceOf(h), bytes, static_cast<DWORD>(n), &written, &ov);
     if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-        const DWORD bound = static_cast<DWORD>(100 * n + 100 + 1000);
-        if (::WaitForSingleObject(ov.hEvent, bound) != WAIT_OBJECT_0) {
+        // Waited for in slices, so that the abort flag is seen within 100 ms.
+        const ULONGLONG bound = 100 * static_cast<ULONGLONG>(n) + 100 + 1000;
+        const ULONGLONG start = ::GetTickCount64();
+        DWORD waited = WAIT_TIMEOUT;
+        while (waited == WAIT_TIMEOUT && !AbortRequested() && ::GetTickCount64() - start < bound) {
+            waited = ::WaitForSingleObject(ov.hEvent, 100);
+        }
+        if (waited != WAIT_OBJECT_0) {
             ::CancelIoEx(DeviceOf(h), &ov);
         }
         ok = ::GetOverlappedResult(DeviceOf(h), &ov, &written, TRUE);

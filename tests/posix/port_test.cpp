@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -294,27 +295,51 @@ TEST_F(PortTest, WriteSendsAllOrNothingForZero) {
     EXPECT_EQ(pty.Receive(block.size(), 5s), block);
 }
 
-TEST_F(PortTest, WriteGivesUpWhenTheLineTakesNothing) {
-    OpenFor(1);
-    // Fill the line until it takes no more, through the test's own opener.
-    fcntl(pty.Slave(), F_SETFL, fcntl(pty.Slave(), F_GETFL) | O_NONBLOCK);
-    // The kernel frees room in steps as it moves bytes on, so fill until
-    // even a single byte finds none after a pause.
+// Fills the line until it takes no more, through the test's own opener.
+// The kernel frees room in steps as it moves bytes on, so fill until even a
+// single byte finds none after a pause.
+namespace {
+void FillLine(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     const Bytes filler(4096, 0x55);
     for (int quiet = 0; quiet < 3;) {
         bool took = false;
-        while (write(pty.Slave(), filler.data(), filler.size()) > 0 ||
-               write(pty.Slave(), filler.data(), 1) > 0) {
+        while (write(fd, filler.data(), filler.size()) > 0 || write(fd, filler.data(), 1) > 0) {
             took = true;
         }
         quiet = took ? 0 : quiet + 1;
         std::this_thread::sleep_for(20ms);
     }
+}
+}  // namespace
 
+TEST_F(PortTest, WriteGivesUpWhenTheLineTakesNothing) {
+    OpenFor(1);
+    FillLine(pty.Slave());
     const std::uint8_t one = 'x';
     bool ok = true;
     RunBounded(
         "WritePort", [&] { ok = WritePort(port, &one, 1); }, 5s);
+    EXPECT_FALSE(ok);
+}
+
+// A write whose bound is hours away gives up as soon as the abort flag is
+// set (download-cli's Ctrl+C), not at its bound.
+TEST_F(PortTest, WriteGivesUpAtOnceWhenAborted) {
+    OpenFor(1);
+    FillLine(pty.Slave());
+    std::atomic<int> abort{0};
+    SetAbortFlag(&abort);
+    const Bytes block(100000, 0x2A);  // bound: 100 ms a byte
+    bool ok = true;
+    std::thread interrupter([&] {
+        std::this_thread::sleep_for(200ms);
+        abort = 1;
+    });
+    RunBounded(
+        "WritePort", [&] { ok = WritePort(port, block.data(), block.size()); }, 10s);
+    interrupter.join();
+    SetAbortFlag(nullptr);
     EXPECT_FALSE(ok);
 }
 

@@ -33,14 +33,8 @@ int RunOneAtATime(const CliOptions& o, const ImageDigest& image) {
     Output out(o, false, StdoutIsTerminal());
     // With --loop the first Ctrl+C lets the unit under way finish, so that
     // no unit is left half-programmed; a second one, or SIGTERM, stops at
-    // once. Without --loop any interrupt stops at once.
-    auto stopSignal = [&o] {
-        const int last = LastInterrupt();
-        if (last == 0) {
-            return 0;
-        }
-        return !o.loop || InterruptCount() >= 2 || last == 15 ? last : 0;
-    };
+    // once (SetUpConsole). Without --loop any interrupt stops at once.
+    auto stopSignal = [] { return StopNow() ? LastInterrupt() : 0; };
     int passed = 0, failed = 0, status = 0;
     do {
         runner.Start(out.Events());
@@ -88,12 +82,14 @@ int RunParallel(const CliOptions& o, const ImageDigest& image) {
         runners[i]->Start(outputs[i]->Events());
     }
     int worst = 0;
-    RunUnits(units, LastInterrupt, InterruptReason, [&](std::size_t i) {
-        const UnitOutcome u = runners[i]->Outcome();
-        outputs[i]->Result(u);
-        Record(o, u, image);
-        worst = std::max(worst, ExitStatus(u, LastInterrupt()));
-    });
+    RunUnits(
+        units, [] { return StopNow() ? LastInterrupt() : 0; }, InterruptReason,
+        [&](std::size_t i) {
+            const UnitOutcome u = runners[i]->Outcome();
+            outputs[i]->Result(u);
+            Record(o, u, image);
+            worst = std::max(worst, ExitStatus(u, LastInterrupt()));
+        });
     return worst;
 }
 
@@ -117,7 +113,7 @@ int main(int argc, char** argv) {
     for (std::string& port : options->ports) {
         port = PortName(port);
     }
-    SetUpConsole();
+    SetUpConsole(options->loop && !options->parallel);
     if (options->fast) {
         SetFastFrames(true);
     }

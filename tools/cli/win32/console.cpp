@@ -9,25 +9,35 @@
 #include <cstdio>
 
 #include "framework/win32/win32.h"
+#include "serial/serial_port.h"
 
 namespace {
 
 std::atomic<int> g_count{0};
 std::atomic<int> g_last{0};
+std::atomic<int> g_stopNow{0};  // also the serial layer's abort flag
+bool g_firstInterruptWaits = false;
+
+// Called from the handler: lock-free atomics only.
+void Note(int signal) {
+    g_last = signal;
+    const int count = g_count.fetch_add(1) + 1;
+    if (!g_firstInterruptWaits || count >= 2 || signal == 15) {
+        g_stopNow = 1;
+    }
+}
 
 // Runs on a thread of its own, which the system starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            g_last = 2;  // as SIGINT
-            g_count.fetch_add(1);
+            Note(2);  // as SIGINT
             return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            g_last = 15;  // as SIGTERM
-            g_count.fetch_add(1);
+            Note(15);  // as SIGTERM
             // The process ends when this returns: give the main loop the
             // time to close the port and write its record.
             ::Sleep(2000);
@@ -39,11 +49,17 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-void SetUpConsole() {
+void SetUpConsole(bool firstInterruptWaits) {
+    g_firstInterruptWaits = firstInterruptWaits;
+    SetAbortFlag(&g_stopNow);
     // Lines end as on Linux, so that scripts read the same output from both.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool StopNow() {
+    return g_stopNow.load() != 0;
 }
 
 int InterruptCount() {
