@@ -12,7 +12,6 @@
 #include "serial/serial_port.h"
 
 namespace direct {
-namespace {
 
 struct Device {
     // The first `written` entries are the writes; the entries past them keep
@@ -23,8 +22,10 @@ struct Device {
     bool attached = false;
 };
 
+namespace {
+
 struct Port {
-    std::string name;
+    Device* device = nullptr;
     std::unique_ptr<WorkerParams> params;  // set once a worker has been started
     std::unique_ptr<RxDecoder> decoder;    // the worker's hunt state
     bool workerEnded = false;
@@ -54,10 +55,11 @@ bool WorkerRunning(const Port& port) {
 
 }  // namespace
 
-void AttachDevice(const std::string& name) {
+Device& AttachDevice(const std::string& name) {
     Device& d = TheBackend().devices[name];
     d.written = 0;
     d.attached = true;
+    return d;
 }
 
 void DetachAll() {
@@ -67,13 +69,11 @@ void DetachAll() {
     }
 }
 
-bool Read(const std::string& name, const std::uint8_t* bytes, std::size_t n) {
-    Backend& b = TheBackend();
-    auto dev = b.devices.find(name);
-    if (dev == b.devices.end() || dev->second.openHandle == kNoPort) {
+bool Read(const Device& device, const std::uint8_t* bytes, std::size_t n) {
+    const PortHandle h = device.openHandle;
+    if (h == kNoPort) {
         return false;
     }
-    const PortHandle h = dev->second.openHandle;
     bool read = false;
     // The worker's loop (serial/receive_worker.cpp), one pass per piece.
     for (std::size_t at = 0; at < n;) {
@@ -100,9 +100,8 @@ bool Read(const std::string& name, const std::uint8_t* bytes, std::size_t n) {
     return read;
 }
 
-std::span<const std::vector<std::uint8_t>> Writes(const std::string& name) {
-    const Device& d = TheBackend().devices[name];
-    return {d.writes.data(), d.written};
+std::span<const std::vector<std::uint8_t>> Writes(const Device& device) {
+    return {device.writes.data(), device.written};
 }
 
 int OpenPortCount() {
@@ -140,7 +139,7 @@ PortHandle OpenPortByName(const std::string& name) {
     }
     const PortHandle h = b.nextHandle;
     b.nextHandle += 4;
-    b.ports[h].name = name;
+    b.ports[h].device = &it->second;
     it->second.openHandle = h;
     return h;
 }
@@ -158,7 +157,7 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
         return false;
     }
     if (n > 0) {  // an empty write puts nothing on the line
-        direct::Device& d = TheBackend().devices[port->name];
+        direct::Device& d = *port->device;
         if (d.written == d.writes.size()) {
             d.writes.emplace_back();
         }
@@ -187,11 +186,8 @@ void ClosePort(PortHandle h) {
     if (it->second.params) {
         it->second.params->run = 0;
     }
-    auto dev = b.devices.find(it->second.name);
+    it->second.device->openHandle = kNoPort;
     b.ports.erase(it);
-    if (dev != b.devices.end()) {
-        dev->second.openHandle = kNoPort;
-    }
 }
 
 void SetFastFrames(bool) {}

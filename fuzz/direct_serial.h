@@ -29,19 +29,22 @@
 
 namespace direct {
 
-// Attaches a device under a port name (forgetting its earlier writes).
-void AttachDevice(const std::string& name);
+struct Device;
+
+// Attaches a device under a port name, forgetting its earlier writes.
+// Devices live as long as the process.
+Device& AttachDevice(const std::string& name);
 // Detaches every device: its name no longer opens. A port still open keeps
 // working until it is closed.
 void DetachAll();
 
-// The worker's read of the port open on `name`: false when no worker is
-// there to read (the port is not open, or its worker has ended).
-bool Read(const std::string& name, const std::uint8_t* bytes, std::size_t n);
+// The worker's read of the device's port: false when no worker is there to
+// read (the port is not open, or its worker has ended).
+bool Read(const Device& device, const std::uint8_t* bytes, std::size_t n);
 
-// The host's writes to the device on `name` since it was attached.
-// Valid until the next write or AttachDevice.
-std::span<const std::vector<std::uint8_t>> Writes(const std::string& name);
+// The host's writes to the device since it was attached. Valid until the
+// next write or AttachDevice.
+std::span<const std::vector<std::uint8_t>> Writes(const Device& device);
 
 // Ports open right now, and workers that have not ended.
 int OpenPortCount();

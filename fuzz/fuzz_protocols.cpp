@@ -199,7 +199,7 @@ class Session {
             CHECK(headless::SelectComboItem(*m_dlg, IDC_MACHINE_TYPE, m_type));
             CHECK(m_dlg->GetMachineType() == m_type);
         }
-        direct::AttachDevice(kPort);
+        m_device = &direct::AttachDevice(kPort);
         Load(length, seed);
         CHECK(headless::Click(*m_dlg, IDC_PROGRAM));
         m_lengthAtLastSend = m_dlg->GetImageLength();
@@ -243,7 +243,7 @@ class Session {
     }
 
   private:
-    static std::span<const Bytes> Writes() { return direct::Writes(kPort); }
+    std::span<const Bytes> Writes() const { return direct::Writes(*m_device); }
 
     // Load File of an image of `length` bytes from `seed`'s stream, stored
     // as the selected machine type keeps its files.
@@ -296,7 +296,7 @@ class Session {
                  std::size_t writesBefore, std::optional<std::uint8_t> requested) {
         const std::uint32_t counterBefore = m_dlg->GetBlockCounter();
         const std::uint32_t repeatedBefore = m_dlg->GetRepeatedRequests();
-        direct::Read(kPort, chunk.data(), chunk.size());
+        direct::Read(*m_device, chunk.data(), chunk.size());
         const std::uint32_t sent = m_dlg->GetSentBytes();
         const std::uint32_t counter = m_dlg->GetBlockCounter();
         const std::uint32_t repeated = m_dlg->GetRepeatedRequests();
@@ -413,6 +413,7 @@ class Session {
     MachineType m_type;
     const MachineTypeInfo& m_info;
     CDownloadDlg* m_dlg = nullptr;          // in g_dialogStorage
+    direct::Device* m_device = nullptr;     // the machine's end of "COM1"
     std::span<const std::uint8_t> m_image;  // what the dialog should hold
     std::uint32_t m_lengthAtLastSend = 0;   // image length when the sent count was last set
 };
