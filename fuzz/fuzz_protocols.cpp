@@ -191,10 +191,16 @@ class Session {
     void Start(std::uint32_t length, std::uint8_t seed) {
         if (m_type != 0) {
             // The machine type box opens only after a scan that found nothing.
+            // A one-port list makes that scan short; should the dialog keep
+            // a list of its own, it walks all of them (no device is attached
+            // yet), a second a port.
             Load(10, 0);
             CHECK(headless::Click(*m_dlg, IDC_PROGRAM));
             SetPortList({"NOWHERE"});
-            headless::Advance(2000);
+            for (int s = 0; s < 300 && !m_dlg->GetDlgItem(IDC_MACHINE_TYPE)->IsWindowEnabled();
+                 ++s) {
+                headless::Advance(kScanStepMs);
+            }
             SetPortList(Ports());
             CHECK(headless::SelectComboItem(*m_dlg, IDC_MACHINE_TYPE, m_type));
             CHECK(m_dlg->GetMachineType() == m_type);
