@@ -1,6 +1,12 @@
 // Fuzzes the two download protocols end to end: a real CDownloadDlg on the
-// headless framework, with the input playing the machine on an in-memory
-// "COM1".
+// headless framework, with the input playing the machine on "COM1".
+//
+// No thread and no wait: the port is the fuzzer's own serial backend
+// (direct_serial.h), in which the fuzzer plays the receive worker, putting
+// each read through the worker's hand-over rules and handing the result to
+// the dialog on this thread. Timers run on the headless virtual clock. So
+// an input costs what the dialog's handlers cost, a few microseconds a
+// step, and millions of inputs reach deep into downloads.
 //
 // Input layout:
 //   byte 0      machine type, mod 3
@@ -28,6 +34,10 @@
 //     byte, checksum), at most one per read; scan steps write only the
 //     opening request, and a block frame carries exactly the image bytes at
 //     its block's offset (empty past the end) under the number asked for;
+//     the block counter moves on by one exactly when the next block was
+//     asked for, any other request counts as a repeated one, the sent count
+//     is the counter's blocks cut at the image length, and Program sets all
+//     three to 0;
 //   - character machine: a read answers with a block of the image bytes at
 //     the sent count, the two length bytes, "6", or nothing; scan steps
 //     write only the opening "0";
@@ -40,18 +50,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
-#include <random>
+#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
 #include "framework/headless/headless.h"
+#include "fuzz/direct_serial.h"
+#include "fuzz/memory_files.h"
 #include "image/machine_types.h"
 #include "image/unscramble.h"
-#include "serial/memory/memory_line.h"
 #include "serial/serial_port.h"
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
@@ -72,6 +84,7 @@ using Bytes = std::vector<std::uint8_t>;
         }                                    \
     } while (0)
 
+constexpr const char* kPort = "COM1";  // where the machine is
 constexpr std::uint32_t kMaxSentBytes = kImageCapacity + kBlockSize;
 
 // The input, read front to back; reads past the end give 0.
@@ -80,9 +93,9 @@ class Input {
     Input(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
     bool Empty() const { return m_pos >= m_size; }
     std::uint8_t Byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-    Bytes Take(std::size_t n) {
+    std::span<const std::uint8_t> Take(std::size_t n) {
         n = std::min(n, m_size - m_pos);
-        Bytes b(m_data + m_pos, m_data + m_pos + n);
+        const std::span<const std::uint8_t> b(m_data + m_pos, n);
         m_pos += n;
         return b;
     }
@@ -93,39 +106,47 @@ class Input {
     std::size_t m_pos = 0;
 };
 
-// The machine's end of the line: answers nothing by itself and keeps every
-// write the host made.
-class Machine : public memory::Peer {
-  public:
-    void OnHostBytes(memory::Line&, const std::uint8_t* bytes, std::size_t n) override {
-        writes.emplace_back(bytes, bytes + n);
-    }
-    std::vector<Bytes> writes;
+// The contents of every image made from one seed: an image of n bytes is
+// the first n bytes of its seed's stream, as loaded (plain) and as stored in
+// a file of the machine types that keep their files scrambled (scrambling
+// goes byte by byte, so a prefix of the one is the other's). Each stream is
+// made once, the first time its seed comes up.
+struct ImageStream {
+    Bytes plain, stored;
 };
 
-Bytes MakeImage(std::size_t n, std::uint8_t seed) {
-    Bytes b(n);
-    std::uint32_t x = seed * 2654435761u + 12345u;
-    for (auto& v : b) {
-        x = x * 1103515245u + 12345u;
-        v = static_cast<std::uint8_t>(x >> 16);
+const ImageStream& StreamFor(std::uint8_t seed) {
+    static std::unique_ptr<ImageStream> streams[256];
+    std::unique_ptr<ImageStream>& s = streams[seed];
+    if (!s) {
+        s = std::make_unique<ImageStream>();
+        s->plain.resize(kImageCapacity);
+        std::uint32_t x = seed * 2654435761u + 12345u;
+        for (auto& v : s->plain) {
+            x = x * 1103515245u + 12345u;
+            v = static_cast<std::uint8_t>(x >> 16);
+        }
+        s->stored = s->plain;
+        Scramble(s->stored.data(), s->stored.size());
     }
-    return b;
+    return *s;
 }
 
-// Where Load File finds the image. The file lives only for the length of
-// one Load File, so nothing is left behind however the process ends.
-const std::filesystem::path& ImageFile() {
-    static const std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("fuzz-protocols-" + std::to_string(std::random_device{}()) + ".bin");
-    return path;
+// Where Load File finds the image: a file in memory (memory_files.h), there
+// only for the length of one Load File.
+constexpr const char* kImagePath = "IMAGE.BIN";
+
+// The ports a scan walks: the default list, made once rather than for
+// every input.
+const std::vector<std::string>& Ports() {
+    static const std::vector<std::string> ports = DefaultPortList();
+    return ports;
 }
 
 const std::unordered_set<std::string>& StatusTexts() {
     static const std::unordered_set<std::string> texts = [] {
         std::unordered_set<std::string> t = {kStatusIdle, kStatusOpenFile};
-        for (const std::string& name : DefaultPortList()) {
+        for (const std::string& name : Ports()) {
             for (const char* suffix : {kStatusOpenSuccess, kStatusOpenFail, kStatusConnectFail}) {
                 t.insert(name + suffix);
             }
@@ -145,47 +166,59 @@ CWinApp& App() {
     return app;
 }
 
+// Where each input's dialog is made. The dialog holds the 128 kB image
+// buffer; allocated afresh for every input, its pages would be mapped and
+// faulted in again each time, which costs more than the input itself.
+alignas(CDownloadDlg) unsigned char g_dialogStorage[sizeof(CDownloadDlg)];
+
 // One download session: the dialog, the line and the image it should send.
 class Session {
   public:
     explicit Session(MachineType type) : m_type(type), m_info(*FindMachineType(type)) {
-        m_dlg = std::make_unique<CDownloadDlg>();
-        App().m_pMainWnd = m_dlg.get();
+        m_dlg = new (g_dialogStorage) CDownloadDlg();
+        App().m_pMainWnd = m_dlg;
         CHECK(m_dlg->Create());
     }
 
     ~Session() {
-        m_dlg.reset();
+        m_dlg->~CDownloadDlg();
+        m_dlg = nullptr;
         App().m_pMainWnd = nullptr;
-        CHECK(memory::LiveWorkerCount() == 0);
-        CHECK(memory::OpenPortCount() == 0);
+        CHECK(direct::LiveWorkerCount() == 0);
+        CHECK(direct::OpenPortCount() == 0);
     }
 
     void Start(std::uint32_t length, std::uint8_t seed) {
         if (m_type != 0) {
             // The machine type box opens only after a scan that found nothing.
-            Load(Bytes(10));
+            // A one-port list makes that scan short; should the dialog keep
+            // a list of its own, it walks all of them (no device is attached
+            // yet), a second a port.
+            Load(10, 0);
             CHECK(headless::Click(*m_dlg, IDC_PROGRAM));
             SetPortList({"NOWHERE"});
-            headless::Advance(2000);
-            SetPortList(DefaultPortList());
+            for (int s = 0; s < 300 && !m_dlg->GetDlgItem(IDC_MACHINE_TYPE)->IsWindowEnabled();
+                 ++s) {
+                headless::Advance(kScanStepMs);
+            }
+            SetPortList(Ports());
             CHECK(headless::SelectComboItem(*m_dlg, IDC_MACHINE_TYPE, m_type));
             CHECK(m_dlg->GetMachineType() == m_type);
         }
-        m_line = &memory::AttachDevice("COM1", &m_machine);
-        Load(MakeImage(length, seed));
+        m_device = &direct::AttachDevice(kPort);
+        Load(length, seed);
         CHECK(headless::Click(*m_dlg, IDC_PROGRAM));
         m_lengthAtLastSend = m_dlg->GetImageLength();
         headless::Advance(1000);
         CHECK(m_dlg->GetDlgItemText(IDC_STATUS) == std::string("COM1") + kStatusOpenSuccess);
-        CHECK(m_machine.writes.size() == 1);
+        CHECK(Writes().size() == 1);
         CheckScanWrites(0);
     }
 
     void Step(Input& in) {
         const std::uint8_t v = in.Byte();
         const std::uint32_t sentBefore = m_dlg->GetSentBytes();
-        const std::size_t writesBefore = m_machine.writes.size();
+        const std::size_t writesBefore = Writes().size();
         if (v < 0xF0) {
             Deliver(in.Take(v), sentBefore, writesBefore, std::nullopt);
         } else if (v < 0xF8) {
@@ -196,18 +229,19 @@ class Session {
         } else if (v < 0xFC) {
             const std::uint8_t fraction = in.Byte();
             const std::uint8_t seed = in.Byte();
-            Load(MakeImage(m_image.size() * fraction / 256, seed));
+            Load(m_image.size() * fraction / 256, seed);
             CHECK(m_dlg->GetSentBytes() == sentBefore);
-            CHECK(m_machine.writes.size() == writesBefore);
+            CHECK(Writes().size() == writesBefore);
         } else if (v < 0xFE) {
             if (headless::Click(*m_dlg, IDC_PROGRAM)) {
                 CHECK(m_dlg->GetSentBytes() == 0);
                 CHECK(m_dlg->GetBlockCounter() == 0);
+                CHECK(m_dlg->GetRepeatedRequests() == 0);
                 m_lengthAtLastSend = m_dlg->GetImageLength();
             } else {
                 CHECK(m_dlg->GetSentBytes() == sentBefore);
             }
-            CHECK(m_machine.writes.size() == writesBefore);
+            CHECK(Writes().size() == writesBefore);
         } else {
             NextReply(sentBefore, writesBefore);
         }
@@ -215,29 +249,27 @@ class Session {
     }
 
   private:
-    void Load(Bytes image) {
-        // Stored as the selected machine type keeps its files.
-        Bytes stored = image;
-        if (FindMachineType(m_dlg->GetMachineType())->unscrambleOnLoad) {
-            Scramble(stored.data(), stored.size());
-        }
-        const std::string path = ImageFile().string();
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        CHECK(f != nullptr);
-        CHECK(std::fwrite(stored.data(), 1, stored.size(), f) == stored.size());
-        CHECK(std::fclose(f) == 0);
-        headless::ScriptFileDialog([path](const CFileDialog&) { return path; });
+    std::span<const Bytes> Writes() const { return direct::Writes(*m_device); }
+
+    // Load File of an image of `length` bytes from `seed`'s stream, stored
+    // as the selected machine type keeps its files.
+    void Load(std::size_t length, std::uint8_t seed) {
+        const ImageStream& stream = StreamFor(seed);
+        const bool scrambled = FindMachineType(m_dlg->GetMachineType())->unscrambleOnLoad;
+        memfile::Put(kImagePath, (scrambled ? stream.stored : stream.plain).data(), length);
+        headless::ScriptFileDialog([](const CFileDialog&) { return std::string(kImagePath); });
         CHECK(headless::Click(*m_dlg, IDC_LOAD_FILE));
-        std::filesystem::remove(ImageFile());
+        memfile::Remove(kImagePath);
+        const std::span<const std::uint8_t> image(stream.plain.data(), length);
         CHECK(m_dlg->GetImageLength() == image.size());
         CHECK(std::equal(image.begin(), image.end(), m_dlg->GetImage()));
-        m_image = std::move(image);
+        m_image = image;
     }
 
     // What a machine that follows the protocol would send next.
     void NextReply(std::uint32_t sentBefore, std::size_t writesBefore) {
         if (m_info.protocol == ProtocolKind::CharProtocol) {
-            std::string reply;
+            std::string_view reply;
             switch (m_dlg->GetCharState()) {
                 case CharState::AwaitStart:
                     reply = "1";
@@ -249,47 +281,68 @@ class Session {
                     reply = "6";
                     break;
             }
-            Deliver(Bytes(reply.begin(), reply.end()), sentBefore, writesBefore, std::nullopt);
+            Deliver({reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()}, sentBefore,
+                    writesBefore, std::nullopt);
         } else {
             // The receive worker's hunt state carries over from earlier reads,
             // so a request could land inside a frame begun before. A read of
             // four zeros brings the hunt back to its start from any state
             // (it may complete that frame, which is checked as any read).
-            Deliver(Bytes(4, 0x00), sentBefore, writesBefore, std::nullopt);
+            static constexpr std::uint8_t kZeros[4] = {};
+            Deliver(kZeros, sentBefore, writesBefore, std::nullopt);
             const auto number = static_cast<std::uint8_t>(m_dlg->GetBlockCounter() & 0x3F);
-            Deliver({0x33, 0xBB, 0x80, 0x00, number, 0x00}, m_dlg->GetSentBytes(),
-                    m_machine.writes.size(), number);
+            const std::uint8_t request[] = {0x33, 0xBB, 0x80, 0x00, number, 0x00};
+            Deliver(request, m_dlg->GetSentBytes(), Writes().size(), number);
         }
     }
 
     // One read on the line; `requested` is the block number asked for, when
     // the read is known to hold exactly one block request.
-    void Deliver(Bytes chunk, std::uint32_t sentBefore, std::size_t writesBefore,
-                 std::optional<std::uint8_t> requested) {
-        m_line->Deliver(std::move(chunk));
-        headless::RunUntilIdle();
+    void Deliver(std::span<const std::uint8_t> chunk, std::uint32_t sentBefore,
+                 std::size_t writesBefore, std::optional<std::uint8_t> requested) {
+        const std::uint32_t counterBefore = m_dlg->GetBlockCounter();
+        const std::uint32_t repeatedBefore = m_dlg->GetRepeatedRequests();
+        direct::Read(*m_device, chunk.data(), chunk.size());
         const std::uint32_t sent = m_dlg->GetSentBytes();
-        const std::size_t written = m_machine.writes.size() - writesBefore;
+        const std::uint32_t counter = m_dlg->GetBlockCounter();
+        const std::uint32_t repeated = m_dlg->GetRepeatedRequests();
+        const std::size_t written = Writes().size() - writesBefore;
         if (m_info.protocol == ProtocolKind::FramedProtocol) {
             CHECK(written <= 1);  // at most one hand-over per read, one frame per hand-over
             if (written == 1) {
-                const Bytes& frame = m_machine.writes.back();
+                const Bytes& frame = Writes().back();
                 CheckBlockFrame(frame);
                 if (requested) {
                     CHECK(frame[2] == *requested);
                 }
+                // The next block moves the counter on; any other number gets
+                // the last block again and counts as a repeated request.
+                if (counter == counterBefore + 1) {
+                    CHECK(frame[2] == (counterBefore & 0x3F));
+                    CHECK(repeated == repeatedBefore);
+                } else {
+                    CHECK(counter == counterBefore);
+                    CHECK(frame[2] != (counterBefore & 0x3F));
+                    CHECK(repeated == repeatedBefore + (counterBefore > 0 ? 1 : 0));
+                }
+                CHECK(sent == std::min<std::uint64_t>(std::uint64_t{counter} * kBlockSize,
+                                                      m_dlg->GetImageLength()));
                 m_lengthAtLastSend = m_dlg->GetImageLength();
             } else {
                 CHECK(sent == sentBefore);
+                CHECK(counter == counterBefore);
+                CHECK(repeated == repeatedBefore);
             }
             CHECK(sent <= m_lengthAtLastSend);
         } else {
+            CHECK(counter == 0);  // blocks are counted by the block protocol only
+            CHECK(repeated == 0);
             CHECK(sent >= sentBefore);
             const std::uint32_t delta = sent - sentBefore;
             if (delta > 0) {
                 CHECK(delta <= kBlockSize);
                 CHECK(written == 1);
-                const Bytes& block = m_machine.writes.back();
+                const Bytes& block = Writes().back();
                 CHECK(block.size() == delta);
                 for (std::size_t i = 0; i < block.size(); ++i) {
                     if (sentBefore + i < m_image.size()) {
@@ -297,11 +350,11 @@ class Session {
                     }
                 }
             } else if (written == 1) {
-                CHECK(m_machine.writes.back() == Bytes{'6'});
+                CHECK(Writes().back() == Bytes{'6'});
             } else if (written == 2) {
                 const std::uint32_t length = m_dlg->GetImageLength();
-                CHECK(m_machine.writes[writesBefore] == Bytes{std::uint8_t(length >> 8)});
-                CHECK(m_machine.writes[writesBefore + 1] == Bytes{std::uint8_t(length)});
+                CHECK(Writes()[writesBefore] == Bytes{std::uint8_t(length >> 8)});
+                CHECK(Writes()[writesBefore + 1] == Bytes{std::uint8_t(length)});
             } else {
                 CHECK(written == 0);
             }
@@ -343,8 +396,8 @@ class Session {
 
     // Scan steps write the opening request and nothing else.
     void CheckScanWrites(std::size_t from) {
-        for (std::size_t i = from; i < m_machine.writes.size(); ++i) {
-            const Bytes& w = m_machine.writes[i];
+        for (std::size_t i = from; i < Writes().size(); ++i) {
+            const Bytes& w = Writes()[i];
             if (m_info.protocol == ProtocolKind::CharProtocol) {
                 CHECK(w == Bytes{'0'});
                 continue;
@@ -365,18 +418,17 @@ class Session {
 
     MachineType m_type;
     const MachineTypeInfo& m_info;
-    Machine m_machine;  // outlives the dialog: closing its port still reports here
-    std::unique_ptr<CDownloadDlg> m_dlg;
-    memory::Line* m_line = nullptr;
-    Bytes m_image;                         // what the dialog should hold
-    std::uint32_t m_lengthAtLastSend = 0;  // image length when the sent count was last set
+    CDownloadDlg* m_dlg = nullptr;          // in g_dialogStorage
+    direct::Device* m_device = nullptr;     // the machine's end of "COM1"
+    std::span<const std::uint8_t> m_image;  // what the dialog should hold
+    std::uint32_t m_lengthAtLastSend = 0;   // image length when the sent count was last set
 };
 
 void ResetWorld() {
     headless::Reset();
     headless::ClearMessageBoxes();
-    memory::DetachAll();
-    SetPortList(DefaultPortList());
+    direct::DetachAll();
+    SetPortList(Ports());
 }
 
 }  // namespace
