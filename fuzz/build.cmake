@@ -21,7 +21,7 @@ target_include_directories(dt_serial_direct PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 # The headless framework with its files in memory (fuzz/memory_files.h)
 # instead of on the disk: Load File without a system call.
 get_target_property(_dt_headless_sources dt_framework_headless SOURCES)
-list(FILTER _dt_headless_sources EXCLUDE REGEX "file_stdio\\.cpp$")
+list(FILTER _dt_headless_sources EXCLUDE REGEX "framework/posix/file\\.cpp$")
 add_library(dt_framework_fuzz OBJECT ${_dt_headless_sources} fuzz/memory_files.cpp)
 target_include_directories(dt_framework_fuzz PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 

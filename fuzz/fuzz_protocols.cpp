@@ -37,7 +37,7 @@
 //     the block counter moves on by one exactly when the next block was
 //     asked for, any other request counts as a repeated one, the sent count
 //     is the counter's blocks cut at the image length, and Program sets all
-//     three to 0;
+//     three to 0, and the character protocol back to its start;
 //   - character machine: a read answers with a block of the image bytes at
 //     the sent count, the two length bytes, "6", or nothing; scan steps
 //     write only the opening "0";
@@ -237,6 +237,7 @@ class Session {
                 CHECK(m_dlg->GetSentBytes() == 0);
                 CHECK(m_dlg->GetBlockCounter() == 0);
                 CHECK(m_dlg->GetRepeatedRequests() == 0);
+                CHECK(m_dlg->GetCharState() == CharState::AwaitStart);
                 m_lengthAtLastSend = m_dlg->GetImageLength();
             } else {
                 CHECK(m_dlg->GetSentBytes() == sentBefore);
