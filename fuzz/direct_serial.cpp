@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "framework/afxwin.h"
+#include "serial/configure_errors.h"
 #include "serial/receive_worker.h"
 #include "serial/rx_decoder.h"
 #include "serial/rx_message.h"
@@ -152,11 +153,7 @@ std::string LastOpenError() {
 // The line takes every setting: the fuzzer's machine has no driver to
 // refuse one.
 bool ConfigurePort(PortHandle, MachineType) {
-    return true;
-}
-
-std::string LastConfigureError() {
-    return std::string();
+    return ConfigureErrors().Finish();
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {

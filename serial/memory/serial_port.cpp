@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "framework/headless/headless.h"
+#include "serial/configure_errors.h"
 #include "serial/memory/memory_line.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
@@ -29,7 +30,6 @@ struct Backend {
     PortHandle nextHandle = 0x100;
     int liveWorkers = 0;
     std::string lastError;
-    std::string configureError;
 };
 
 Backend& TheBackend() {
@@ -203,11 +203,11 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     PortSettings wanted;
     const bool known = PortSettingsFor(type, &wanted);
     std::lock_guard<std::mutex> g(headless::Lock());
-    auto& b = TheBackend();
     memory::Port* port = memory::FindPort(h);
+    ConfigureErrors errors;
     if (port == nullptr || !known) {
-        b.configureError = port == nullptr ? "no such port" : "no such machine type";
-        return false;
+        errors.Fail(port == nullptr ? "no such port" : "no such machine type");
+        return errors.Finish();
     }
     // The line keeps what it was asked for: the tests read it back.
     memory::LineSettings& s = LineAccess::SettingsOf(*port->line);
@@ -227,16 +227,9 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     s.dataBits = wanted.dataBits;
     s.parity = wanted.parity;
     if (LineAccess::ConfigureFails(*port->line)) {
-        b.configureError = "SetCommState: The parameter is incorrect";
-        return false;
+        errors.Fail("SetCommState: The parameter is incorrect");
     }
-    b.configureError.clear();
-    return true;
-}
-
-std::string LastConfigureError() {
-    std::lock_guard<std::mutex> g(headless::Lock());
-    return TheBackend().configureError;
+    return errors.Finish();
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {

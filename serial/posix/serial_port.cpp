@@ -20,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "serial/configure_errors.h"
 #include "serial/receive_worker.h"
 
 namespace {
@@ -63,11 +64,10 @@ struct Port {
 };
 
 struct Backend {
-    std::mutex lock;  // guards ports, lastError and configureError
+    std::mutex lock;  // guards ports and lastError
     std::map<PortHandle, std::shared_ptr<Port>> ports;
     PortHandle nextHandle = 1;
     std::string lastError;
-    std::string configureError;
 };
 
 Backend& TheBackend() {
@@ -196,38 +196,14 @@ std::string LastOpenError() {
 
 namespace {
 
-// Keeps the first failure of a configuration: the call and the system's
-// reason for it.
-class ConfigureErrors {
-  public:
-    // Notes the call's result; true when it succeeded.
-    bool Check(bool ok, const char* call) {
-        if (!ok && m_first.empty()) {
-            m_first = std::string(call) + ": " + std::strerror(errno);
-        }
-        return ok;
-    }
-    void Fail(const std::string& text) {
-        if (m_first.empty()) {
-            m_first = text;
-        }
-    }
-    // Stores the outcome for LastConfigureError; true when nothing failed.
-    bool Finish() {
-        Backend& b = TheBackend();
-        std::lock_guard<std::mutex> g(b.lock);
-        b.configureError = m_first;
-        return m_first.empty();
-    }
-
-  private:
-    std::string m_first;
-};
+std::string ErrnoText() {
+    return std::strerror(errno);
+}
 
 }  // namespace
 
 bool ConfigurePort(PortHandle h, MachineType type) {
-    ConfigureErrors errors;
+    ConfigureErrors errors(ErrnoText);
     PortSettings wanted;
     std::shared_ptr<Port> port = FindPort(h);
     if (port == nullptr) {
@@ -271,12 +247,6 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     }
     errors.Check(tcflush(port->fd, TCIOFLUSH) == 0, "tcflush");
     return errors.Finish();
-}
-
-std::string LastConfigureError() {
-    Backend& b = TheBackend();
-    std::lock_guard<std::mutex> g(b.lock);
-    return b.configureError;
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {

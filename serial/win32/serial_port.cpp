@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "framework/win32/win32.h"
+#include "serial/configure_errors.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "serial/win32/line_errors.h"
@@ -44,7 +45,6 @@ struct Backend {
     std::mutex lock;  // guards the map; a port itself lives until its worker has ended
     std::map<PortHandle, std::unique_ptr<Port>> ports;
     std::string lastError;
-    std::string configureError;  // user-interface thread only
 };
 
 Backend& TheBackend() {
@@ -107,35 +107,14 @@ std::string LastOpenError() {
 
 namespace {
 
-// Keeps the first failure of a configuration: the call and the system's
-// reason for it.
-class ConfigureErrors {
-  public:
-    // Notes the call's result; true when it succeeded.
-    bool Check(BOOL ok, const char* call) {
-        if (!ok && m_first.empty()) {
-            m_first = std::string(call) + ": " + win32::SystemMessage(::GetLastError());
-        }
-        return ok != FALSE;
-    }
-    void Fail(const std::string& text) {
-        if (m_first.empty()) {
-            m_first = text;
-        }
-    }
-    bool Finish() {
-        TheBackend().configureError = m_first;
-        return m_first.empty();
-    }
-
-  private:
-    std::string m_first;
-};
+std::string LastErrorText() {
+    return win32::SystemMessage(::GetLastError());
+}
 
 }  // namespace
 
 bool ConfigurePort(PortHandle h, MachineType type) {
-    ConfigureErrors errors;
+    ConfigureErrors errors(LastErrorText);
     PortSettings wanted;
     if (FindPort(h) == nullptr) {
         errors.Fail("no such port");
@@ -168,10 +147,6 @@ bool ConfigurePort(PortHandle h, MachineType type) {
         errors.Check(::SetCommState(device, &dcb), "SetCommState");
     }
     return errors.Finish();
-}
-
-std::string LastConfigureError() {
-    return TheBackend().configureError;
 }
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
