@@ -22,7 +22,6 @@ void CDownloadDlg::SetPorts(std::vector<std::string> names) {
         names.resize(255);  // the scan's port index is one byte
     }
     m_ownPorts = std::move(names);
-    m_hasOwnPorts = true;
 }
 
 std::string CDownloadDlg::ScanPortName() const {
@@ -76,7 +75,7 @@ void CDownloadDlg::ScanStep() {
     // the index.
     if (m_takePortList) {
         m_takePortList = false;
-        m_scanPorts = m_hasOwnPorts ? m_ownPorts : PortList();
+        m_scanPorts = m_ownPorts.empty() ? PortList() : m_ownPorts;
     }
     if (m_portIndex >= m_scanPorts.size()) {
         KillTimer(TIMER_SCAN);

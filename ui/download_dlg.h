@@ -88,7 +88,8 @@ class CDownloadDlg : public CDialog {
     // dialog or be reset before it goes.
     void SetEvents(CDownloadEvents* events) { m_pEvents = events; }
     // The ports this dialog's Program tries, in place of PortList(); for
-    // front ends that run one dialog per port. At most 255 are kept.
+    // front ends that run one dialog per port. At most 255 are kept; an
+    // empty list goes back to PortList().
     void SetPorts(std::vector<std::string> names);
 
     // Loads the image at `path` as Load File does once its dialog has given
@@ -152,8 +153,7 @@ class CDownloadDlg : public CDialog {
     std::uint32_t m_repeatedRequests = 0;
 
     CDownloadEvents* m_pEvents = nullptr;
-    bool m_hasOwnPorts = false;
-    std::vector<std::string> m_ownPorts;
+    std::vector<std::string> m_ownPorts;  // empty: PortList()
     // The ports of the scan under way, taken at its first step; m_portIndex
     // counts in this list.
     std::vector<std::string> m_scanPorts;
