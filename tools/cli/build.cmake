@@ -5,6 +5,7 @@
 set(DT_CLI_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/main.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/cli_options.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/interrupts.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/json.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/list_ports.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli/unit.cpp

@@ -7,19 +7,10 @@
 #include <string>
 
 // Makes Ctrl+C (SIGINT) and SIGTERM - on Windows Ctrl+C, Ctrl+Break and
-// closing the console - only noted, for the program to act on; and makes
-// every line end in a bare newline, on every platform. With
-// firstInterruptWaits (--loop) the first Ctrl+C only asks the program to
-// stop after the unit under way; a second one, or SIGTERM, stops at once.
-// An interrupt that stops at once also sets the serial layer's abort flag
-// (serial_port.h), so that no write waits out its bound.
+// closing the console - only noted (interrupts.h), for the program to act
+// on; and makes every line end in a bare newline, on every platform.
+// firstInterruptWaits is ArmInterrupts' (--loop).
 void SetUpConsole(bool firstInterruptWaits);
-// Whether an interrupt has come that stops the program at once.
-bool StopNow();
-// How many interrupts have come, and the signal number of the last one
-// (2 for Ctrl+C, 15 for a request to terminate), 0 before any.
-int InterruptCount();
-int LastInterrupt();
 // The reason recorded for a unit an interrupt ended, e.g. "interrupted by
 // SIGINT".
 std::string InterruptReason(int signal);

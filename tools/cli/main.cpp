@@ -12,6 +12,7 @@
 #include "serial/serial_port.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/console.h"
+#include "tools/cli/interrupts.h"
 #include "tools/cli/list_ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/unit.h"
@@ -33,12 +34,11 @@ int RunOneAtATime(const CliOptions& o, const ImageDigest& image) {
     Output out(o, false, StdoutIsTerminal());
     // With --loop the first Ctrl+C lets the unit under way finish, so that
     // no unit is left half-programmed; a second one, or SIGTERM, stops at
-    // once (SetUpConsole). Without --loop any interrupt stops at once.
-    auto stopSignal = [] { return StopNow() ? LastInterrupt() : 0; };
+    // once (interrupts.h). Without --loop any interrupt stops at once.
     int passed = 0, failed = 0, status = 0;
     do {
         runner.Start(out.Events());
-        RunUnits({&runner}, stopSignal, InterruptReason, nullptr);
+        RunUnits({&runner}, StopSignal, InterruptReason, nullptr);
         const UnitOutcome u = runner.Outcome();
         if (o.loop && !runner.Answered() &&
             (u.result == UnitResult::NoMachine || u.result == UnitResult::Interrupted)) {
@@ -82,14 +82,12 @@ int RunParallel(const CliOptions& o, const ImageDigest& image) {
         runners[i]->Start(outputs[i]->Events());
     }
     int worst = 0;
-    RunUnits(
-        units, [] { return StopNow() ? LastInterrupt() : 0; }, InterruptReason,
-        [&](std::size_t i) {
-            const UnitOutcome u = runners[i]->Outcome();
-            outputs[i]->Result(u);
-            Record(o, u, image);
-            worst = std::max(worst, ExitStatus(u, LastInterrupt()));
-        });
+    RunUnits(units, StopSignal, InterruptReason, [&](std::size_t i) {
+        const UnitOutcome u = runners[i]->Outcome();
+        outputs[i]->Result(u);
+        Record(o, u, image);
+        worst = std::max(worst, ExitStatus(u, LastInterrupt()));
+    });
     return worst;
 }
 

@@ -52,9 +52,7 @@ bool UnitRunner::Prepare(std::string& error) {
     }
     m_dlg->Create();
     m_dlg->SetEvents(this);
-    if (!m_ports.empty()) {
-        m_dlg->SetPorts(m_ports);
-    }
+    m_dlg->SetPorts(m_ports);  // none given: the platform's list
     // The window opens the machine type box only after a scan that found
     // nothing; on the command line the type is given, so select it directly.
     CWnd* box = m_dlg->GetDlgItem(IDC_MACHINE_TYPE);

@@ -4,56 +4,21 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
-#include "serial/serial_port.h"
-
-namespace {
-
-std::atomic<int> g_count{0};
-std::atomic<int> g_last{0};
-std::atomic<int> g_stopNow{0};  // also the serial layer's abort flag
-bool g_firstInterruptWaits = false;
-
-// Called from the handler: lock-free atomics only.
-void Note(int signal) {
-    g_last = signal;
-    const int count = g_count.fetch_add(1) + 1;
-    if (!g_firstInterruptWaits || count >= 2 || signal == SIGTERM) {
-        g_stopNow = 1;
-    }
-}
-
-void OnInterrupt(int signal) {
-    Note(signal);
-}
-
-}  // namespace
+#include "tools/cli/interrupts.h"
 
 void SetUpConsole(bool firstInterruptWaits) {
-    g_firstInterruptWaits = firstInterruptWaits;
-    SetAbortFlag(&g_stopNow);
+    ArmInterrupts(firstInterruptWaits);
     // No SA_RESTART: a wait of the main thread ends at the signal. The main
-    // loop looks at the count at least every 50 ms anyway.
+    // loop looks at the count at least every 50 ms anyway. Signal numbers
+    // are the ones interrupts.h counts in.
     struct sigaction action {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = NoteInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-}
-
-bool StopNow() {
-    return g_stopNow.load() != 0;
-}
-
-int InterruptCount() {
-    return g_count.load();
-}
-
-int LastInterrupt() {
-    return g_last.load();
 }
 
 std::string InterruptReason(int signal) {

@@ -4,40 +4,25 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 
 #include "framework/win32/win32.h"
-#include "serial/serial_port.h"
+#include "tools/cli/interrupts.h"
 
 namespace {
-
-std::atomic<int> g_count{0};
-std::atomic<int> g_last{0};
-std::atomic<int> g_stopNow{0};  // also the serial layer's abort flag
-bool g_firstInterruptWaits = false;
-
-// Called from the handler: lock-free atomics only.
-void Note(int signal) {
-    g_last = signal;
-    const int count = g_count.fetch_add(1) + 1;
-    if (!g_firstInterruptWaits || count >= 2 || signal == 15) {
-        g_stopNow = 1;
-    }
-}
 
 // Runs on a thread of its own, which the system starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            Note(2);  // as SIGINT
+            NoteInterrupt(kInterruptSigInt);
             return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            Note(15);  // as SIGTERM
+            NoteInterrupt(kInterruptSigTerm);
             // The process ends when this returns: give the main loop the
             // time to close the port and write its record.
             ::Sleep(2000);
@@ -50,28 +35,16 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }  // namespace
 
 void SetUpConsole(bool firstInterruptWaits) {
-    g_firstInterruptWaits = firstInterruptWaits;
-    SetAbortFlag(&g_stopNow);
+    ArmInterrupts(firstInterruptWaits);
     // Lines end as on Linux, so that scripts read the same output from both.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-bool StopNow() {
-    return g_stopNow.load() != 0;
-}
-
-int InterruptCount() {
-    return g_count.load();
-}
-
-int LastInterrupt() {
-    return g_last.load();
-}
-
 std::string InterruptReason(int signal) {
-    return signal == 15 ? "interrupted by a request to end" : "interrupted by Ctrl+C";
+    return signal == kInterruptSigTerm ? "interrupted by a request to end"
+                                       : "interrupted by Ctrl+C";
 }
 
 bool StdoutIsTerminal() {
