@@ -12,11 +12,17 @@ if [ ${#VARIANTS[@]} -eq 0 ]; then
     VARIANTS=(plain package asan tsan)
 fi
 
-# The check that the code is formatted as .clang-format says.
+# The check that the code is formatted as .clang-format says. It names
+# each file that is not, with clang-format's first complaint about it.
 if command -v clang-format >/dev/null; then
     files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
-    if [ -n "$files" ] && ! clang-format --dry-run -Werror $files 2>/dev/null; then
-        echo "error: code is not formatted; run: clang-format -i \$(git ls-files '*.cpp' '*.h')" >&2
+    if [ -n "$files" ] && ! report=$(clang-format --dry-run -Werror $files 2>&1); then
+        echo "error: code is not formatted as .clang-format says:" >&2
+        # One line per file: "path:line:col: error: ..." and the line after.
+        awk -F: '/: error: / && !seen[$1]++ { print "  " $0; getline; print "    " $0 }' \
+            <<<"$report" >&2
+        grep -q ': error: ' <<<"$report" || echo "$report" >&2
+        echo "run: clang-format -i FILE..." >&2
         exit 1
     fi
 fi
