@@ -218,11 +218,7 @@ bool ConfigurePort(PortHandle h, MachineType type) {
         ++s.purges;
         port->chunks.clear();
     }
-    s.readIntervalTimeout = wanted.readIntervalTimeout;
-    s.readTotalMultiplier = wanted.readTotalMultiplier;
-    s.readTotalConstant = wanted.readTotalConstant;
-    s.writeTotalMultiplier = wanted.writeTotalMultiplier;
-    s.writeTotalConstant = wanted.writeTotalConstant;
+    static_cast<PortTimeouts&>(s) = wanted.timeouts;
     s.baudRate = wanted.baudRate;
     s.dataBits = wanted.dataBits;
     s.parity = wanted.parity;

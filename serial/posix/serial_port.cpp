@@ -28,11 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Write and read totals: this much per byte, plus the constant.
-constexpr milliseconds kPerByte{100};
-constexpr int kAbortCheckMs = 100;  // how often a waiting write looks at the abort flag
-constexpr milliseconds kConstant{100};
-
 struct Port {
     Port(int device, int wake) : fd(device), wakeFd(wake) {}
     Port(const Port&) = delete;
@@ -56,11 +51,25 @@ struct Port {
     bool haveSaved = false;
     speed_t speed = B9600;  // as configured, for draining the output on close
     std::atomic<bool> closing{false};
-    std::atomic<int> intervalMs{70};  // the silence that ends a read
     std::atomic<bool> framed{false};  // the machine speaks in frames
     std::atomic<bool> lost{false};    // a read found the device gone
     std::thread worker;
     std::unique_ptr<WorkerParams> params;
+
+    // What reads and writes are timed by. ConfigurePort sets them on the
+    // user-interface thread; the worker's reads take a copy.
+    PortTimeouts Timeouts() const {
+        std::lock_guard<std::mutex> g(timeoutsLock);
+        return timeouts;
+    }
+    void SetTimeouts(const PortTimeouts& t) {
+        std::lock_guard<std::mutex> g(timeoutsLock);
+        timeouts = t;
+    }
+
+  private:
+    mutable std::mutex timeoutsLock;
+    PortTimeouts timeouts = kUnconfiguredTimeouts;
 };
 
 struct Backend {
@@ -215,7 +224,7 @@ bool ConfigurePort(PortHandle h, MachineType type) {
         return errors.Finish();
     }
     const MachineTypeInfo* info = FindMachineType(type);
-    port->intervalMs = static_cast<int>(wanted.readIntervalTimeout);
+    port->SetTimeouts(wanted.timeouts);
     port->framed = info->protocol == ProtocolKind::FramedProtocol;
 
     termios tio{};
@@ -254,7 +263,7 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     if (port == nullptr || port->closing) {
         return false;
     }
-    const auto deadline = Clock::now() + kPerByte * static_cast<long>(n) + kConstant;
+    const auto deadline = Clock::now() + port->Timeouts().WriteTotal(n);
     std::size_t done = 0;
     while (done < n) {
         const ssize_t w = write(port->fd, bytes + done, n - done);
@@ -410,8 +419,9 @@ long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
 
     // Then the rest of the reply, until the line goes quiet, the buffer is
     // full or the whole read has taken too long.
-    const auto deadline = Clock::now() + kPerByte * static_cast<long>(capacity) + kConstant;
-    const int interval = port->intervalMs;
+    const PortTimeouts timeouts = port->Timeouts();
+    const auto deadline = Clock::now() + timeouts.ReadTotal(capacity);
+    const int interval = static_cast<int>(timeouts.readIntervalTimeout);
     const bool fast = g_fastFrames && port->framed;
     while (static_cast<std::size_t>(got) < capacity) {
         if (fast && HoldsWholeFrame(buffer, static_cast<std::size_t>(got))) {
