@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "serial/configure_errors.h"
+#include "serial/in_frame.h"
 #include "serial/receive_worker.h"
 
 namespace {
@@ -346,20 +347,6 @@ namespace {
 
 std::atomic<bool> g_fastFrames{false};
 
-// Whether the bytes hold a whole inbound frame: 0x33 0xBB, command, len,
-// block, len data bytes and the trailing byte.
-bool HoldsWholeFrame(const std::uint8_t* bytes, std::size_t n) {
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (bytes[i] == 0x33 && bytes[i + 1] == 0xBB && i + 4 < n) {
-            const std::size_t end = i + 5 + bytes[i + 3] + 1;
-            if (end <= n) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 long ReadOnce(Port& port, std::uint8_t* buffer, std::size_t capacity);
 
 }  // namespace
@@ -424,7 +411,7 @@ long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
     const int interval = static_cast<int>(timeouts.readIntervalTimeout);
     const bool fast = g_fastFrames && port->framed;
     while (static_cast<std::size_t>(got) < capacity) {
-        if (fast && HoldsWholeFrame(buffer, static_cast<std::size_t>(got))) {
+        if (fast && HoldsWholeInFrame(buffer, static_cast<std::size_t>(got))) {
             break;  // no need to wait out the silence
         }
         const int left = MsUntil(deadline);
