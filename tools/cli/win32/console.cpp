@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "framework/win32/win32.h"
 #include "tools/cli/interrupts.h"
@@ -63,9 +64,10 @@ std::string UtcTime(std::time_t t) {
 // COM9 plainly and COM10 on with the device namespace prefix, which those
 // need.
 std::string PortName(const std::string& typed) {
-    std::string rest = typed;
-    if (rest.rfind("\\\\.\\", 0) == 0) {
-        rest = rest.substr(4);
+    constexpr std::string_view kDeviceNamespace = "\\\\.\\";
+    std::string_view rest = typed;
+    if (rest.starts_with(kDeviceNamespace)) {
+        rest.remove_prefix(kDeviceNamespace.size());
     }
     if (rest.size() < 4 || rest.size() > 6) {
         return typed;
