@@ -52,14 +52,6 @@ bool StdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
 
-std::string UtcTime(std::time_t t) {
-    std::tm tm{};
-    gmtime_s(&tm, &t);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
-}
-
 // COM3, com3 and \\.\COM3 all name the third port; the scan names COM1 to
 // COM9 plainly and COM10 on with the device namespace prefix, which those
 // need.
