@@ -64,13 +64,9 @@ class Line {
     LineSettings Settings() const;
     // Every write the host made, in order, since the device was attached.
     std::vector<std::vector<std::uint8_t>> Writes() const;
-    std::string Name() const { return m_name; }
-
-    explicit Line(std::string name) : m_name(std::move(name)) {}
 
   private:
     friend struct LineAccess;  // the backend, which keeps the state below
-    std::string m_name;
     Peer* m_peer = nullptr;
     LineSettings m_settings;
     std::vector<std::vector<std::uint8_t>> m_writes;

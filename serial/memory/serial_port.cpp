@@ -12,9 +12,9 @@
 #include "serial/serial_port.h"
 
 namespace memory {
+namespace {
 
 struct Port {
-    std::string name;
     Line* line = nullptr;
     std::deque<std::vector<std::uint8_t>> chunks;  // reads waiting for the worker
     bool closing = false;
@@ -37,6 +37,14 @@ Backend& TheBackend() {
     return b;
 }
 
+Port* FindPort(PortHandle h) {
+    auto& ports = TheBackend().ports;
+    auto it = ports.find(h);
+    return it == ports.end() ? nullptr : it->second.get();
+}
+
+}  // namespace
+
 struct LineAccess {
     static Peer*& PeerOf(Line& l) { return l.m_peer; }
     static LineSettings& SettingsOf(Line& l) { return l.m_settings; }
@@ -46,16 +54,6 @@ struct LineAccess {
     static bool& HungUp(Line& l) { return l.m_hungUp; }
     static std::intptr_t& OpenHandle(Line& l) { return l.m_openHandle; }
 };
-
-namespace {
-
-Port* FindPort(PortHandle h) {
-    auto& ports = TheBackend().ports;
-    auto it = ports.find(h);
-    return it == ports.end() ? nullptr : it->second.get();
-}
-
-}  // namespace
 
 // --- Device side ------------------------------------------------------------------
 
@@ -109,7 +107,7 @@ Line& AttachDevice(const std::string& name, Peer* peer) {
     std::lock_guard<std::mutex> g(headless::Lock());
     auto& slot = TheBackend().lines[name];
     if (!slot) {
-        slot = std::make_unique<Line>(name);
+        slot = std::make_unique<Line>();
     }
     LineAccess::PeerOf(*slot) = peer;
     LineAccess::HungUp(*slot) = false;
@@ -183,7 +181,6 @@ PortHandle OpenPortByName(const std::string& name) {
     const PortHandle h = b.nextHandle;
     b.nextHandle += 4;
     auto port = std::make_unique<memory::Port>();
-    port->name = name;
     port->line = &line;
     port->saved = LineAccess::SettingsOf(line);
     b.ports[h] = std::move(port);
