@@ -115,23 +115,25 @@ std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t
                 if (m_pending[used++] == '0') {
                     // A new session: ask for the length first.
                     m_image.clear();
-                    m_blocks = m_repeats = m_badFrames = 0;
+                    m_blocks = m_repeats = 0;
                     m_finished = false;
                     m_step = CharStep::Length;
                     append(Reply({'0'}));
                 }
                 break;
-            case CharStep::Length:
+            case CharStep::Length: {
                 if (left < 2) {
                     goto keep;
                 }
-                m_announced = std::uint32_t{m_pending[used]} << 8 | m_pending[used + 1];
+                const std::uint32_t announced =
+                    std::uint32_t{m_pending[used]} << 8 | m_pending[used + 1];
                 used += 2;
-                m_total = m_expected ? m_expected : m_announced;
+                m_total = m_expected ? m_expected : announced;
                 m_blockWanted = 128;  // the first block is always whole
                 m_step = CharStep::Block;
                 append(Reply({'1'}));
                 break;
+            }
             case CharStep::Block: {
                 if (left < m_blockWanted) {
                     goto keep;
@@ -224,7 +226,7 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
                 m_open = true;
                 m_image.clear();
                 m_nextBlock = 0;
-                m_blocks = m_repeats = m_badFrames = 0;
+                m_blocks = m_repeats = 0;
                 m_finished = m_stopped = false;
                 m_repeatedThis = false;
                 if (m_faults.stopAtBlock == 0) {
@@ -243,7 +245,6 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
         }
         const std::uint8_t wanted = static_cast<std::uint8_t>(m_nextBlock & 0x3F);
         if (!sumOk || command != wanted) {
-            ++m_badFrames;
             auto r = Request(kBlockRequest, wanted);
             out.insert(out.end(), r.begin(), r.end());
             continue;
