@@ -197,13 +197,11 @@ std::string LastOpenError() {
 }
 
 bool ConfigurePort(PortHandle h, MachineType type) {
+    ConfigureErrors errors;
     PortSettings wanted;
-    const bool known = PortSettingsFor(type, &wanted);
     std::lock_guard<std::mutex> g(headless::Lock());
     memory::Port* port = memory::FindPort(h);
-    ConfigureErrors errors;
-    if (port == nullptr || !known) {
-        errors.Fail(port == nullptr ? "no such port" : "no such machine type");
+    if (!errors.Wanted(port != nullptr, type, &wanted)) {
         return errors.Finish();
     }
     // The line keeps what it was asked for: the tests read it back.

@@ -216,12 +216,7 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     ConfigureErrors errors(ErrnoText);
     PortSettings wanted;
     std::shared_ptr<Port> port = FindPort(h);
-    if (port == nullptr) {
-        errors.Fail("no such port");
-        return errors.Finish();
-    }
-    if (!PortSettingsFor(type, &wanted)) {
-        errors.Fail("no such machine type");
+    if (!errors.Wanted(port != nullptr, type, &wanted)) {
         return errors.Finish();
     }
     const MachineTypeInfo* info = FindMachineType(type);
