@@ -37,12 +37,6 @@ Backend& TheBackend() {
     return b;
 }
 
-Port* FindPort(PortHandle h) {
-    auto& ports = TheBackend().ports;
-    auto it = ports.find(h);
-    return it == ports.end() ? nullptr : it->second.get();
-}
-
 }  // namespace
 
 struct LineAccess {
@@ -54,6 +48,16 @@ struct LineAccess {
     static bool& HungUp(Line& l) { return l.m_hungUp; }
     static std::intptr_t& OpenHandle(Line& l) { return l.m_openHandle; }
 };
+
+namespace {
+
+Port* FindPort(PortHandle h) {
+    auto& ports = TheBackend().ports;
+    auto it = ports.find(h);
+    return it == ports.end() ? nullptr : it->second.get();
+}
+
+}  // namespace
 
 // --- Device side ------------------------------------------------------------------
 
