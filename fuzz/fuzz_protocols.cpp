@@ -64,6 +64,7 @@
 #include "fuzz/memory_files.h"
 #include "image/machine_types.h"
 #include "image/unscramble.h"
+#include "serial/in_frame.h"
 #include "serial/serial_port.h"
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
@@ -292,7 +293,8 @@ class Session {
             static constexpr std::uint8_t kZeros[4] = {};
             Deliver(kZeros, sentBefore, writesBefore, std::nullopt);
             const auto number = static_cast<std::uint8_t>(m_dlg->GetBlockCounter() & 0x3F);
-            const std::uint8_t request[] = {0x33, 0xBB, 0x80, 0x00, number, 0x00};
+            const std::uint8_t request[] = {
+                kInFrameHeader0, kInFrameHeader1, kBlockRequest, 0x00, number, 0x00};
             Deliver(request, m_dlg->GetSentBytes(), Writes().size(), number);
         }
     }

@@ -61,11 +61,11 @@ class FrameModel {
             const std::uint8_t b = bytes[i];
             switch (m_phase) {
                 case Phase::Sync0:
-                    m_phase = b == 0x33 ? Phase::Sync1 : Phase::Sync0;
+                    m_phase = b == kInFrameHeader0 ? Phase::Sync1 : Phase::Sync0;
                     ++i;
                     break;
                 case Phase::Sync1:
-                    m_phase = b == 0xBB ? Phase::Cmd : Phase::Sync0;
+                    m_phase = b == kInFrameHeader1 ? Phase::Cmd : Phase::Sync0;
                     ++i;
                     break;
                 case Phase::Cmd:

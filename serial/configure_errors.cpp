@@ -19,6 +19,18 @@ LastError& TheLastError() {
 
 }  // namespace
 
+bool ConfigureErrors::Wanted(bool portFound, MachineType type, PortSettings* wanted) {
+    if (!portFound) {
+        Fail("no such port");
+        return false;
+    }
+    if (!PortSettingsFor(type, wanted)) {
+        Fail("no such machine type");
+        return false;
+    }
+    return true;
+}
+
 bool ConfigureErrors::Check(bool ok, const char* call) {
     if (!ok && m_first.empty()) {
         m_first = std::string(call) + ": " + (m_systemReason ? m_systemReason() : "failed");

@@ -7,12 +7,19 @@
 
 #include <string>
 
+#include "serial/serial_port.h"
+
 class ConfigureErrors {
   public:
     // systemReason: the system's words for the call that has just failed
     // (strerror(errno), or the message of GetLastError()); may be null.
     explicit ConfigureErrors(std::string (*systemReason)() = nullptr)
         : m_systemReason(systemReason) {}
+
+    // How every ConfigurePort begins: the settings for the machine type,
+    // once the port is known. False, with "no such port" or "no such
+    // machine type" noted, when there is nothing to configure.
+    bool Wanted(bool portFound, MachineType type, PortSettings* wanted);
 
     // Notes a call's result; returns ok.
     bool Check(bool ok, const char* call);

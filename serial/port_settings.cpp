@@ -13,9 +13,7 @@ bool PortSettingsFor(MachineType type, PortSettings* settings) {
     s.eventMask = 1;  // received characters only
     s.inQueue = s.outQueue = 1024;
     s.purge = 0x0F;  // abort and clear transmit and receive
-    s.readIntervalTimeout = info->readIntervalTimeout;
-    s.readTotalMultiplier = s.readTotalConstant = 100;
-    s.writeTotalMultiplier = s.writeTotalConstant = 100;
+    s.timeouts = TimeoutsWithInterval(info->readIntervalTimeout);
     *settings = s;
     return true;
 }

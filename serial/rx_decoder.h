@@ -3,17 +3,7 @@
 // Raw machines (the character protocol): every read of 1 to 255 bytes
 // becomes exactly one RxMessage holding those bytes, whatever they are.
 //
-// Framed machines: the bytes are walked for inbound frames,
-//
-//   offset  size  value
-//   0       1     0x33
-//   1       1     0xBB
-//   2       1     command: 0x80 block request, 0x81 stop
-//   3       1     len, the number of data bytes
-//   4       1     block number, counted modulo 64
-//   5       len   data
-//   5 + len 1     trailing byte, skipped unexamined
-//
+// Framed machines: the bytes are walked for inbound frames (in_frame.h),
 // and a read yields at most one RxMessage: the last frame completed in it.
 // The hunt state carries over from read to read, so a frame split over two
 // reads is still found, with the header fields parsed in either read. A frame
@@ -30,12 +20,9 @@
 #include <memory>
 
 #include "image/machine_types.h"
+#include "serial/in_frame.h"
 #include "serial/rx_message.h"
 
-inline constexpr std::uint8_t kInFrameHeader0 = 0x33;
-inline constexpr std::uint8_t kInFrameHeader1 = 0xBB;
-inline constexpr std::uint8_t kBlockRequest = 0x80;
-inline constexpr std::uint8_t kStopRequest = 0x81;
 inline constexpr std::size_t kReadSize = 255;  // the worker's receive buffer
 
 class RxDecoder {

@@ -18,7 +18,7 @@
 // Line settings for a machine type (PortSettingsFor): its baud rate (9600
 // or 57600), 8 data bits, no parity; stop bits, flow control and every
 // other field stay as the port had them. Both queues are purged. Writes are
-// bounded by 100 ms per byte plus 100 ms.
+// bounded by 100 ms per byte plus 100 ms (port_timeouts.h).
 //
 // A port is left as it was found: opening it saves its settings (termios;
 // the DCB, timeouts and event mask on Windows) and closing it puts them
@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "image/machine_types.h"
+#include "serial/port_timeouts.h"
 
 using PortHandle = std::intptr_t;
 inline constexpr PortHandle kNoPort = 0;
@@ -73,9 +74,9 @@ PortHandle OpenPortByName(const std::string& name);
 std::string LastOpenError();
 
 // What ConfigurePort asks of a port for a machine type, the same for every
-// backend; each applies what its platform has (the event mask, queue sizes
-// and timeouts are Windows' own settings; the POSIX backend times its reads
-// itself by the same figures).
+// backend; each applies what its platform has (the event mask and queue
+// sizes are Windows' own settings; the POSIX backend times its reads and
+// writes itself by the timeouts).
 struct PortSettings {
     std::uint32_t baudRate = 0;               // 9600 or 57600
     std::uint8_t dataBits = 0;                // 8
@@ -83,9 +84,7 @@ struct PortSettings {
     std::uint32_t eventMask = 0;              // EV_RXCHAR (1): a character was received
     std::uint32_t inQueue = 0, outQueue = 0;  // driver queue sizes, 1024 each
     std::uint32_t purge = 0;                  // 0x0F: abort and clear both ways
-    std::uint32_t readIntervalTimeout = 0;    // ms: 70 or 20
-    std::uint32_t readTotalMultiplier = 0, readTotalConstant = 0;    // ms: 100, 100
-    std::uint32_t writeTotalMultiplier = 0, writeTotalConstant = 0;  // ms: 100, 100
+    PortTimeouts timeouts;                    // port_timeouts.h
 };
 // False for an unknown machine type.
 bool PortSettingsFor(MachineType type, PortSettings* settings);
@@ -131,8 +130,10 @@ void SetFastFrames(bool on);
 // thread; a signal handler may set it. nullptr, the default, never aborts.
 // Reads need no such flag: closing the port ends them.
 void SetAbortFlag(const std::atomic<int>* flag);
-// For the backends: whether the abort flag is set.
+// For the backends: whether the abort flag is set, and how often a waiting
+// write looks.
 bool AbortRequested();
+inline constexpr int kAbortCheckMs = 100;
 
 // The receive worker's read of up to `capacity` bytes, as above. Returns the
 // number of bytes read (at least 1), 0 when the wait ended with nothing to

@@ -22,9 +22,13 @@
 #include <string>
 #include <vector>
 
+#include "serial/port_timeouts.h"
+
 namespace memory {
 
-struct LineSettings {
+// What the line's driver holds: the timeouts, as a COM port's driver keeps
+// them, and the rest of the line's settings.
+struct LineSettings : PortTimeouts {
     std::uint32_t baudRate = 0;
     int dataBits = 7;  // not what the tool sets, so a missing setting shows
     int parity = 2;
@@ -33,9 +37,6 @@ struct LineSettings {
     std::uint32_t eventMask = 0;
     std::uint32_t inQueue = 0, outQueue = 0;
     int purges = 0;  // how many times the queues were purged: an action, not a setting
-    std::uint32_t readIntervalTimeout = 0;
-    std::uint32_t readTotalMultiplier = 0, readTotalConstant = 0;
-    std::uint32_t writeTotalMultiplier = 0, writeTotalConstant = 0;
 };
 
 class Line;
@@ -63,13 +64,9 @@ class Line {
     LineSettings Settings() const;
     // Every write the host made, in order, since the device was attached.
     std::vector<std::vector<std::uint8_t>> Writes() const;
-    std::string Name() const { return m_name; }
-
-    explicit Line(std::string name) : m_name(std::move(name)) {}
 
   private:
     friend struct LineAccess;  // the backend, which keeps the state below
-    std::string m_name;
     Peer* m_peer = nullptr;
     LineSettings m_settings;
     std::vector<std::vector<std::uint8_t>> m_writes;

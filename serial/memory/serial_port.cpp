@@ -12,9 +12,9 @@
 #include "serial/serial_port.h"
 
 namespace memory {
+namespace {
 
 struct Port {
-    std::string name;
     Line* line = nullptr;
     std::deque<std::vector<std::uint8_t>> chunks;  // reads waiting for the worker
     bool closing = false;
@@ -36,6 +36,8 @@ Backend& TheBackend() {
     static Backend b;
     return b;
 }
+
+}  // namespace
 
 struct LineAccess {
     static Peer*& PeerOf(Line& l) { return l.m_peer; }
@@ -109,7 +111,7 @@ Line& AttachDevice(const std::string& name, Peer* peer) {
     std::lock_guard<std::mutex> g(headless::Lock());
     auto& slot = TheBackend().lines[name];
     if (!slot) {
-        slot = std::make_unique<Line>(name);
+        slot = std::make_unique<Line>();
     }
     LineAccess::PeerOf(*slot) = peer;
     LineAccess::HungUp(*slot) = false;
@@ -183,7 +185,6 @@ PortHandle OpenPortByName(const std::string& name) {
     const PortHandle h = b.nextHandle;
     b.nextHandle += 4;
     auto port = std::make_unique<memory::Port>();
-    port->name = name;
     port->line = &line;
     port->saved = LineAccess::SettingsOf(line);
     b.ports[h] = std::move(port);
@@ -200,13 +201,11 @@ std::string LastOpenError() {
 }
 
 bool ConfigurePort(PortHandle h, MachineType type) {
+    ConfigureErrors errors;
     PortSettings wanted;
-    const bool known = PortSettingsFor(type, &wanted);
     std::lock_guard<std::mutex> g(headless::Lock());
     memory::Port* port = memory::FindPort(h);
-    ConfigureErrors errors;
-    if (port == nullptr || !known) {
-        errors.Fail(port == nullptr ? "no such port" : "no such machine type");
+    if (!errors.Wanted(port != nullptr, type, &wanted)) {
         return errors.Finish();
     }
     // The line keeps what it was asked for: the tests read it back.
@@ -218,11 +217,7 @@ bool ConfigurePort(PortHandle h, MachineType type) {
         ++s.purges;
         port->chunks.clear();
     }
-    s.readIntervalTimeout = wanted.readIntervalTimeout;
-    s.readTotalMultiplier = wanted.readTotalMultiplier;
-    s.readTotalConstant = wanted.readTotalConstant;
-    s.writeTotalMultiplier = wanted.writeTotalMultiplier;
-    s.writeTotalConstant = wanted.writeTotalConstant;
+    static_cast<PortTimeouts&>(s) = wanted.timeouts;
     s.baudRate = wanted.baudRate;
     s.dataBits = wanted.dataBits;
     s.parity = wanted.parity;

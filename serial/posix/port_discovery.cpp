@@ -117,9 +117,9 @@ std::vector<PortDescription> DiscoverPorts(const DiscoveryRoots& roots) {
         port.device = (fs::path(roots.dev) / name).string();
         const std::string subsystem = LinkName(device / "subsystem");
         port.driver = LinkName(device / "driver");
-        if (name.rfind("ttyUSB", 0) == 0 || subsystem == "usb-serial") {
+        if (name.starts_with("ttyUSB") || subsystem == "usb-serial") {
             port.kind = "usb";
-        } else if (name.rfind("ttyACM", 0) == 0 || port.driver == "cdc_acm") {
+        } else if (name.starts_with("ttyACM") || port.driver == "cdc_acm") {
             port.kind = "acm";
         } else {
             port.kind = "uart";

@@ -21,17 +21,13 @@
 #include <thread>
 
 #include "serial/configure_errors.h"
+#include "serial/in_frame.h"
 #include "serial/receive_worker.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// Write and read totals: this much per byte, plus the constant.
-constexpr milliseconds kPerByte{100};
-constexpr int kAbortCheckMs = 100;  // how often a waiting write looks at the abort flag
-constexpr milliseconds kConstant{100};
 
 struct Port {
     Port(int device, int wake) : fd(device), wakeFd(wake) {}
@@ -56,11 +52,25 @@ struct Port {
     bool haveSaved = false;
     speed_t speed = B9600;  // as configured, for draining the output on close
     std::atomic<bool> closing{false};
-    std::atomic<int> intervalMs{70};  // the silence that ends a read
     std::atomic<bool> framed{false};  // the machine speaks in frames
     std::atomic<bool> lost{false};    // a read found the device gone
     std::thread worker;
     std::unique_ptr<WorkerParams> params;
+
+    // What reads and writes are timed by. ConfigurePort sets them on the
+    // user-interface thread; the worker's reads take a copy.
+    PortTimeouts Timeouts() const {
+        std::lock_guard<std::mutex> g(timeoutsLock);
+        return timeouts;
+    }
+    void SetTimeouts(const PortTimeouts& t) {
+        std::lock_guard<std::mutex> g(timeoutsLock);
+        timeouts = t;
+    }
+
+  private:
+    mutable std::mutex timeoutsLock;
+    PortTimeouts timeouts = kUnconfiguredTimeouts;
 };
 
 struct Backend {
@@ -206,16 +216,11 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     ConfigureErrors errors(ErrnoText);
     PortSettings wanted;
     std::shared_ptr<Port> port = FindPort(h);
-    if (port == nullptr) {
-        errors.Fail("no such port");
-        return errors.Finish();
-    }
-    if (!PortSettingsFor(type, &wanted)) {
-        errors.Fail("no such machine type");
+    if (!errors.Wanted(port != nullptr, type, &wanted)) {
         return errors.Finish();
     }
     const MachineTypeInfo* info = FindMachineType(type);
-    port->intervalMs = static_cast<int>(wanted.readIntervalTimeout);
+    port->SetTimeouts(wanted.timeouts);
     port->framed = info->protocol == ProtocolKind::FramedProtocol;
 
     termios tio{};
@@ -254,7 +259,7 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     if (port == nullptr || port->closing) {
         return false;
     }
-    const auto deadline = Clock::now() + kPerByte * static_cast<long>(n) + kConstant;
+    const auto deadline = Clock::now() + port->Timeouts().WriteTotal(n);
     std::size_t done = 0;
     while (done < n) {
         const ssize_t w = write(port->fd, bytes + done, n - done);
@@ -337,20 +342,6 @@ namespace {
 
 std::atomic<bool> g_fastFrames{false};
 
-// Whether the bytes hold a whole inbound frame: 0x33 0xBB, command, len,
-// block, len data bytes and the trailing byte.
-bool HoldsWholeFrame(const std::uint8_t* bytes, std::size_t n) {
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (bytes[i] == 0x33 && bytes[i + 1] == 0xBB && i + 4 < n) {
-            const std::size_t end = i + 5 + bytes[i + 3] + 1;
-            if (end <= n) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 long ReadOnce(Port& port, std::uint8_t* buffer, std::size_t capacity);
 
 }  // namespace
@@ -410,11 +401,12 @@ long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
 
     // Then the rest of the reply, until the line goes quiet, the buffer is
     // full or the whole read has taken too long.
-    const auto deadline = Clock::now() + kPerByte * static_cast<long>(capacity) + kConstant;
-    const int interval = port->intervalMs;
+    const PortTimeouts timeouts = port->Timeouts();
+    const auto deadline = Clock::now() + timeouts.ReadTotal(capacity);
+    const int interval = static_cast<int>(timeouts.readIntervalTimeout);
     const bool fast = g_fastFrames && port->framed;
     while (static_cast<std::size_t>(got) < capacity) {
-        if (fast && HoldsWholeFrame(buffer, static_cast<std::size_t>(got))) {
+        if (fast && HoldsWholeInFrame(buffer, static_cast<std::size_t>(got))) {
             break;  // no need to wait out the silence
         }
         const int left = MsUntil(deadline);

@@ -39,6 +39,8 @@ struct Port {
     COMMTIMEOUTS savedTimeouts{};
     DWORD savedMask = 0;
     bool haveSavedState = false, haveSavedTimeouts = false, haveSavedMask = false;
+    // What the driver was given, which also bounds our wait for a write.
+    PortTimeouts timeouts = kUnconfiguredTimeouts;
 };
 
 struct Backend {
@@ -71,6 +73,16 @@ bool WaitForIo(Port& port, HANDLE ioEvent) {
 
 DWORD WINAPI WorkerThread(LPVOID param) {
     return ReceiveWorker(static_cast<WorkerParams*>(param));
+}
+
+COMMTIMEOUTS ToCommTimeouts(const PortTimeouts& t) {
+    COMMTIMEOUTS c{};
+    c.ReadIntervalTimeout = t.readIntervalTimeout;
+    c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
+    c.ReadTotalTimeoutConstant = t.readTotalConstant;
+    c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
+    c.WriteTotalTimeoutConstant = t.writeTotalConstant;
+    return c;
 }
 
 }  // namespace
@@ -116,25 +128,17 @@ std::string LastErrorText() {
 bool ConfigurePort(PortHandle h, MachineType type) {
     ConfigureErrors errors(LastErrorText);
     PortSettings wanted;
-    if (FindPort(h) == nullptr) {
-        errors.Fail("no such port");
-        return errors.Finish();
-    }
-    if (!PortSettingsFor(type, &wanted)) {
-        errors.Fail("no such machine type");
+    Port* port = FindPort(h);
+    if (!errors.Wanted(port != nullptr, type, &wanted)) {
         return errors.Finish();
     }
     HANDLE device = DeviceOf(h);
     errors.Check(::SetCommMask(device, wanted.eventMask), "SetCommMask");
     errors.Check(::SetupComm(device, wanted.inQueue, wanted.outQueue), "SetupComm");
     errors.Check(::PurgeComm(device, wanted.purge), "PurgeComm");
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = wanted.readIntervalTimeout;
-    timeouts.ReadTotalTimeoutMultiplier = wanted.readTotalMultiplier;
-    timeouts.ReadTotalTimeoutConstant = wanted.readTotalConstant;
-    timeouts.WriteTotalTimeoutMultiplier = wanted.writeTotalMultiplier;
-    timeouts.WriteTotalTimeoutConstant = wanted.writeTotalConstant;
+    COMMTIMEOUTS timeouts = ToCommTimeouts(wanted.timeouts);
     errors.Check(::SetCommTimeouts(device, &timeouts), "SetCommTimeouts");
+    port->timeouts = wanted.timeouts;
     DCB dcb{};
     dcb.DCBlength = 28;
     // Without the port's own state there is nothing to change three
@@ -165,12 +169,13 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     DWORD written = 0;
     BOOL ok = ::WriteFile(DeviceOf(h), bytes, static_cast<DWORD>(n), &written, &ov);
     if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-        // Waited for in slices, so that the abort flag is seen within 100 ms.
-        const ULONGLONG bound = 100 * static_cast<ULONGLONG>(n) + 100 + 1000;
+        // Waited for in slices, so that the abort flag is seen within 100 ms;
+        // a second past the write timeouts the driver has failed to end it.
+        const auto bound = static_cast<ULONGLONG>(port->timeouts.WriteTotal(n).count()) + 1000;
         const ULONGLONG start = ::GetTickCount64();
         DWORD waited = WAIT_TIMEOUT;
         while (waited == WAIT_TIMEOUT && !AbortRequested() && ::GetTickCount64() - start < bound) {
-            waited = ::WaitForSingleObject(ov.hEvent, 100);
+            waited = ::WaitForSingleObject(ov.hEvent, kAbortCheckMs);
         }
         if (waited != WAIT_OBJECT_0) {
             ::CancelIoEx(DeviceOf(h), &ov);

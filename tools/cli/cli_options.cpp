@@ -64,7 +64,7 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
         } else if (arg == "--version") {
             o.version = true;
             return o;
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+        } else if (arg.starts_with('-') && arg != "-") {
             error = "unknown option " + arg;
             return std::nullopt;
         } else if (o.image.empty()) {

@@ -3,7 +3,6 @@
 // tools/cli/win32/console.cpp implement them; everything else is portable.
 #pragma once
 
-#include <ctime>
 #include <string>
 
 // Makes Ctrl+C (SIGINT) and SIGTERM - on Windows Ctrl+C, Ctrl+Break and
@@ -18,8 +17,6 @@ std::string InterruptReason(int signal);
 // Whether standard output is a terminal (a progress bar redrawn in place)
 // rather than a pipe or a file (a line per tenth).
 bool StdoutIsTerminal();
-// The time in UTC as 2026-12-10T08:15:00Z.
-std::string UtcTime(std::time_t t);
 
 // A port name as typed on the command line, in the form the scan uses.
 std::string PortName(const std::string& typed);

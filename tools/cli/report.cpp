@@ -2,6 +2,7 @@
 #include "tools/cli/report.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -12,6 +13,27 @@
 #include "tools/cli/console.h"
 #include "tools/cli/json.h"
 #include "tools/cli/sha256.h"
+
+namespace {
+
+// The time in UTC as 2026-12-10T08:15:00Z, by the calendar of <chrono>: the
+// same on every platform, and no shared buffer for units that end at once.
+std::string UtcTime(std::time_t t) {
+    using namespace std::chrono;
+    const auto when = time_point_cast<seconds>(system_clock::from_time_t(t));
+    const auto day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss time{when - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
+}  // namespace
 
 Output::Output(const CliOptions& o, bool quiet, bool terminal)
     : m_options(o), m_quiet(quiet), m_tty(terminal) {}

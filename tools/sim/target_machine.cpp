@@ -4,9 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "serial/in_frame.h"
+#include "serial/out_frame.h"
+
 namespace {
 
-constexpr std::uint8_t kNoise[] = {0x00, 0xFF, 0x5A};  // never 0x33, so it cannot start a frame
+// Never a frame's first header byte, so it cannot start a frame.
+constexpr std::uint8_t kNoise[] = {0x00, 0xFF, 0x5A};
+static_assert(std::find(std::begin(kNoise), std::end(kNoise), kInFrameHeader0) == std::end(kNoise));
 
 bool IsOpeningRequest(MachineType type, const std::uint8_t* payload, std::size_t n) {
     const MachineTypeInfo* info = FindMachineType(type);
@@ -65,7 +70,8 @@ std::vector<SimReply> TargetMachine::Reply(std::vector<std::uint8_t> bytes) {
         }
     }
     if (m_faults.splitReplies && bytes.size() >= 2) {
-        // Split right after the first byte of the reply proper (0x33 of a frame).
+        // Split right after the first byte of the reply proper (a frame's
+        // first header byte).
         const std::size_t cut = (m_faults.noise && framed ? sizeof kNoise : 0) + 1;
         out.push_back({delay, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut)});
         out.push_back({splitPauseMs, std::vector<std::uint8_t>(bytes.begin() + cut, bytes.end())});
@@ -109,23 +115,25 @@ std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t
                 if (m_pending[used++] == '0') {
                     // A new session: ask for the length first.
                     m_image.clear();
-                    m_blocks = m_repeats = m_badFrames = 0;
+                    m_blocks = m_repeats = 0;
                     m_finished = false;
                     m_step = CharStep::Length;
                     append(Reply({'0'}));
                 }
                 break;
-            case CharStep::Length:
+            case CharStep::Length: {
                 if (left < 2) {
                     goto keep;
                 }
-                m_announced = std::uint32_t{m_pending[used]} << 8 | m_pending[used + 1];
+                const std::uint32_t announced =
+                    std::uint32_t{m_pending[used]} << 8 | m_pending[used + 1];
                 used += 2;
-                m_total = m_expected ? m_expected : m_announced;
+                m_total = m_expected ? m_expected : announced;
                 m_blockWanted = 128;  // the first block is always whole
                 m_step = CharStep::Block;
                 append(Reply({'1'}));
                 break;
+            }
             case CharStep::Block: {
                 if (left < m_blockWanted) {
                     goto keep;
@@ -176,17 +184,17 @@ keep:
 
 std::vector<SimReply> TargetMachine::Request(std::uint8_t command, std::uint8_t block) {
     const std::uint8_t trailing = static_cast<std::uint8_t>(command + block);
-    return Reply({0x33, 0xBB, command, 0x00, block, trailing});
+    return Reply({kInFrameHeader0, kInFrameHeader1, command, 0x00, block, trailing});
 }
 
 std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size_t n) {
     std::vector<SimReply> out;
     m_pending.insert(m_pending.end(), bytes, bytes + n);
     for (;;) {
-        // Hunt for the 0xCC 0xDD header, dropping what comes before it.
+        // Hunt for the frame's header, dropping what comes before it.
         std::size_t start = 0;
-        while (start + 1 < m_pending.size() &&
-               !(m_pending[start] == 0xCC && m_pending[start + 1] == 0xDD)) {
+        while (start + 1 < m_pending.size() && !(m_pending[start] == kOutFrameHeader0 &&
+                                                 m_pending[start + 1] == kOutFrameHeader1)) {
             ++start;
         }
         m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(start));
@@ -194,7 +202,7 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
             return out;
         }
         const std::size_t payload = static_cast<std::uint8_t>(m_pending[3] + 1);  // 0xFF: none
-        const std::size_t size = payload + 5;
+        const std::size_t size = payload + kOutFrameOverhead;
         if (m_pending.size() < size) {
             return out;
         }
@@ -211,23 +219,23 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
 
         // An opening request starts a new session at any time: the host may
         // have closed the port and come back for the next download.
-        const bool opening =
-            sumOk && command == 0x80 && IsOpeningRequest(m_type, frame.data() + 4, payload);
+        const bool opening = sumOk && command == kOpeningCommand &&
+                             IsOpeningRequest(m_type, frame.data() + 4, payload);
         if (!m_open || opening) {
             if (opening) {
                 m_open = true;
                 m_image.clear();
                 m_nextBlock = 0;
-                m_blocks = m_repeats = m_badFrames = 0;
+                m_blocks = m_repeats = 0;
                 m_finished = m_stopped = false;
                 m_repeatedThis = false;
                 if (m_faults.stopAtBlock == 0) {
                     m_stopped = true;
-                    auto r = Request(0x81, 0);
+                    auto r = Request(kStopRequest, 0);
                     out.insert(out.end(), r.begin(), r.end());
                     continue;
                 }
-                auto r = Request(0x80, 0);
+                auto r = Request(kBlockRequest, 0);
                 out.insert(out.end(), r.begin(), r.end());
             }
             continue;  // a machine of another type stays silent
@@ -237,8 +245,7 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
         }
         const std::uint8_t wanted = static_cast<std::uint8_t>(m_nextBlock & 0x3F);
         if (!sumOk || command != wanted) {
-            ++m_badFrames;
-            auto r = Request(0x80, wanted);
+            auto r = Request(kBlockRequest, wanted);
             out.insert(out.end(), r.begin(), r.end());
             continue;
         }
@@ -254,7 +261,7 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
             // Ask for the same block again, as after a line error.
             m_repeatedThis = true;
             ++m_repeats;
-            auto r = Request(0x80, wanted);
+            auto r = Request(kBlockRequest, wanted);
             out.insert(out.end(), r.begin(), r.end());
             continue;
         }
@@ -274,11 +281,11 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
         if (m_faults.stopAtBlock >= 0 &&
             m_nextBlock == static_cast<std::uint32_t>(m_faults.stopAtBlock)) {
             m_stopped = true;
-            auto r = Request(0x81, static_cast<std::uint8_t>(m_nextBlock & 0x3F));
+            auto r = Request(kStopRequest, static_cast<std::uint8_t>(m_nextBlock & 0x3F));
             out.insert(out.end(), r.begin(), r.end());
             continue;
         }
-        auto r = Request(0x80, static_cast<std::uint8_t>(m_nextBlock & 0x3F));
+        auto r = Request(kBlockRequest, static_cast<std::uint8_t>(m_nextBlock & 0x3F));
         out.insert(out.end(), r.begin(), r.end());
     }
 }

@@ -60,8 +60,6 @@ class TargetMachine {
     bool Restarted() const { return m_restarted; }  // restarted mid-download
     int BlocksReceived() const { return m_blocks; }
     int RepeatsAsked() const { return m_repeats; }
-    int BadFrames() const { return m_badFrames; }
-    std::uint32_t AnnouncedLength() const { return m_announced; }
     // The pause between the two pieces of a split reply, and before a reply
     // that follows noise: longer than either read interval, so each piece
     // is a read of its own.
@@ -85,7 +83,6 @@ class TargetMachine {
     std::vector<std::uint8_t> m_pending;
     std::uint32_t m_blockWanted = 0;
     std::uint32_t m_total = 0;
-    std::uint32_t m_announced = 0;
 
     // Block protocol.
     bool m_open = false;
@@ -95,7 +92,7 @@ class TargetMachine {
     std::vector<std::uint8_t> m_image;
     bool m_finished = false, m_stopped = false, m_vanished = false, m_muted = false;
     bool m_restarted = false;
-    int m_blocks = 0, m_repeats = 0, m_badFrames = 0;
+    int m_blocks = 0, m_repeats = 0;
 };
 
 // One line for the exit of a simulator run: what arrived and whether it

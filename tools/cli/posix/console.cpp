@@ -29,14 +29,6 @@ bool StdoutIsTerminal() {
     return isatty(STDOUT_FILENO) != 0;
 }
 
-std::string UtcTime(std::time_t t) {
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
-}
-
 std::string PortName(const std::string& typed) {
     return typed;
 }

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "framework/win32/win32.h"
 #include "tools/cli/interrupts.h"
@@ -51,21 +52,14 @@ bool StdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
 
-std::string UtcTime(std::time_t t) {
-    std::tm tm{};
-    gmtime_s(&tm, &t);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
-}
-
 // COM3, com3 and \\.\COM3 all name the third port; the scan names COM1 to
 // COM9 plainly and COM10 on with the device namespace prefix, which those
 // need.
 std::string PortName(const std::string& typed) {
-    std::string rest = typed;
-    if (rest.rfind("\\\\.\\", 0) == 0) {
-        rest = rest.substr(4);
+    constexpr std::string_view kDeviceNamespace = "\\\\.\\";
+    std::string_view rest = typed;
+    if (rest.starts_with(kDeviceNamespace)) {
+        rest.remove_prefix(kDeviceNamespace.size());
     }
     if (rest.size() < 4 || rest.size() > 6) {
         return typed;
