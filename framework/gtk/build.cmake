@@ -17,6 +17,7 @@ endif()
 add_library(dt_framework_gtk OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/window.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/handover.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/handover_queue.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon_drawing.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/file_dialog.cpp

@@ -37,6 +37,7 @@ add_executable(download-cli ${DT_CLI_SOURCES}
   tools/cli/win32/console.cpp
   framework/headless/clock.cpp
   framework/headless/window.cpp
+  framework/handover_queue.cpp
   framework/win32/file.cpp
   framework/win32/system_message.cpp
 )
