@@ -514,6 +514,10 @@ WindowImpl::~WindowImpl() {
 
 CWnd::CWnd() : m_pImpl(std::make_unique<WindowImpl>()) {}
 
+WindowData& CWnd::Data() const {
+    return *m_pImpl;
+}
+
 CWnd::~CWnd() {
     if (m_pImpl && !m_pImpl->isControl) {
         gtkfw::ForgetWindow(this);
@@ -601,15 +605,6 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         default:
             return 0;
     }
-}
-
-CWnd* CWnd::GetDlgItem(int nID) const {
-    for (const auto& control : m_pImpl->controls) {
-        if (control->m_nID == nID) {
-            return control.get();
-        }
-    }
-    return nullptr;
 }
 
 void CWnd::SetWindowText(LPCTSTR text) {
@@ -770,11 +765,9 @@ BOOL CWnd::DestroyWindow() {
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     WindowImpl& w = *m_pImpl;
+    const LRESULT result = DrawnDefWindowProc(*this, message, wParam, lParam);
     switch (message) {
-        case WM_SETICON: {
-            HICON& slot = wParam == ICON_BIG ? w.bigIcon : w.smallIcon;
-            HICON old = slot;
-            slot = reinterpret_cast<HICON>(lParam);
+        case WM_SETICON:
             if (w.alive) {
                 GList* list = nullptr;
                 if (w.bigIcon) {
@@ -786,24 +779,18 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
                 gtk_window_set_icon_list(GTK_WINDOW(w.widget), list);
                 g_list_free(list);
             }
-            return reinterpret_cast<LRESULT>(old);
-        }
+            break;
         case WM_ICONERASEBKGND:
             if (w.paint.cr && w.alive) {
                 gtk_render_background(gtk_widget_get_style_context(w.widget), w.paint.cr, 0, 0,
                                       gtk_widget_get_allocated_width(w.widget),
                                       gtk_widget_get_allocated_height(w.widget));
             }
-            return 1;
-        case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == SC_CLOSE) {
-                // The caption's close box ends a dialog as Cancel.
-                return WindowProc(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            }
-            return 0;
+            break;
         default:
-            return 0;
+            break;
     }
+    return result;
 }
 
 // --- CDialog ------------------------------------------------------------------------------
@@ -846,14 +833,7 @@ BOOL CDialog::Create() {
     gtk_container_add(GTK_CONTAINER(window), w.fixed);
 
     for (const ControlTemplate& ct : t->controls) {
-        auto control = std::make_unique<CWnd>();
-        control->m_nID = ct.id;
-        WindowImpl& c = *control->m_pImpl;
-        c.isControl = true;
-        c.kind = ct.kind;
-        c.dialog = this;
-        c.text = ct.kind == ControlKind::ComboBox ? "" : ct.text;
-        c.enabled = !ct.disabled;
+        auto control = MakeDrawnControl(this, ct);
         GtkWidget* widget = gtkfw::MakeControl(ct, control.get(), u);
         gtk_fixed_put(GTK_FIXED(w.fixed), widget, u.X(ct.x), u.Y(ct.y));
         if (!ct.hidden) {

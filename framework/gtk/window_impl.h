@@ -3,13 +3,11 @@
 
 #include "framework/gtk/gtk_headers.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/afxwin.h"
-#include "framework/dialog_template.h"
-#include "framework/progress_state.h"
+#include "framework/window_data.h"
 
 // A paint context: the cairo context of the draw being handled, if any.
 struct HDC__ {
@@ -22,36 +20,25 @@ struct HICON__ {
     GdkPixbuf* small = nullptr;  // 16 x 16
 };
 
-struct WindowImpl {
+// The widget is held by a reference of our own, so the CWnd can still
+// answer after its window has been destroyed; what a control showed is then
+// read from the copies in DrawnWindowData (text, enabled). A combo box's
+// selection is kept there too: typing leaves it.
+struct WindowImpl : DrawnWindowData {
     ~WindowImpl();
 
-    // Controls. The widget is held by a reference of our own, so the CWnd
-    // can still answer after its window has been destroyed; what it shows
-    // is then read from the copies below.
-    bool isControl = false;
-    ControlKind kind = ControlKind::Static;
-    CWnd* dialog = nullptr;  // the dialog that owns a control
+    // Controls.
     GtkWidget* widget = nullptr;
     GtkWidget* entry = nullptr;  // the edit field of an edit or combo box
     bool destroyed = false;      // its window is gone: answer from the copies
-    std::string text;
-    bool enabled = true;
-    int curSel = -1;         // combo box: kept here, typing leaves it
-    ProgressState progress;  // progress bar
-    int quiet = 0;           // > 0 while we change the widget ourselves: no notifications
+    int quiet = 0;               // > 0 while we change the widget ourselves: no notifications
 
     // Dialogs.
-    const DialogTemplate* tmpl = nullptr;
-    std::vector<std::unique_ptr<CWnd>> controls;
-    CMenu systemMenu;
     GtkWidget* fixed = nullptr;
     GtkGesture* rightClick = nullptr;
     GtkWidget* popup = nullptr;  // the context menu while it is up
     bool alive = false;          // created and not destroyed; UI thread only
-    bool ended = false;
-    int result = IDCANCEL;
-    HICON bigIcon = nullptr, smallIcon = nullptr;
-    HDC__ paint;  // the context of a draw routed through WM_PAINT
+    HDC__ paint;                 // the context of a draw routed through WM_PAINT
 };
 
 namespace gtkfw {
