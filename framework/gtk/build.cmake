@@ -16,6 +16,10 @@ endif()
 
 add_library(dt_framework_gtk OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/window.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/fonts.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/controls.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/dialog.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/system_menu.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/handover.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/handover_queue.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon.cpp

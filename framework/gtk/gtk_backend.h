@@ -1,4 +1,4 @@
-// The GTK 3 backend of the dialog framework: what its front end (main.cpp)
+// The GTK 3 backend of the dialog framework: what its front end (app/gtk/main.cpp)
 // and its test driver (gtk_driver.h) may ask of it beyond afxwin.h.
 //
 // Principles of operation

@@ -53,7 +53,26 @@ bool IsLive(const CWnd* window);  // created and neither destroyed nor deleted
 // Icons (icon.cpp): drawn once per resource id, kept for the process.
 HICON IconForResource(UINT id);
 
-// Modal windows (window.cpp): shows the observer a modal window that has
+// Dialog units of a template's font, in pixels (fonts.cpp).
+inline int MulDiv(int value, int numerator, int denominator) {
+    return (value * numerator + denominator / 2) / denominator;
+}
+struct Units {
+    int cx, cy;
+    int X(int du) const { return MulDiv(du, cx, 4); }
+    int Y(int du) const { return MulDiv(du, cy, 8); }
+};
+
+// Controls (controls.cpp). A notification or command to a dialog, as
+// WM_COMMAND.
+void SendCommand(CWnd* dialog, int id, UINT code);
+// The widget of a control, set up as its template says; held by the
+// control.
+GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const Units& u);
+// Carries out a control message (CB_*, PBM_*) on a control.
+LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Modal windows (dialog.cpp): shows the observer a modal window that has
 // just been shown.
 void NoteModalShown(CWnd* dialog, GtkWindow* window);
 // The dialogs whose modal loops run, outermost first.
@@ -79,7 +98,7 @@ class ModalOwner {
     GtkWidget* m_focus = nullptr;  // weak: cleared should the control go
 };
 
-// The style class of windows in a template's font (window.cpp). The first
+// The style class of windows in a template's font (fonts.cpp). The first
 // call for a font sets up its style and its alias.
 std::string StyleClassFor(const char* face, int pointSize);
 
