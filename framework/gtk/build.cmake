@@ -23,19 +23,26 @@ add_library(dt_framework_gtk OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/handover.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/handover_queue.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon_drawing.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/file_dialog.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/posix/file.cpp
 )
 target_include_directories(dt_framework_gtk PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(dt_framework_gtk PUBLIC PkgConfig::DT_GTK Threads::Threads)
 
+# The application's icons on GTK, which the framework's LoadIcon asks for.
+add_library(dt_ui_gtk OBJECT
+  ${CMAKE_CURRENT_SOURCE_DIR}/ui/gtk/icons.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ui/gtk/icon_drawing.cpp
+)
+target_include_directories(dt_ui_gtk PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(dt_ui_gtk PUBLIC PkgConfig::DT_GTK)
+
 # The icon files of the desktop's hicolor theme, drawn at build time from
 # the picture the window shows. For the package, so not in sanitizer builds.
 if(NOT DT_SANITIZE)
 add_executable(make-icons
-  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/make_icons.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/icon_drawing.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ui/gtk/make_icons.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ui/gtk/icon_drawing.cpp
 )
 target_include_directories(make-icons PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(make-icons PRIVATE PkgConfig::DT_GTK)
@@ -59,10 +66,11 @@ endif()
 
 add_executable(download-tool
   ${CMAKE_CURRENT_SOURCE_DIR}/app/download_app.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/main.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/app/gtk/main.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/app/posix/demo.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/sanitizer_defaults.cpp
 )
-target_link_libraries(download-tool PRIVATE dt_core dt_framework_gtk dt_serial_posix dt_child_process
+target_link_libraries(download-tool PRIVATE dt_core dt_framework_gtk dt_ui_gtk dt_serial_posix dt_child_process
                       Threads::Threads)
 if(TARGET target-sim)
   add_dependencies(download-tool target-sim)  # --demo runs it from beside the tool
@@ -77,7 +85,7 @@ if(DT_BUILD_TESTS)
       ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/sanitizer_defaults.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
   )
-  target_link_libraries(gtk_tests PRIVATE dt_core dt_framework_gtk dt_serial_posix dt_child_process
+  target_link_libraries(gtk_tests PRIVATE dt_core dt_framework_gtk dt_ui_gtk dt_serial_posix dt_child_process
                         GTest::gtest
                         Threads::Threads)
   if(TARGET target-sim)

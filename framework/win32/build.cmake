@@ -24,7 +24,7 @@ set(DT_WIN32_LIBS comctl32 comdlg32 gdi32 user32 kernel32)
 
 add_executable(DownloadTool WIN32
   app/download_app.cpp
-  framework/win32/main.cpp
+  app/win32/main.cpp
   ${DT_WIN32_RESOURCES}
 )
 target_link_libraries(DownloadTool PRIVATE dt_core dt_framework_win32 dt_serial_win32 ${DT_WIN32_LIBS})
