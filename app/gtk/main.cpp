@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "app/info_options.h"
 #include "app/posix/demo.h"
-#include "dt_version.h"
 #include "framework/afxwin.h"
 #include "framework/gtk/gtk_backend.h"
 #include "serial/serial_port.h"
@@ -53,15 +53,8 @@ gboolean EndOnSignal(gpointer) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("download-tool " DT_VERSION);
-            return 0;
-        }
+    if (AnswerInfoOptions(argc, argv, "download-tool", kUsage)) {
+        return 0;
     }
     // Without a session bus GTK cannot store its settings (the file
     // chooser's size, say) and complains at every change; keep them in
