@@ -304,7 +304,6 @@ class CDialog : public CWnd {
     // as tests and embedders do. Runs OnInitDialog.
     BOOL Create();
     void EndDialog(int nResult);
-    UINT TemplateId() const { return m_nIDTemplate; }
 
     virtual BOOL OnInitDialog();
     virtual void OnOK();

@@ -46,7 +46,7 @@ constexpr char kUsage[] =
 // Ctrl+C, or a polite kill, ends the tool as Cancel would, whatever window
 // is up, so that the demo's simulator is stopped and its folder removed.
 gboolean EndOnSignal(gpointer) {
-    gtkfw::EndAllModalLoops();
+    gtk::EndAllModalLoops();
     return G_SOURCE_CONTINUE;
 }
 
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         if (port.empty()) {
             return 1;
         }
-        gtkfw::SetFileDialogFolder(simulator.Folder().string());
+        gtk::SetFileDialogFolder(simulator.Folder().string());
         ports.push_back(port);
         // A newcomer starts here, often from the README: say what to do.
         std::printf(

@@ -8,7 +8,7 @@
 #include "framework/dialog_template.h"
 #include "framework/gtk/window_impl.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 void OnButtonClicked(GtkButton*, gpointer data) {
@@ -172,4 +172,4 @@ LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam
     }
 }
 
-}  // namespace gtkfw
+}  // namespace gtk

@@ -11,7 +11,7 @@
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 // --- Dialog signals. -----------------------------------------------------------------
@@ -188,7 +188,7 @@ bool DialogEnded(const CWnd& dialog, int* result) {
     return true;
 }
 
-}  // namespace gtkfw
+}  // namespace gtk
 
 // --- CDialog ------------------------------------------------------------------------------
 
@@ -199,9 +199,9 @@ BOOL CDialog::Create() {
     if (t == nullptr || m_pImpl->alive) {
         return FALSE;
     }
-    const std::string styleClass = gtkfw::StyleClassFor(t->fontFace, t->fontPointSize);
-    const gtkfw::BaseUnits base = gtkfw::DialogBaseUnits(t->fontFace, t->fontPointSize);
-    const gtkfw::Units u{base.cx, base.cy};
+    const std::string styleClass = gtk::StyleClassFor(t->fontFace, t->fontPointSize);
+    const gtk::BaseUnits base = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
+    const gtk::Units u{base.cx, base.cy};
 
     // A window created before (and destroyed) is replaced.
     m_pImpl = std::make_unique<WindowImpl>();
@@ -217,7 +217,7 @@ BOOL CDialog::Create() {
     gtk_window_set_type_hint(GTK_WINDOW(window), t->appWindow ? GDK_WINDOW_TYPE_HINT_NORMAL
                                                               : GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window), !t->appWindow);
-    CWnd* parent = m_pParentWnd ? m_pParentWnd : gtkfw::DefaultOwner(this);
+    CWnd* parent = m_pParentWnd ? m_pParentWnd : gtk::DefaultOwner(this);
     if (parent && parent->IsWindowAlive()) {
         gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(parent->Impl()->widget));
         gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER_ON_PARENT);
@@ -231,7 +231,7 @@ BOOL CDialog::Create() {
 
     for (const ControlTemplate& ct : t->controls) {
         auto control = MakeDrawnControl(this, ct);
-        GtkWidget* widget = gtkfw::MakeControl(ct, control.get(), u);
+        GtkWidget* widget = gtk::MakeControl(ct, control.get(), u);
         gtk_fixed_put(GTK_FIXED(w.fixed), widget, u.X(ct.x), u.Y(ct.y));
         if (!ct.hidden) {
             gtk_widget_show_all(widget);
@@ -240,19 +240,19 @@ BOOL CDialog::Create() {
     }
     gtk_widget_show(w.fixed);
 
-    g_signal_connect(window, "delete-event", G_CALLBACK(&gtkfw::OnDeleteEvent), this);
-    g_signal_connect(window, "key-press-event", G_CALLBACK(&gtkfw::OnKeyPress), this);
-    g_signal_connect(window, "draw", G_CALLBACK(&gtkfw::OnDraw), this);
-    g_signal_connect(window, "realize", G_CALLBACK(&gtkfw::OnRealize), nullptr);
+    g_signal_connect(window, "delete-event", G_CALLBACK(&gtk::OnDeleteEvent), this);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(&gtk::OnKeyPress), this);
+    g_signal_connect(window, "draw", G_CALLBACK(&gtk::OnDraw), this);
+    g_signal_connect(window, "realize", G_CALLBACK(&gtk::OnRealize), nullptr);
     // Right-click anywhere, before any control sees it, opens the menu.
     w.rightClick = gtk_gesture_multi_press_new(window);
     gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(w.rightClick), GDK_BUTTON_SECONDARY);
     gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(w.rightClick),
                                                GTK_PHASE_CAPTURE);
-    g_signal_connect(w.rightClick, "pressed", G_CALLBACK(&gtkfw::OnRightClick), this);
+    g_signal_connect(w.rightClick, "pressed", G_CALLBACK(&gtk::OnRightClick), this);
 
     w.alive = true;
-    gtkfw::WindowCreated(this);
+    gtk::WindowCreated(this);
 
     const BOOL focusDefault = OnInitDialog();
     if (!w.alive) {
@@ -285,15 +285,15 @@ INT_PTR CDialog::DoModal() {
     }
     const int result = [this] {
         // The owner is disabled while a modal dialog is up.
-        const gtkfw::ModalOwner owner(m_pParentWnd ? m_pParentWnd : gtkfw::DefaultOwner(this));
+        const gtk::ModalOwner owner(m_pParentWnd ? m_pParentWnd : gtk::DefaultOwner(this));
         if (m_pImpl->alive) {
-            gtkfw::NoteModalShown(this, GTK_WINDOW(m_pImpl->widget));
+            gtk::NoteModalShown(this, GTK_WINDOW(m_pImpl->widget));
         }
-        gtkfw::ModalDialogs().push_back(this);
+        gtk::ModalDialogs().push_back(this);
         while (m_pImpl->alive && !m_pImpl->ended) {
             g_main_context_iteration(nullptr, TRUE);
         }
-        std::erase(gtkfw::ModalDialogs(), this);
+        std::erase(gtk::ModalDialogs(), this);
         return m_pImpl->result;
     }();
     DestroyWindow();

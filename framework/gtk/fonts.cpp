@@ -14,7 +14,7 @@
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 // The templates name the classic Chinese dialog face, which a Linux system
@@ -130,4 +130,4 @@ BaseUnits DialogBaseUnits(const char* fontFace, int pointSize) {
     return BaseUnits{(width / 26 + 1) / 2, height};
 }
 
-}  // namespace gtkfw
+}  // namespace gtk

@@ -26,7 +26,7 @@
 
 #include "framework/afxwin.h"
 
-namespace gtkfw {
+namespace gtk {
 
 // The GtkWindow of a dialog or the widget of a control; null for a window
 // that has not been created. For a combo box, the GtkComboBoxText.
@@ -73,4 +73,4 @@ using IconDrawing = void (*)(cairo_t* cr);
 // (ui/gtk/icons.cpp).
 IconDrawing FindIconDrawing(UINT nIDResource);
 
-}  // namespace gtkfw
+}  // namespace gtk

@@ -26,7 +26,7 @@
 #include "framework/gtk/window_impl.h"
 #include "framework/handover_queue.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 // --- Timers (user-interface thread only). ------------------------------------------
@@ -165,8 +165,8 @@ void ForgetWindow(CWnd* window) {
     h.queue.ForgetWindow(window);
 }
 
-}  // namespace gtkfw
+}  // namespace gtk
 
 HandOverQueue& TheHandOverQueue() {
-    return gtkfw::TheHandOvers().queue;
+    return gtk::TheHandOvers().queue;
 }

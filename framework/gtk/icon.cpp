@@ -8,7 +8,7 @@
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 GdkPixbuf* Render(IconDrawing draw, int size) {
@@ -49,4 +49,4 @@ HICON IconForResource(UINT id) {
     return slot.get();
 }
 
-}  // namespace gtkfw
+}  // namespace gtk

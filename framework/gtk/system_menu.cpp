@@ -7,7 +7,7 @@
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 constexpr char kCommandKey[] = "dt-command";
@@ -102,7 +102,7 @@ GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger) {
     return GTK_MENU(w.popup);
 }
 
-}  // namespace gtkfw
+}  // namespace gtk
 
 CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
     if (m_pImpl->tmpl == nullptr || !m_pImpl->tmpl->systemMenu) {

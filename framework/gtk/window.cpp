@@ -8,13 +8,13 @@
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
 
-namespace gtkfw {
+namespace gtk {
 
 GtkWidget* WidgetOf(const CWnd& wnd) {
     return wnd.Impl() ? wnd.Impl()->widget : nullptr;
 }
 
-}  // namespace gtkfw
+}  // namespace gtk
 
 // --- WindowImpl ---------------------------------------------------------------------------
 
@@ -42,12 +42,12 @@ WindowData& CWnd::Data() const {
 
 CWnd::~CWnd() {
     if (m_pImpl && !m_pImpl->isControl) {
-        gtkfw::ForgetWindow(this);
+        gtk::ForgetWindow(this);
     }
 }
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    return m_pImpl->isControl ? gtkfw::ControlMessage(*this, message, wParam, lParam)
+    return m_pImpl->isControl ? gtk::ControlMessage(*this, message, wParam, lParam)
                               : WindowProc(message, wParam, lParam);
 }
 
@@ -136,12 +136,12 @@ UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, void*) {
     if (m_pImpl->isControl || !m_pImpl->alive) {
         return 0;
     }
-    gtkfw::ArmTimer(this, nIDEvent, nElapse);
+    gtk::ArmTimer(this, nIDEvent, nElapse);
     return nIDEvent;
 }
 
 BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
-    return gtkfw::DisarmTimer(this, nIDEvent) ? TRUE : FALSE;
+    return gtk::DisarmTimer(this, nIDEvent) ? TRUE : FALSE;
 }
 
 BOOL CWnd::IsIconic() const {
@@ -179,7 +179,7 @@ BOOL CWnd::DestroyWindow() {
     }
     w.alive = false;
     w.ended = true;
-    gtkfw::ForgetWindow(this);
+    gtk::ForgetWindow(this);
     for (auto& control : w.controls) {
         WindowImpl& c = *control->Impl();
         // Keep what each control showed, for callers that still ask.
@@ -233,7 +233,7 @@ int AfxGetSystemMetrics(int index) {
 }
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
-    return gtkfw::IconForResource(nIDResource);
+    return gtk::IconForResource(nIDResource);
 }
 
 CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(&wnd->Impl()->paint) {}

@@ -41,7 +41,7 @@ struct WindowImpl : DrawnWindowData {
     HDC__ paint;                 // the context of a draw routed through WM_PAINT
 };
 
-namespace gtkfw {
+namespace gtk {
 
 // Timers and hand-overs of a window that is going (handover.cpp).
 void ArmTimer(CWnd* window, UINT_PTR id, UINT period);
@@ -102,4 +102,4 @@ class ModalOwner {
 // call for a font sets up its style and its alias.
 std::string StyleClassFor(const char* face, int pointSize);
 
-}  // namespace gtkfw
+}  // namespace gtk

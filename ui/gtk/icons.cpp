@@ -4,10 +4,10 @@
 #include "ui/gtk/icon_drawing.h"
 #include "ui/resource.h"
 
-namespace gtkfw {
+namespace gtk {
 
 IconDrawing FindIconDrawing(UINT nIDResource) {
     return nIDResource == IDR_MAINFRAME ? &DrawAppIcon : nullptr;
 }
 
-}  // namespace gtkfw
+}  // namespace gtk
