@@ -1,11 +1,12 @@
 // Timers and hand-overs of the GTK backend.
 //
 // Timers are GLib timeouts on the default main context, one per (window,
-// id). A hand-over is queued under a mutex by the worker, which then wakes
-// the main context through an eventfd and waits on a condition variable;
-// the user-interface thread runs the handler when the eventfd becomes
-// readable. The worker thread never calls into GLib, so the only thing the
-// two threads share is guarded by that mutex.
+// id). A hand-over is queued (framework/handover_queue.h) under a mutex by
+// the worker, which then wakes the main context through an eventfd and
+// waits on a condition variable; the user-interface thread runs the handler
+// of every waiting message when the eventfd becomes readable. The worker
+// thread never calls into GLib, so the only thing the two threads share is
+// guarded by that mutex.
 //
 // Hand-overs come before timers: a timer that falls due with a hand-over
 // waiting runs after it, as a message sent from another thread is handled
