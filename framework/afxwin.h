@@ -201,6 +201,7 @@ struct AFX_MSGMAP {
 
 struct DialogTemplate;
 struct WindowImpl;  // defined by the backend
+struct WindowData;  // its portable part
 class CMenu;
 
 struct CRect {
@@ -252,6 +253,8 @@ class CWnd {
     LRESULT Default();  // default handling of the message being routed
 
     WindowImpl* Impl() const { return m_pImpl.get(); }
+    // The part of Impl() that every backend keeps (framework/window_data.h).
+    WindowData& Data() const;
 
     static const AFX_MSGMAP* GetStaticMessageMap();
 
@@ -266,7 +269,7 @@ class CWnd {
     WPARAM m_currentWParam = 0;
     LPARAM m_currentLParam = 0;
 
-    friend struct WindowImpl;
+    friend struct WindowData;
     friend class CDialog;
 };
 
@@ -301,7 +304,6 @@ class CDialog : public CWnd {
     // as tests and embedders do. Runs OnInitDialog.
     BOOL Create();
     void EndDialog(int nResult);
-    UINT TemplateId() const { return m_nIDTemplate; }
 
     virtual BOOL OnInitDialog();
     virtual void OnOK();

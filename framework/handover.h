@@ -25,7 +25,9 @@
 
 #include "framework/afxwin.h"
 
-struct HandOverState;  // defined by the backend
+// Defined by the backend: by framework/handover_queue.h where the window's
+// thread runs the handlers itself (headless, GTK), by Win32's own.
+struct HandOverState;
 
 class CHandOver {
   public:

@@ -9,7 +9,7 @@
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 std::string& FileDialogFolder() {
@@ -103,15 +103,15 @@ void SetFileDialogFolder(const std::string& folder) {
     FileDialogFolder() = folder;
 }
 
-}  // namespace gtkfw
+}  // namespace gtk
 
 // --- The open-file dialog -------------------------------------------------------------
 
 INT_PTR CFileDialog::DoModal() {
-    CWnd* owner = m_pParentWnd ? m_pParentWnd : gtkfw::DefaultOwner(this);
+    CWnd* owner = m_pParentWnd ? m_pParentWnd : gtk::DefaultOwner(this);
     const bool open = m_bOpenFileDialog != FALSE;
     GtkWidget* chooser = gtk_file_chooser_dialog_new(
-        g_dgettext("gtk30", open ? "Open File" : "Save File"), gtkfw::ParentWindow(owner),
+        g_dgettext("gtk30", open ? "Open File" : "Save File"), gtk::ParentWindow(owner),
         open ? GTK_FILE_CHOOSER_ACTION_OPEN : GTK_FILE_CHOOSER_ACTION_SAVE,
         g_dgettext("gtk30", "_Cancel"), GTK_RESPONSE_CANCEL,
         g_dgettext("gtk30", open ? "_Open" : "_Save"), GTK_RESPONSE_ACCEPT, nullptr);
@@ -122,7 +122,7 @@ INT_PTR CFileDialog::DoModal() {
         gtk_file_chooser_set_do_overwrite_confirmation(fc, TRUE);
     }
 
-    std::string& folder = gtkfw::FileDialogFolder();
+    std::string& folder = gtk::FileDialogFolder();
     if (folder.empty()) {
         gchar* cwd = g_get_current_dir();
         folder = cwd;
@@ -133,16 +133,16 @@ INT_PTR CFileDialog::DoModal() {
     // The filter list; an initial name that is a pattern selects the files
     // listed, as a filter of its own unless one of the list has it already.
     GtkFileFilter* selected = nullptr;
-    for (const auto& [name, patterns] : gtkfw::ParseFilter(m_filter)) {
-        GtkFileFilter* filter = gtkfw::MakeFilter(name, patterns);
+    for (const auto& [name, patterns] : gtk::ParseFilter(m_filter)) {
+        GtkFileFilter* filter = gtk::MakeFilter(name, patterns);
         gtk_file_chooser_add_filter(fc, filter);
         if (selected == nullptr && patterns == m_fileName) {
             selected = filter;
         }
     }
-    if (gtkfw::IsPattern(m_fileName)) {
+    if (gtk::IsPattern(m_fileName)) {
         if (selected == nullptr) {
-            selected = gtkfw::MakeFilter(m_fileName, m_fileName);
+            selected = gtk::MakeFilter(m_fileName, m_fileName);
             gtk_file_chooser_add_filter(fc, selected);
         }
         gtk_file_chooser_set_filter(fc, selected);
@@ -158,7 +158,7 @@ INT_PTR CFileDialog::DoModal() {
     }
 
     INT_PTR result = IDCANCEL;
-    if (gtkfw::RunModal(GTK_DIALOG(chooser), owner) == GTK_RESPONSE_ACCEPT) {
+    if (gtk::RunModal(GTK_DIALOG(chooser), owner) == GTK_RESPONSE_ACCEPT) {
         if (gchar* path = gtk_file_chooser_get_filename(fc)) {
             m_path = path;
             gchar* dir = g_path_get_dirname(path);
@@ -175,14 +175,14 @@ INT_PTR CFileDialog::DoModal() {
 // --- The framework's message box ------------------------------------------------------
 
 int AfxMessageBox(const std::string& text) {
-    CWnd* owner = gtkfw::DefaultOwner(nullptr);
+    CWnd* owner = gtk::DefaultOwner(nullptr);
     GtkWidget* box =
-        gtk_message_dialog_new(gtkfw::ParentWindow(owner), GTK_DIALOG_DESTROY_WITH_PARENT,
+        gtk_message_dialog_new(gtk::ParentWindow(owner), GTK_DIALOG_DESTROY_WITH_PARENT,
                                GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s", text.c_str());
     if (const gchar* name = g_get_application_name()) {
         gtk_window_set_title(GTK_WINDOW(box), name);
     }
-    gtkfw::RunModal(GTK_DIALOG(box), owner);
+    gtk::RunModal(GTK_DIALOG(box), owner);
     gtk_widget_destroy(box);
     return IDOK;
 }

@@ -1,5 +1,6 @@
-// The GTK 3 backend of the dialog framework: what its front end (main.cpp)
-// and its test driver (gtk_driver.h) may ask of it beyond afxwin.h.
+// The GTK 3 backend of the dialog framework: what its front end
+// (app/gtk/main.cpp) and its test driver (gtk_driver.h) may ask of it beyond
+// afxwin.h, and what the application supplies to it.
 //
 // Principles of operation
 // -----------------------
@@ -25,7 +26,7 @@
 
 #include "framework/afxwin.h"
 
-namespace gtkfw {
+namespace gtk {
 
 // The GtkWindow of a dialog or the widget of a control; null for a window
 // that has not been created. For a combo box, the GtkComboBoxText.
@@ -63,4 +64,13 @@ struct BaseUnits {
 };
 BaseUnits DialogBaseUnits(const char* fontFace, int pointSize);
 
-}  // namespace gtkfw
+// --- Supplied by the application. ---------------------------------------
+
+// Draws an icon on a 32 x 32 grid; the context is scaled for other sizes.
+using IconDrawing = void (*)(cairo_t* cr);
+// The drawing of the icon with this resource id, or null when the
+// application has no such icon: what Windows finds in the resource file
+// (ui/gtk/icons.cpp).
+IconDrawing FindIconDrawing(UINT nIDResource);
+
+}  // namespace gtk

@@ -33,7 +33,7 @@ std::string Describe(CWnd* dialog, GtkWindow* window) {
 bool StillUp(CWnd* dialog, GtkWindow* window, bool responded) {
     if (dialog) {
         int result = 0;
-        return dialog->IsWindowAlive() && !gtkfw::DialogEnded(*dialog, &result);
+        return dialog->IsWindowAlive() && !gtk::DialogEnded(*dialog, &result);
     }
     return !responded && gtk_widget_get_visible(GTK_WIDGET(window));
 }
@@ -83,7 +83,7 @@ void Install() {
     State& s = TheState();
     if (!s.installed) {
         s.installed = true;
-        gtkfw::SetModalObserver(&ModalShown);
+        gtk::SetModalObserver(&ModalShown);
     }
 }
 
@@ -210,17 +210,17 @@ void Pump(int ms) {
 // --- Widgets. -------------------------------------------------------------------------
 
 GtkWindow* WindowOf(const CWnd& dialog) {
-    GtkWidget* w = gtkfw::WidgetOf(dialog);
+    GtkWidget* w = gtk::WidgetOf(dialog);
     return w ? GTK_WINDOW(w) : nullptr;
 }
 
 GtkWidget* ControlOf(const CWnd& dialog, int id) {
     CWnd* control = dialog.GetDlgItem(id);
-    return control ? gtkfw::WidgetOf(*control) : nullptr;
+    return control ? gtk::WidgetOf(*control) : nullptr;
 }
 
 bool WaitMapped(const CWnd& dialog, int timeoutMs) {
-    GtkWidget* window = gtkfw::WidgetOf(dialog);
+    GtkWidget* window = gtk::WidgetOf(dialog);
     if (window == nullptr) {
         return false;
     }
@@ -368,14 +368,14 @@ void PressKey(GtkWidget* toplevel, guint keyval, GdkModifierType modifiers) {
 }
 
 void PressKey(CWnd& dialog, guint keyval, GdkModifierType modifiers) {
-    if (GtkWidget* w = gtkfw::WidgetOf(dialog)) {
+    if (GtkWidget* w = gtk::WidgetOf(dialog)) {
         PressKey(w, keyval, modifiers);
     }
 }
 
 GtkMenu* RightClick(CWnd& dialog, int x, int y) {
     Install();
-    GtkWidget* window = gtkfw::WidgetOf(dialog);
+    GtkWidget* window = gtk::WidgetOf(dialog);
     GdkWindow* target = window ? gtk_widget_get_window(window) : nullptr;
     if (target == nullptr) {
         return nullptr;

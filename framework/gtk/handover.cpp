@@ -1,11 +1,12 @@
 // Timers and hand-overs of the GTK backend.
 //
 // Timers are GLib timeouts on the default main context, one per (window,
-// id). A hand-over is queued under a mutex by the worker, which then wakes
-// the main context through an eventfd and waits on a condition variable;
-// the user-interface thread runs the handler when the eventfd becomes
-// readable. The worker thread never calls into GLib, so the only thing the
-// two threads share is guarded by that mutex.
+// id). A hand-over is queued (framework/handover_queue.h) under a mutex by
+// the worker, which then wakes the main context through an eventfd and
+// waits on a condition variable; the user-interface thread runs the handler
+// of every waiting message when the eventfd becomes readable. The worker
+// thread never calls into GLib, so the only thing the two threads share is
+// guarded by that mutex.
 //
 // Hand-overs come before timers: a timer that falls due with a hand-over
 // waiting runs after it, as a message sent from another thread is handled
@@ -17,31 +18,16 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
 #include <utility>
 
 #include "framework/gtk/window_impl.h"
-#include "framework/handover.h"
+#include "framework/handover_queue.h"
 
-// The state behind one CHandOver, guarded by the bus's mutex.
-struct HandOverState {
-    enum class Phase { Idle, Queued, Running };
-    std::condition_variable cv;
-    Phase phase = Phase::Idle;
-    bool revoked = false;
-    bool handled = false;
-    CWnd* target = nullptr;
-    UINT message = 0;
-    WPARAM wParam = 0;
-    LPARAM lParam = 0;
-};
-
-namespace gtkfw {
+namespace gtk {
 namespace {
 
 // --- Timers (user-interface thread only). ------------------------------------------
@@ -76,77 +62,56 @@ void DeleteTimerKey(gpointer data) {
 
 // --- Hand-overs. ---------------------------------------------------------------------
 
-class Bus {
+// The hand-over queue's loop on GTK: a lock of its own, the windows alive,
+// and an eventfd that wakes the main context.
+class HandOvers final : public HandOverLoop {
   public:
-    Bus() {
-        m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        m_source =
-            g_unix_fd_add_full(kHandOverPriority, m_wakeFd, G_IO_IN, &Bus::Readable, this, nullptr);
-    }
-    ~Bus() {
-        g_source_remove(m_source);
+    HandOvers() : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~HandOvers() {
+        if (m_source != 0) {
+            g_source_remove(m_source);
+        }
         close(m_wakeFd);
     }
 
-    std::mutex lock;
-    std::deque<HandOverState*> queue;
-    std::set<CWnd*> alive;
-
-    void Wake() {
+    std::mutex& Lock() override { return m_lock; }
+    bool Accepts(const CWnd* target) const override { return alive.contains(target); }
+    void Wake() override {
         const std::uint64_t one = 1;
         // A full counter already means "wake up"; nothing to do then.
         [[maybe_unused]] const ssize_t n = write(m_wakeFd, &one, sizeof one);
     }
 
-  private:
-    static gboolean Readable(gint fd, GIOCondition, gpointer self) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = read(fd, &count, sizeof count);
-        static_cast<Bus*>(self)->Deliver();
-        return G_SOURCE_CONTINUE;
-    }
-
-    // Runs the handler of every message waiting, in the order sent.
-    void Deliver() {
-        for (;;) {
-            HandOverState* s = nullptr;
-            {
-                std::lock_guard<std::mutex> g(lock);
-                if (queue.empty()) {
-                    return;
-                }
-                s = queue.front();
-                queue.pop_front();
-                s->phase = HandOverState::Phase::Running;
-            }
-            // The sender stays blocked, so s, its target and its message
-            // are ours until we let it go.
-            s->target->SendMessage(s->message, s->wParam, s->lParam);
-            // Notified under the lock: once the sender sees Idle it may
-            // return, and its state may be freed with its worker.
-            std::lock_guard<std::mutex> g(lock);
-            s->handled = true;
-            s->phase = HandOverState::Phase::Idle;
-            s->cv.notify_all();
+    // The main context starts watching the eventfd; on the user-interface
+    // thread, with the first window.
+    void Watch() {
+        if (m_source == 0) {
+            m_source = g_unix_fd_add_full(kHandOverPriority, m_wakeFd, G_IO_IN,
+                                          &HandOvers::Readable, this, nullptr);
         }
     }
 
+    std::set<const CWnd*> alive;  // guarded by Lock()
+    HandOverQueue queue{*this};
+
+  private:
+    // Runs the handler of every message waiting, in the order sent.
+    static gboolean Readable(gint fd, GIOCondition, gpointer self) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = read(fd, &count, sizeof count);
+        while (static_cast<HandOvers*>(self)->queue.HandleOne()) {
+        }
+        return G_SOURCE_CONTINUE;
+    }
+
+    std::mutex m_lock;
     int m_wakeFd = -1;
     guint m_source = 0;
 };
 
-Bus& TheBus() {
-    static Bus bus;
-    return bus;
-}
-
-// Takes a waiting message back; the caller holds the bus's lock.
-void Withdraw(Bus& bus, HandOverState& s) {
-    if (s.phase == HandOverState::Phase::Queued) {
-        std::erase(bus.queue, &s);
-        s.phase = HandOverState::Phase::Idle;
-        s.cv.notify_all();
-    }
+HandOvers& TheHandOvers() {
+    static HandOvers handOvers;
+    return handOvers;
 }
 
 }  // namespace
@@ -170,15 +135,16 @@ bool DisarmTimer(CWnd* window, UINT_PTR id) {
 }
 
 void WindowCreated(CWnd* window) {
-    Bus& bus = TheBus();  // made here, on the user-interface thread
-    std::lock_guard<std::mutex> g(bus.lock);
-    bus.alive.insert(window);
+    HandOvers& h = TheHandOvers();
+    h.Watch();
+    std::lock_guard<std::mutex> g(h.Lock());
+    h.alive.insert(window);
 }
 
 bool IsLive(const CWnd* window) {
-    Bus& bus = TheBus();
-    std::lock_guard<std::mutex> g(bus.lock);
-    return bus.alive.contains(const_cast<CWnd*>(window));
+    HandOvers& h = TheHandOvers();
+    std::lock_guard<std::mutex> g(h.Lock());
+    return h.alive.contains(window);
 }
 
 void ForgetWindow(CWnd* window) {
@@ -191,53 +157,17 @@ void ForgetWindow(CWnd* window) {
             ++it;
         }
     }
-    Bus& bus = TheBus();
-    std::lock_guard<std::mutex> g(bus.lock);
-    bus.alive.erase(window);
+    HandOvers& h = TheHandOvers();
+    {
+        std::lock_guard<std::mutex> g(h.Lock());
+        h.alive.erase(window);
+    }
     // Hand-overs aimed at a window that is going are refused.
-    for (HandOverState* s : std::deque<HandOverState*>(bus.queue)) {
-        if (s->target == window) {
-            s->revoked = true;
-            Withdraw(bus, *s);
-        }
-    }
+    h.queue.ForgetWindow(window);
 }
 
-}  // namespace gtkfw
+}  // namespace gtk
 
-// --- CHandOver ----------------------------------------------------------------------
-
-CHandOver::CHandOver() : m_state(std::make_unique<HandOverState>()) {}
-CHandOver::~CHandOver() = default;
-
-bool CHandOver::Send(CWnd* target, UINT message, WPARAM wParam, LPARAM lParam) {
-    gtkfw::Bus& bus = gtkfw::TheBus();
-    HandOverState& s = *m_state;
-    std::unique_lock<std::mutex> g(bus.lock);
-    if (s.revoked || target == nullptr || !bus.alive.contains(target)) {
-        return false;
-    }
-    s.target = target;
-    s.message = message;
-    s.wParam = wParam;
-    s.lParam = lParam;
-    s.handled = false;
-    s.phase = HandOverState::Phase::Queued;
-    bus.queue.push_back(&s);
-    bus.Wake();
-    s.cv.wait(g, [&] { return s.phase == HandOverState::Phase::Idle; });
-    return s.handled;
-}
-
-void CHandOver::Revoke() {
-    gtkfw::Bus& bus = gtkfw::TheBus();
-    std::lock_guard<std::mutex> g(bus.lock);
-    m_state->revoked = true;
-    gtkfw::Withdraw(bus, *m_state);
-}
-
-bool CHandOver::Revoked() const {
-    gtkfw::Bus& bus = gtkfw::TheBus();
-    std::lock_guard<std::mutex> g(bus.lock);
-    return m_state->revoked;
+HandOverQueue& TheHandOverQueue() {
+    return gtk::TheHandOvers().queue;
 }

@@ -1,22 +1,21 @@
-// The program's icon, drawn rather than loaded (icon_drawing.h). Windows
-// takes it from the resource file; here there is no such file, so the
-// picture is made once at both system sizes and kept for the life of the
-// process.
+// The application's icons, drawn rather than loaded. Windows takes them
+// from the resource file; here there is no such file, so the application
+// supplies a drawing for each (FindIconDrawing), which is made once at
+// both system sizes and kept for the life of the process.
 #include <map>
 #include <memory>
 
-#include "framework/gtk/icon_drawing.h"
+#include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
-#include "ui/resource.h"
 
-namespace gtkfw {
+namespace gtk {
 namespace {
 
-GdkPixbuf* Render(int size) {
+GdkPixbuf* Render(IconDrawing draw, int size) {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
     cairo_t* cr = cairo_create(surface);
     cairo_scale(cr, size / 32.0, size / 32.0);
-    DrawAppIcon(cr);
+    draw(cr);
     cairo_destroy(cr);
     GdkPixbuf* pixbuf = gdk_pixbuf_get_from_surface(surface, 0, 0, size, size);
     cairo_surface_destroy(surface);
@@ -36,17 +35,18 @@ struct IconStore {
 }  // namespace
 
 HICON IconForResource(UINT id) {
-    if (id != IDR_MAINFRAME) {
-        return nullptr;  // the only icon the program has
+    const IconDrawing draw = FindIconDrawing(id);
+    if (draw == nullptr) {
+        return nullptr;
     }
     static IconStore store;
     auto& slot = store.icons[id];
     if (!slot) {
         slot = std::make_unique<HICON__>();
-        slot->big = Render(32);
-        slot->small = Render(16);
+        slot->big = Render(draw, 32);
+        slot->small = Render(draw, 16);
     }
     return slot.get();
 }
 
-}  // namespace gtkfw
+}  // namespace gtk

@@ -3,13 +3,11 @@
 
 #include "framework/gtk/gtk_headers.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/afxwin.h"
-#include "framework/dialog_template.h"
-#include "framework/progress_state.h"
+#include "framework/window_data.h"
 
 // A paint context: the cairo context of the draw being handled, if any.
 struct HDC__ {
@@ -22,39 +20,28 @@ struct HICON__ {
     GdkPixbuf* small = nullptr;  // 16 x 16
 };
 
-struct WindowImpl {
+// The widget is held by a reference of our own, so the CWnd can still
+// answer after its window has been destroyed; what a control showed is then
+// read from the copies in DrawnWindowData (text, enabled). A combo box's
+// selection is kept there too: typing leaves it.
+struct WindowImpl : DrawnWindowData {
     ~WindowImpl();
 
-    // Controls. The widget is held by a reference of our own, so the CWnd
-    // can still answer after its window has been destroyed; what it shows
-    // is then read from the copies below.
-    bool isControl = false;
-    ControlKind kind = ControlKind::Static;
-    CWnd* dialog = nullptr;  // the dialog that owns a control
+    // Controls.
     GtkWidget* widget = nullptr;
     GtkWidget* entry = nullptr;  // the edit field of an edit or combo box
     bool destroyed = false;      // its window is gone: answer from the copies
-    std::string text;
-    bool enabled = true;
-    int curSel = -1;         // combo box: kept here, typing leaves it
-    ProgressState progress;  // progress bar
-    int quiet = 0;           // > 0 while we change the widget ourselves: no notifications
+    int quiet = 0;               // > 0 while we change the widget ourselves: no notifications
 
     // Dialogs.
-    const DialogTemplate* tmpl = nullptr;
-    std::vector<std::unique_ptr<CWnd>> controls;
-    CMenu systemMenu;
     GtkWidget* fixed = nullptr;
     GtkGesture* rightClick = nullptr;
     GtkWidget* popup = nullptr;  // the context menu while it is up
     bool alive = false;          // created and not destroyed; UI thread only
-    bool ended = false;
-    int result = IDCANCEL;
-    HICON bigIcon = nullptr, smallIcon = nullptr;
-    HDC__ paint;  // the context of a draw routed through WM_PAINT
+    HDC__ paint;                 // the context of a draw routed through WM_PAINT
 };
 
-namespace gtkfw {
+namespace gtk {
 
 // Timers and hand-overs of a window that is going (handover.cpp).
 void ArmTimer(CWnd* window, UINT_PTR id, UINT period);
@@ -66,7 +53,26 @@ bool IsLive(const CWnd* window);  // created and neither destroyed nor deleted
 // Icons (icon.cpp): drawn once per resource id, kept for the process.
 HICON IconForResource(UINT id);
 
-// Modal windows (window.cpp): shows the observer a modal window that has
+// Dialog units of a template's font, in pixels (fonts.cpp).
+inline int MulDiv(int value, int numerator, int denominator) {
+    return (value * numerator + denominator / 2) / denominator;
+}
+struct Units {
+    int cx, cy;
+    int X(int du) const { return MulDiv(du, cx, 4); }
+    int Y(int du) const { return MulDiv(du, cy, 8); }
+};
+
+// Controls (controls.cpp). A notification or command to a dialog, as
+// WM_COMMAND.
+void SendCommand(CWnd* dialog, int id, UINT code);
+// The widget of a control, set up as its template says; held by the
+// control.
+GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const Units& u);
+// Carries out a control message (CB_*, PBM_*) on a control.
+LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Modal windows (dialog.cpp): shows the observer a modal window that has
 // just been shown.
 void NoteModalShown(CWnd* dialog, GtkWindow* window);
 // The dialogs whose modal loops run, outermost first.
@@ -92,8 +98,8 @@ class ModalOwner {
     GtkWidget* m_focus = nullptr;  // weak: cleared should the control go
 };
 
-// The style class of windows in a template's font (window.cpp). The first
+// The style class of windows in a template's font (fonts.cpp). The first
 // call for a font sets up its style and its alias.
 std::string StyleClassFor(const char* face, int pointSize);
 
-}  // namespace gtkfw
+}  // namespace gtk

@@ -2,11 +2,10 @@
 // hand-overs from worker threads, and the wait for workers to settle.
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <map>
 #include <tuple>
 
-#include "framework/handover.h"
+#include "framework/handover_queue.h"
 #include "framework/headless/headless.h"
 #include "framework/headless/window_impl.h"
 
@@ -20,15 +19,21 @@ struct Event {
     std::function<void()> callback;
 };
 
-struct PendingSend {
-    HandOverState* sender;
-    CWnd* target;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
+// The clock is the hand-over queue's loop: its lock guards the queue, a
+// queued message wakes WaitForWork, and a sender blocked in a hand-over is
+// a worker that is not running.
+struct Clock final : HandOverLoop, WaitWatcher {
+    std::mutex& Lock() override { return lock; }
+    bool Accepts(const CWnd* target) const override { return target->Impl()->alive; }
+    void Wake() override { work.notify_all(); }
+    WaitWatcher* Watcher() override { return this; }
 
-struct Clock {
+    void Blocked() override {
+        --runningWorkers;
+        settled.notify_all();
+    }
+    void Running() override { ++runningWorkers; }
+
     std::mutex lock;
     std::condition_variable settled;
     std::condition_variable work;  // a hand-over was queued
@@ -36,7 +41,7 @@ struct Clock {
     std::uint64_t now = 0;
     std::uint64_t seq = 0;
     std::map<std::pair<std::uint64_t, std::uint64_t>, Event> events;  // (due, seq)
-    std::deque<PendingSend> sends;
+    HandOverQueue sends{*this};
 };
 
 Clock& TheClock() {
@@ -45,43 +50,12 @@ Clock& TheClock() {
 }
 
 }  // namespace
-}  // namespace headless
-
-// The state behind one CHandOver, guarded by the clock's lock.
-struct HandOverState {
-    headless::Waiter waiter;
-    bool revoked = false;
-    bool queued = false;   // waiting for the window's thread
-    bool handled = false;  // the window has handled it
-    bool dropped = false;  // taken off the queue unhandled
-    // Neither handled nor dropped: queued, or in the window's hands. The
-    // sender waits for one of the two; "no longer queued" alone would let
-    // it go, and free the message, while the window still reads it.
-};
-
-namespace headless {
 
 std::mutex& Lock() {
     return TheClock().lock;
 }
 
-void Waiter::NoteBlocked() {
-    Clock& c = TheClock();
-    --c.runningWorkers;
-    c.settled.notify_all();
-}
-
-void Waiter::NoteRunning() {
-    ++TheClock().runningWorkers;
-}
-
-void Waiter::Wake() {
-    if (m_blocked) {
-        m_blocked = false;
-        NoteRunning();
-    }
-    m_cv.notify_all();
-}
+Waiter::Waiter() : ::Waiter(&TheClock()) {}
 
 void NoteWorkerStarting() {
     std::lock_guard<std::mutex> g(Lock());
@@ -106,28 +80,6 @@ void SettleWorkers() {
 }
 
 namespace {
-
-// Handles one waiting hand-over, if any. Called without the lock.
-bool HandleOneSend() {
-    PendingSend send;
-    {
-        std::lock_guard<std::mutex> g(Lock());
-        Clock& c = TheClock();
-        if (c.sends.empty()) {
-            return false;
-        }
-        send = c.sends.front();
-        c.sends.pop_front();
-        send.sender->queued = false;
-    }
-    send.target->SendMessage(send.message, send.wParam, send.lParam);
-    {
-        std::lock_guard<std::mutex> g(Lock());
-        send.sender->handled = true;
-        send.sender->waiter.Wake();
-    }
-    return true;
-}
 
 // Runs the earliest event if it is due by `limit`. Called without the lock.
 bool RunOneEvent(std::uint64_t limit) {
@@ -160,7 +112,8 @@ bool RunOneEvent(std::uint64_t limit) {
 void RunUntilIdle() {
     for (;;) {
         SettleWorkers();
-        if (!HandleOneSend()) {
+        // One hand-over a step: the workers settle again after each.
+        if (!TheClock().sends.HandleOne()) {
             return;
         }
     }
@@ -197,7 +150,7 @@ std::optional<std::uint64_t> NextEventTime() {
 bool WaitForWork(std::uint64_t ms) {
     std::unique_lock<std::mutex> g(Lock());
     Clock& c = TheClock();
-    return c.work.wait_for(g, std::chrono::milliseconds(ms), [&] { return !c.sends.empty(); });
+    return c.work.wait_for(g, std::chrono::milliseconds(ms), [&] { return c.sends.AnyWaiting(); });
 }
 
 bool RunInRealTime(const std::function<bool()>& done, std::uint64_t limitMs) {
@@ -253,63 +206,16 @@ bool DisarmTimer(CWnd* window, UINT_PTR id) {
 }
 
 void ForgetWindow(CWnd* window) {
-    std::lock_guard<std::mutex> g(Lock());
-    Clock& c = TheClock();
-    std::erase_if(c.events, [&](const auto& e) { return e.second.window == window; });
-    // Hand-overs aimed at a window that is going are refused.
-    for (auto it = c.sends.begin(); it != c.sends.end();) {
-        if (it->target == window) {
-            it->sender->queued = false;
-            it->sender->dropped = true;
-            it->sender->revoked = true;
-            it->sender->waiter.Wake();
-            it = c.sends.erase(it);
-        } else {
-            ++it;
-        }
+    {
+        std::lock_guard<std::mutex> g(Lock());
+        std::erase_if(TheClock().events, [&](const auto& e) { return e.second.window == window; });
     }
+    // Hand-overs aimed at a window that is going are refused.
+    TheClock().sends.ForgetWindow(window);
 }
 
 }  // namespace headless
 
-// --- CHandOver ------------------------------------------------------------------
-
-CHandOver::CHandOver() : m_state(std::make_unique<HandOverState>()) {}
-CHandOver::~CHandOver() = default;
-
-bool CHandOver::Send(CWnd* target, UINT message, WPARAM wParam, LPARAM lParam) {
-    std::unique_lock<std::mutex> g(headless::Lock());
-    HandOverState& s = *m_state;
-    if (s.revoked || target == nullptr || !target->Impl()->alive) {
-        return false;
-    }
-    s.handled = false;
-    s.dropped = false;
-    s.queued = true;
-    headless::TheClock().sends.push_back({&s, target, message, wParam, lParam});
-    // Woken with the lock still held, the window's thread would only block
-    // on it again.
-    g.unlock();
-    headless::TheClock().work.notify_all();
-    g.lock();
-    s.waiter.Wait(g, [&] { return s.handled || s.dropped; });
-    return s.handled;
-}
-
-void CHandOver::Revoke() {
-    std::lock_guard<std::mutex> g(headless::Lock());
-    HandOverState& s = *m_state;
-    s.revoked = true;
-    if (s.queued) {
-        auto& sends = headless::TheClock().sends;
-        std::erase_if(sends, [&](const auto& p) { return p.sender == &s; });
-        s.queued = false;
-        s.dropped = true;
-        s.waiter.Wake();
-    }
-}
-
-bool CHandOver::Revoked() const {
-    std::lock_guard<std::mutex> g(headless::Lock());
-    return m_state->revoked;
+HandOverQueue& TheHandOverQueue() {
+    return headless::TheClock().sends;
 }

@@ -17,7 +17,6 @@
 // ordinary CWnd calls (GetDlgItemText, IsWindowEnabled, CB_GETCURSEL, ...).
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -27,6 +26,7 @@
 
 #include "framework/afxdlgs.h"
 #include "framework/afxwin.h"
+#include "framework/waiter.h"
 
 namespace headless {
 
@@ -104,33 +104,13 @@ void OnControlChanged(std::function<void(CWnd& dialog, int id)> observer);
 // serial line.
 std::mutex& Lock();
 
-// A place where one worker blocks. Wait() and Wake() are called with Lock()
-// held. A blocked worker is not running, so the clock may move on; Wake()
-// counts it as running again before it is scheduled, so the clock waits
-// for it.
-class Waiter {
+// A place where one worker blocks (framework/waiter.h), on this clock.
+// Wait() and Wake() are called with Lock() held. A blocked worker is not
+// running, so the clock may move on; Wake() counts it as running again
+// before it is scheduled, so the clock waits for it.
+class Waiter : public ::Waiter {
   public:
-    template <class Pred>
-    void Wait(std::unique_lock<std::mutex>& lock, Pred ready) {
-        while (!ready()) {
-            if (!m_blocked) {
-                m_blocked = true;
-                NoteBlocked();
-            }
-            m_cv.wait(lock);
-        }
-        if (m_blocked) {  // ready without a Wake(), e.g. seen after a spurious wake-up
-            m_blocked = false;
-            NoteRunning();
-        }
-    }
-    void Wake();
-
-  private:
-    static void NoteBlocked();
-    static void NoteRunning();
-    bool m_blocked = false;
-    std::condition_variable m_cv;
+    Waiter();
 };
 
 // A worker thread is about to be started (call before starting it), and a

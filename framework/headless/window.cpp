@@ -115,6 +115,10 @@ void OnControlChanged(std::function<void(CWnd&, int)> observer) {
 
 CWnd::CWnd() : m_pImpl(std::make_unique<WindowImpl>()) {}
 
+WindowData& CWnd::Data() const {
+    return *m_pImpl;
+}
+
 CWnd::~CWnd() {
     if (m_pImpl && !m_pImpl->isControl) {
         headless::ForgetWindow(this);
@@ -183,15 +187,6 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         headless::NotifyControlChanged(this);
     }
     return result;
-}
-
-CWnd* CWnd::GetDlgItem(int nID) const {
-    for (const auto& control : m_pImpl->controls) {
-        if (control->m_nID == nID) {
-            return control.get();
-        }
-    }
-    return nullptr;
 }
 
 void CWnd::SetWindowText(LPCTSTR text) {
@@ -268,26 +263,10 @@ BOOL CWnd::DestroyWindow() {
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    WindowImpl& w = *m_pImpl;
-    switch (message) {
-        case WM_SETICON: {
-            HICON& slot = wParam == ICON_BIG ? w.bigIcon : w.smallIcon;
-            HICON old = slot;
-            slot = reinterpret_cast<HICON>(lParam);
-            return reinterpret_cast<LRESULT>(old);
-        }
-        case WM_ICONERASEBKGND:
-            headless::Seen().iconErased = true;
-            return 1;
-        case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == SC_CLOSE) {
-                // The caption's close box ends a dialog as Cancel.
-                return WindowProc(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            }
-            return 0;
-        default:
-            return 0;
+    if (message == WM_ICONERASEBKGND) {
+        headless::Seen().iconErased = true;
     }
+    return DrawnDefWindowProc(*this, message, wParam, lParam);
 }
 
 // --- CDialog ----------------------------------------------------------------------
@@ -307,15 +286,8 @@ BOOL CDialog::Create() {
     w.ended = false;
     w.result = IDCANCEL;
     for (const ControlTemplate& ct : t->controls) {
-        auto control = std::make_unique<CWnd>();
-        control->m_nID = ct.id;
-        WindowImpl& c = *control->m_pImpl;
-        c.isControl = true;
-        c.kind = ct.kind;
-        c.dialog = this;
-        c.text = ct.kind == ControlKind::ComboBox ? "" : ct.text;
-        c.enabled = !ct.disabled;
-        c.visible = !ct.hidden;
+        auto control = MakeDrawnControl(this, ct);
+        control->m_pImpl->visible = !ct.hidden;
         w.controls.push_back(std::move(control));
     }
     {

@@ -73,6 +73,10 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 CWnd::CWnd() : m_pImpl(std::make_unique<WindowImpl>()) {}
 
+WindowData& CWnd::Data() const {
+    return *m_pImpl;
+}
+
 CWnd::~CWnd() {
     if (m_pImpl && !m_pImpl->isControl && m_pImpl->hwnd && IsWindow(m_pImpl->hwnd)) {
         SetWindowLongPtrA(m_pImpl->hwnd, GWLP_USERDATA, 0);
@@ -95,15 +99,6 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return n;
     }
     return ::SendMessageA(hwnd, message, wParam, lParam);
-}
-
-CWnd* CWnd::GetDlgItem(int nID) const {
-    for (const auto& control : m_pImpl->controls) {
-        if (control->m_nID == nID) {
-            return control.get();
-        }
-    }
-    return nullptr;
 }
 
 void CWnd::SetWindowText(LPCTSTR text) {
@@ -206,7 +201,7 @@ bool CreateFromTemplate(CDialog& dlg, UINT id, HWND owner) {
     std::size_t k = 0;
     for (const ControlTemplate& c : t->controls) {
         if (c.id != -1) {
-            WindowImpl::SetControlId(*w.controls[k++], c.id);
+            WindowData::SetControlId(*w.controls[k++], c.id);
         }
     }
     HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),

@@ -6,21 +6,9 @@
 
 #include "framework/win32/win32.h"
 
-#include <memory>
-#include <vector>
+#include "framework/window_data.h"
 
-struct WindowImpl {
+struct WindowImpl : WindowData {
     HWND hwnd = nullptr;
-    bool isControl = false;
-    CWnd* dialog = nullptr;  // the dialog that owns a control
-
-    // Dialogs.
-    const DialogTemplate* tmpl = nullptr;
-    std::vector<std::unique_ptr<CWnd>> controls;
-    CMenu systemMenu;
     bool defaultRequested = false;  // a handler asked for the default handling
-    bool ended = false;
-    int result = IDCANCEL;
-
-    static void SetControlId(CWnd& control, int id) { control.m_nID = id; }
 };

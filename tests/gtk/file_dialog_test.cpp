@@ -53,7 +53,7 @@ TEST_F(GtkDialogTest, ChooserFiltersByTheMachineTypesPattern) {
         const std::string length = Shown(IDC_LENGTH);
         const bool programWas = Sensitive(IDC_PROGRAM);
         ChooserSeen seen;
-        gtkfw::SetFileDialogFolder(dir.string());
+        gtk::SetFileDialogFolder(dir.string());
         gtkdrv::OnNextModal(LookAndCancel(&seen, Window()));
         Press(IDC_LOAD_FILE);
 

@@ -89,7 +89,7 @@ TEST_F(GtkDialogTest, StartsAsTheOperatorExpects) {
 TEST_F(GtkDialogTest, LayoutKeepsEveryTextVisible) {
     const DialogTemplate* t = AfxFindDialogTemplate(IDD_MAIN);
     ASSERT_NE(t, nullptr);
-    const gtkfw::BaseUnits units = gtkfw::DialogBaseUnits(t->fontFace, t->fontPointSize);
+    const gtk::BaseUnits units = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
     CRect client;
     dlg->GetClientRect(&client);
     EXPECT_NEAR(client.Width(), t->cx * units.cx / 4, 1);
@@ -241,10 +241,10 @@ TEST_F(GtkDialogTest, KeysAndCloseBox) {
     gtkdrv::PressKey(*dlg, GDK_KEY_Return);
     ASSERT_TRUE(WaitStatus(kStatusOpenFile, 3000)) << "Enter did not press Load File";
     int result = 0;
-    EXPECT_FALSE(gtkfw::DialogEnded(*dlg, &result));
+    EXPECT_FALSE(gtk::DialogEnded(*dlg, &result));
 
     gtkdrv::PressKey(*dlg, GDK_KEY_Escape);
-    ASSERT_TRUE(gtkfw::DialogEnded(*dlg, &result));
+    ASSERT_TRUE(gtk::DialogEnded(*dlg, &result));
     EXPECT_EQ(result, IDCANCEL);
 
     // Again with a fresh window, by the close box.
@@ -252,7 +252,7 @@ TEST_F(GtkDialogTest, KeysAndCloseBox) {
     ASSERT_TRUE(dlg->Create());
     ASSERT_TRUE(gtkdrv::WaitMapped(*dlg));
     gtk_window_close(Window());
-    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return gtkfw::DialogEnded(*dlg, &result); }, 3000));
+    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return gtk::DialogEnded(*dlg, &result); }, 3000));
     EXPECT_EQ(result, IDCANCEL);
 }
 

@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "dt_version.h"
+#include "app/info_options.h"
 #include "tools/sim/target_machine.h"
 #include "tools/target_sim/posix/pty_server.h"
 
@@ -248,15 +248,8 @@ bool MakeLink(const std::string& target, const std::string& link) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("target-sim " DT_VERSION);
-            return 0;
-        }
+    if (AnswerInfoOptions(argc, argv, "target-sim", kUsage)) {
+        return 0;
     }
     Options opt;
     if (const std::string problem = ParseOptions(argc, argv, &opt); !problem.empty()) {

@@ -1,10 +1,8 @@
 // The application's icon as cairo drawing operations, the one source of
 // the picture for the window and for the desktop's icon files.
-#include "framework/gtk/icon_drawing.h"
+#include "ui/gtk/icon_drawing.h"
 
 #include <numbers>
-
-namespace gtkfw {
 
 // Edges lie on even coordinates of the 32 x 32 grid, so they stay sharp at
 // half size too.
@@ -43,5 +41,3 @@ void DrawAppIcon(cairo_t* cr) {
     cairo_set_line_width(cr, 1.5);
     cairo_stroke(cr);
 }
-
-}  // namespace gtkfw

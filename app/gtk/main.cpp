@@ -13,22 +13,18 @@
 
 #include <glib-unix.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "dt_version.h"
+#include "app/info_options.h"
+#include "app/posix/demo.h"
 #include "framework/afxwin.h"
 #include "framework/gtk/gtk_backend.h"
 #include "serial/serial_port.h"
-#include "tools/target_sim/posix/child_process.h"
 
 namespace {
 
@@ -47,87 +43,18 @@ constexpr char kUsage[] =
     "  --help       show this text\n"
     "  --version    show the version\n";
 
-constexpr std::size_t kDemoImageSize = 24 * 1024;
-
-std::filesystem::path ExecutableDir() {
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::current_path() : self.parent_path();
-}
-
-// The demo's pieces, undone when it goes.
-class Demo {
-  public:
-    ~Demo() {
-        if (m_sim.Running()) {
-            std::string said;
-            m_sim.Stop(&said);
-            if (!said.empty()) {
-                std::fprintf(stdout, "target-sim: %s", said.c_str());
-                std::fflush(stdout);
-            }
-        }
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(m_dir, ec);
-        }
-    }
-
-    // Returns the port the simulator serves, or an empty string.
-    std::string Start() {
-        char pattern[] = "/tmp/download-tool-demo-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            std::fprintf(stderr, "download-tool: cannot make a folder for the demo: %s\n",
-                         std::strerror(errno));
-            return {};
-        }
-        m_dir = pattern;
-        const auto image = m_dir / "demo.EUP";
-        std::vector<char> bytes(kDemoImageSize);
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-        }
-        std::ofstream(image, std::ios::binary)
-            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-
-        const auto sim = ExecutableDir() / "target-sim";
-        if (!m_sim.Start({sim.string(), "--type", "0", "--expect", image.string()})) {
-            std::fprintf(stderr, "download-tool: cannot start %s\n", sim.c_str());
-            return {};
-        }
-        const std::string port = m_sim.ReadLine(5000);
-        if (port.empty()) {
-            std::fprintf(stderr, "download-tool: %s did not name its port\n", sim.c_str());
-            return {};
-        }
-        gtkfw::SetFileDialogFolder(m_dir.string());
-        return port;
-    }
-
-  private:
-    std::filesystem::path m_dir;
-    ChildProcess m_sim;
-};
-
 // Ctrl+C, or a polite kill, ends the tool as Cancel would, whatever window
 // is up, so that the demo's simulator is stopped and its folder removed.
 gboolean EndOnSignal(gpointer) {
-    gtkfw::EndAllModalLoops();
+    gtk::EndAllModalLoops();
     return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("download-tool " DT_VERSION);
-            return 0;
-        }
+    if (AnswerInfoOptions(argc, argv, "download-tool", kUsage)) {
+        return 0;
     }
     // Without a session bus GTK cannot store its settings (the file
     // chooser's size, say) and complains at every change; keep them in
@@ -168,6 +95,7 @@ int main(int argc, char** argv) {
         if (port.empty()) {
             return 1;
         }
+        gtk::SetFileDialogFolder(simulator.Folder().string());
         ports.push_back(port);
         // A newcomer starts here, often from the README: say what to do.
         std::printf(

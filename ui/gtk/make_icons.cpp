@@ -12,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "framework/gtk/icon_drawing.h"
+#include "ui/gtk/icon_drawing.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) {
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
         cairo_t* cr = cairo_create(surface);
         cairo_scale(cr, size / 32.0, size / 32.0);
-        gtkfw::DrawAppIcon(cr);
+        DrawAppIcon(cr);
         cairo_destroy(cr);
         const auto file = dir / (name + ".png");
         const cairo_status_t status = cairo_surface_write_to_png(surface, file.c_str());

@@ -6,9 +6,5 @@
 
 #include <cairo.h>
 
-namespace gtkfw {
-
 // Draws the icon on a 32 x 32 grid; scale the context for other sizes.
 void DrawAppIcon(cairo_t* cr);
-
-}  // namespace gtkfw

@@ -1,0 +1,175 @@
+// GTK controls: the widget each control template asks for, the signals
+// that become the dialog's notifications, and the control messages
+// (CB_*, PBM_*) carried out on the widget.
+#include "framework/gtk/gtk_headers.h"  // first: see there
+
+#include <string>
+
+#include "framework/dialog_template.h"
+#include "framework/gtk/window_impl.h"
+
+namespace gtk {
+namespace {
+
+void OnButtonClicked(GtkButton*, gpointer data) {
+    CWnd* control = static_cast<CWnd*>(data);
+    WindowImpl* c = control->Impl();
+    if (c->quiet == 0 && !c->destroyed) {
+        SendCommand(c->dialog, control->GetDlgCtrlID(), BN_CLICKED);
+    }
+}
+
+// A choice from the list changes the selection; typing in the edit field
+// makes GTK drop its active row (-1), which is no selection change here.
+void OnComboChanged(GtkComboBox* combo, gpointer data) {
+    CWnd* control = static_cast<CWnd*>(data);
+    WindowImpl* c = control->Impl();
+    const int active = gtk_combo_box_get_active(combo);
+    if (c->quiet != 0 || c->destroyed || active < 0) {
+        return;
+    }
+    c->curSel = active;
+    SendCommand(c->dialog, control->GetDlgCtrlID(), CBN_SELCHANGE);
+}
+
+}  // namespace
+
+void SendCommand(CWnd* dialog, int id, UINT code) {
+    dialog->SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), code), 0);
+}
+
+GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const Units& u) {
+    WindowImpl& c = *control->Impl();
+    GtkWidget* widget = nullptr;
+    int height = u.Y(ct.cy);
+    switch (ct.kind) {
+        case ControlKind::GroupBox:
+            widget = gtk_frame_new(ct.text);
+            break;
+        case ControlKind::Static:
+            widget = gtk_label_new(ct.text);
+            gtk_label_set_xalign(GTK_LABEL(widget), 0.0f);
+            gtk_label_set_yalign(GTK_LABEL(widget), 0.0f);
+            break;
+        case ControlKind::PushButton:
+        case ControlKind::DefPushButton:
+            widget = gtk_button_new_with_label(ct.text);
+            gtk_widget_set_can_default(widget, ct.kind == ControlKind::DefPushButton);
+            g_signal_connect(widget, "clicked", G_CALLBACK(&OnButtonClicked), control);
+            break;
+        case ControlKind::ComboBox:
+            widget = gtk_combo_box_text_new_with_entry();
+            c.entry = gtk_bin_get_child(GTK_BIN(widget));
+            gtk_entry_set_width_chars(GTK_ENTRY(c.entry), 1);
+            // The template's height includes the dropped-down list; the box
+            // itself is as tall as the font needs.
+            height = u.cy + 8;
+            g_signal_connect(widget, "changed", G_CALLBACK(&OnComboChanged), control);
+            break;
+        case ControlKind::Edit:
+            widget = gtk_entry_new();
+            c.entry = widget;
+            gtk_entry_set_width_chars(GTK_ENTRY(widget), 1);
+            gtk_entry_set_has_frame(GTK_ENTRY(widget), ct.border);
+            gtk_entry_set_text(GTK_ENTRY(widget), ct.text);
+            break;
+        case ControlKind::Progress:
+            widget = gtk_progress_bar_new();
+            break;
+        case ControlKind::Icon: {
+            HICON icon = IconForResource(static_cast<UINT>(ct.iconId));
+            widget = icon ? gtk_image_new_from_pixbuf(icon->big) : gtk_image_new();
+            gtk_widget_set_size_request(widget, 32, 32);
+            break;
+        }
+    }
+    g_object_ref_sink(widget);
+    c.widget = widget;
+    if (ct.kind != ControlKind::Icon) {
+        gtk_widget_set_size_request(widget, u.X(ct.cx), height);
+    }
+    gtk_widget_set_sensitive(widget, !ct.disabled);
+    return widget;
+}
+
+LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowImpl& w = *control.Impl();
+    const bool live = !w.destroyed;
+    auto setFraction = [&] {
+        if (live && w.kind == ControlKind::Progress) {
+            gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(w.widget), w.progress.Fraction());
+        }
+    };
+    switch (message) {
+        case CB_ADDSTRING: {
+            if (w.kind != ControlKind::ComboBox) {
+                return CB_ERR;
+            }
+            const char* text = reinterpret_cast<const char*>(lParam);
+            if (live) {
+                gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.widget), text ? text : "");
+            }
+            return control.SendMessage(CB_GETCOUNT) - 1;
+        }
+        case CB_GETCOUNT:
+            if (w.kind != ControlKind::ComboBox || !live) {
+                return 0;
+            }
+            return gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(w.widget)),
+                                                  nullptr);
+        case CB_SETCURSEL: {
+            if (w.kind != ControlKind::ComboBox) {
+                return CB_ERR;
+            }
+            const auto count = static_cast<WPARAM>(control.SendMessage(CB_GETCOUNT));
+            w.curSel = wParam < count ? static_cast<int>(wParam) : -1;
+            if (live) {
+                ++w.quiet;
+                gtk_combo_box_set_active(GTK_COMBO_BOX(w.widget), w.curSel);
+                if (w.curSel < 0) {
+                    gtk_entry_set_text(GTK_ENTRY(w.entry), "");
+                }
+                --w.quiet;
+            }
+            return w.curSel < 0 ? CB_ERR : w.curSel;
+        }
+        case CB_GETCURSEL:
+            return w.kind == ControlKind::ComboBox ? w.curSel : CB_ERR;
+        case CB_GETLBTEXT: {
+            if (w.kind != ControlKind::ComboBox || !live) {
+                return CB_ERR;
+            }
+            GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(w.widget));
+            GtkTreeIter iter;
+            if (!gtk_tree_model_iter_nth_child(model, &iter, nullptr, static_cast<gint>(wParam))) {
+                return CB_ERR;
+            }
+            gchar* text = nullptr;
+            gtk_tree_model_get(model, &iter,
+                               gtk_combo_box_get_entry_text_column(GTK_COMBO_BOX(w.widget)), &text,
+                               -1);
+            std::string* out = reinterpret_cast<std::string*>(lParam);
+            *out = text ? text : "";
+            g_free(text);
+            return static_cast<LRESULT>(out->size());
+        }
+        case PBM_SETRANGE: {
+            const LRESULT old = w.progress.SetRange(lParam);
+            setFraction();
+            return old;
+        }
+        case PBM_SETPOS: {
+            const LRESULT old = w.progress.SetPos(wParam);
+            setFraction();
+            return old;
+        }
+        case PBM_GETRANGE:
+            return w.progress.Range(wParam);
+        case PBM_GETPOS:
+            return w.progress.pos;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace gtk

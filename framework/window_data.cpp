@@ -1,0 +1,51 @@
+// What the backends share of a window's handling, on the data every one
+// keeps (window_data.h).
+#include "framework/window_data.h"
+
+void WindowData::SetControlId(CWnd& control, int id) {
+    control.m_nID = id;
+}
+
+CWnd* CWnd::GetDlgItem(int nID) const {
+    for (const auto& control : Data().controls) {
+        if (control->m_nID == nID) {
+            return control.get();
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CWnd> MakeDrawnControl(CDialog* dialog, const ControlTemplate& ct) {
+    auto control = std::make_unique<CWnd>();
+    WindowData::SetControlId(*control, ct.id);
+    auto& c = static_cast<DrawnWindowData&>(control->Data());
+    c.isControl = true;
+    c.kind = ct.kind;
+    c.dialog = dialog;
+    // A combo box's edit field starts empty; its text is its list's.
+    c.text = ct.kind == ControlKind::ComboBox ? "" : ct.text;
+    c.enabled = !ct.disabled;
+    return control;
+}
+
+LRESULT DrawnDefWindowProc(CWnd& wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto& w = static_cast<DrawnWindowData&>(wnd.Data());
+    switch (message) {
+        case WM_SETICON: {
+            HICON& slot = wParam == ICON_BIG ? w.bigIcon : w.smallIcon;
+            HICON old = slot;
+            slot = reinterpret_cast<HICON>(lParam);
+            return reinterpret_cast<LRESULT>(old);
+        }
+        case WM_ICONERASEBKGND:
+            return 1;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_CLOSE) {
+                // The caption's close box ends a dialog as Cancel.
+                return wnd.WindowProc(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            }
+            return 0;
+        default:
+            return 0;
+    }
+}

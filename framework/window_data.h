@@ -1,0 +1,59 @@
+// What every backend keeps for a window, whatever else its WindowImpl holds.
+//
+// Principles of operation
+// -----------------------
+// Each backend defines its own WindowImpl (its handle, its widgets) and
+// derives it from WindowData, so that the framework's portable code
+// (framework/cwnd.cpp, window_data.cpp) reaches a dialog's controls and how
+// it ended without knowing the backend. A dialog owns the CWnd of each of
+// its controls; a control points back at its dialog.
+//
+// The headless and GTK backends keep each control's state themselves
+// (Win32's dialog manager keeps it for the platform's own controls): they
+// derive from DrawnWindowData, and share the default handling of the
+// messages a dialog does not handle itself.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/afxwin.h"
+#include "framework/dialog_template.h"
+#include "framework/progress_state.h"
+
+struct WindowData {
+    bool isControl = false;
+    CWnd* dialog = nullptr;  // the dialog that owns a control
+
+    // Dialogs.
+    const DialogTemplate* tmpl = nullptr;
+    std::vector<std::unique_ptr<CWnd>> controls;  // in template order
+    CMenu systemMenu;
+    bool ended = false;  // EndDialog, or destroyed
+    int result = IDCANCEL;
+
+    // A control's id is set once, when its dialog makes it.
+    static void SetControlId(CWnd& control, int id);
+};
+
+struct DrawnWindowData : WindowData {
+    // Controls.
+    ControlKind kind = ControlKind::Static;
+    std::string text;  // a dialog's caption
+    bool enabled = true;
+    int curSel = -1;         // combo box
+    ProgressState progress;  // progress bar
+
+    // Dialogs.
+    HICON bigIcon = nullptr, smallIcon = nullptr;
+};
+
+// Makes the control of `dialog` that `ct` describes, as the template sets
+// it up: kind, text, enabled.
+std::unique_ptr<CWnd> MakeDrawnControl(CDialog* dialog, const ControlTemplate& ct);
+
+// The default handling of a drawn window: WM_SETICON keeps the icon (the
+// old one is returned), SC_CLOSE ends a dialog as Cancel, anything else is
+// 0. The backend shows a new icon itself, and erases an icon's background.
+LRESULT DrawnDefWindowProc(CWnd& wnd, UINT message, WPARAM wParam, LPARAM lParam);
