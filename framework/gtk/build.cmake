@@ -68,7 +68,6 @@ if(DT_BUILD_TESTS)
   file(GLOB DT_GTK_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/gtk/*.cpp)
   add_executable(gtk_tests
     ${DT_GTK_TEST_SOURCES}
-    ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/gtk_driver.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/framework/gtk/sanitizer_defaults.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
   )

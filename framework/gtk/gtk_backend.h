@@ -1,5 +1,5 @@
 // The GTK 3 backend of the dialog framework: what its front end (main.cpp)
-// and its test driver (gtk_driver.h) may ask of it beyond afxwin.h.
+// and the tests' driver (tests/gtk/gtk_driver.h) may ask of it beyond afxwin.h.
 //
 // Principles of operation
 // -----------------------

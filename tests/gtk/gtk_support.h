@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/gtk/gtk_driver.h"
+#include "tests/gtk/gtk_driver.h"
 #include "tests/test_data.h"
 #include "tools/target_sim/posix/child_process.h"
 #include "ui/download_dlg.h"

@@ -1,11 +1,10 @@
 // The test driver of the GTK backend.
-#include "framework/gtk/gtk_driver.h"
+#include "tests/gtk/gtk_driver.h"
 
 #include <chrono>
 #include <deque>
 
 #include "framework/gtk/gtk_backend.h"
-#include "framework/gtk/window_impl.h"
 
 namespace gtkdrv {
 namespace {
