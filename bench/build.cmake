@@ -15,6 +15,7 @@ set(DT_BENCH_RUNS COMMAND codec_bench)
 if(TARGET download-cli AND TARGET target-sim)
   add_executable(e2e_bench bench/posix/e2e_bench.cpp tools/target_sim/posix/pty_server.cpp
                            image/unscramble.cpp
+                           image/stored_image.cpp
                            image/machine_types.cpp)
   target_include_directories(e2e_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   add_dependencies(e2e_bench download-cli target-sim)

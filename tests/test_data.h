@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,5 +11,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // n pseudo-random bytes, the same for the same seed.
 Bytes Pattern(std::size_t n, unsigned seed = 1);
+// Writes `bytes` to the file at `path`, replacing what was there.
+void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 // The status line's progress text for a percentage.
 std::string ProgressText(unsigned percent);

@@ -3,10 +3,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <random>
 
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 
 void DialogTest::SetUp() {
     headless::Reset();
@@ -44,9 +43,7 @@ void DialogTest::ExpectControls(bool program, bool machineType) const {
 
 std::filesystem::path DialogTest::WriteFile(const Bytes& contents, const std::string& name) {
     const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(contents.data()),
-               static_cast<std::streamsize>(contents.size()));
+    WriteBytes(path, contents);
     return path;
 }
 
@@ -56,10 +53,8 @@ void DialogTest::Load(const Bytes& contents, const std::string& name) {
     Press(IDC_LOAD_FILE);
 }
 
-void DialogTest::LoadScrambled(const Bytes& image) {
-    Bytes stored = image;
-    Scramble(stored.data(), stored.size());
-    Load(stored, "image.UPL");
+void DialogTest::LoadStored(MachineType type, const Bytes& image) {
+    Load(StoredImage(type, image), "image" + StoredFileSuffix(type));
 }
 
 void DialogTest::SelectMachineType(MachineType type) {

@@ -47,7 +47,7 @@
 #include <thread>
 #include <vector>
 
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "tools/target_sim/posix/pty_server.h"
 
 extern char** environ;
@@ -550,13 +550,11 @@ int main(int argc, char** argv) {
         seed = seed * 1103515245u + 12345u;
         b = static_cast<std::uint8_t>(seed >> 16);
     }
-    std::vector<std::uint8_t> scrambled = image;
-    Scramble(scrambled.data(), scrambled.size());
     const fs::path plain = paths.work / "image.bin", eup = paths.work / "image.EUP",
                    upl = paths.work / "image.UPL";
     WriteBytes(plain, image);
-    WriteBytes(eup, image);
-    WriteBytes(upl, scrambled);
+    WriteStoredImage(eup.string(), 0, image);
+    WriteStoredImage(upl.string(), 1, image);
     auto plan = [&](int type, bool fast, unsigned baud, bool relay = false) {
         return DownloadRun{
             type, fast, baud, relay, type == 0 ? eup.string() : upl.string(), plain.string(), size};

@@ -51,8 +51,7 @@ TEST_P(EachMachineType, DownloadsTheImageOverAPseudoTerminal) {
     if (type != 0) {
         ASSERT_NO_FATAL_FAILURE(SelectMachineType(type));
     }
-    ASSERT_NO_FATAL_FAILURE(
-        Load(type == 0 ? WriteFile(image, "fw.EUP") : WriteScrambled(image, "fw.UPL")));
+    ASSERT_NO_FATAL_FAILURE(Load(WriteStored(type, image)));
     SetPortList({missing, silentPort, port});
     const int threadsBefore = OwnThreadCount();
 
@@ -97,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Download, EachMachineType, ::testing::Values(0, 1, 2),
 TEST_F(DownloadTest, MachineVanishingMidDownloadLeavesTheToolUsable) {
     const Bytes image = Pattern(6000, 9);
     const auto expect = WriteFile(image, "expected.bin");
-    const auto file = WriteScrambled(image, "fw.UPL");
+    const auto file = WriteStored(1, image);
     ASSERT_NO_FATAL_FAILURE(SelectMachineType(1));
     TargetSim vanishing;
     SetPortList({vanishing.Start(1, {"--vanish-after", "10"}, expect)});

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -105,16 +105,12 @@ void GtkDialogTest::TearDown() {
 
 std::filesystem::path GtkDialogTest::WriteFile(const Bytes& contents, const std::string& name) {
     const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(contents.data()),
-               static_cast<std::streamsize>(contents.size()));
+    WriteBytes(path, contents);
     return path;
 }
 
-std::filesystem::path GtkDialogTest::WriteScrambled(const Bytes& image, const std::string& name) {
-    Bytes stored = image;
-    Scramble(stored.data(), stored.size());
-    return WriteFile(stored, name);
+std::filesystem::path GtkDialogTest::WriteStored(MachineType type, const Bytes& image) {
+    return WriteFile(StoredImage(type, image), "fw" + StoredFileSuffix(type));
 }
 
 void GtkDialogTest::Load(const std::filesystem::path& path) {

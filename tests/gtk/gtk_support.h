@@ -57,8 +57,9 @@ class GtkDialogTest : public ::testing::Test {
     std::filesystem::path WriteFile(const Bytes& contents, const std::string& name);
     // Load File, choosing path in the file chooser.
     void Load(const std::filesystem::path& path);
-    // A framed machine's image, stored scrambled as its files are.
-    std::filesystem::path WriteScrambled(const Bytes& image, const std::string& name);
+    // `image` in a file of `type` ("fw.EUP" or "fw.UPL"), stored as the
+    // type's files are.
+    std::filesystem::path WriteStored(MachineType type, const Bytes& image);
     // Runs a scan over a port that does not exist, so that the machine type
     // box opens, and chooses the type in it.
     void SelectMachineType(MachineType type);

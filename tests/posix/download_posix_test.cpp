@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "framework/headless/headless.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "tests/posix/posix_support.h"
@@ -60,20 +60,14 @@ class PosixDownloadTest : public ::testing::Test {
         const auto path =
             std::filesystem::temp_directory_path() / ("posix_tests_" + std::to_string(getpid()) +
                                                       "_" + std::to_string(files.size()) + suffix);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(contents.data()),
-                   static_cast<std::streamsize>(contents.size()));
+        WriteBytes(path, contents);
         files.push_back(path);
         return path.string();
     }
 
     // The image as the machine type's files hold it.
     std::string WriteImageFile(MachineType type, const Bytes& image) {
-        Bytes stored = image;
-        if (kMachineTypes[type].unscrambleOnLoad) {
-            Scramble(stored.data(), stored.size());
-        }
-        return WriteFile(stored, type == 0 ? ".EUP" : ".UPL");
+        return WriteFile(StoredImage(type, image), StoredFileSuffix(type));
     }
 
     void Load(const std::string& path) {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "framework/win32/window_impl.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/win32/line_errors.h"
 #include "ui/download_dlg.h"
 
@@ -51,12 +51,9 @@ std::string StoredFile(MachineType type) {
 
 void WriteImages(const std::string& dir) {
     for (MachineType t = 0; t < 3; ++t) {
-        Bytes raw = Image(t);
+        const Bytes raw = Image(t);
         WriteBytes(dir + "\\image" + std::to_string(t) + ".bin", raw);
-        if (t != 0) {
-            Scramble(raw.data(), raw.size());
-        }
-        WriteBytes(dir + "\\image" + std::to_string(t) + (t == 0 ? ".EUP" : ".UPL"), raw);
+        WriteStoredImage(dir + "\\image" + std::to_string(t) + StoredFileSuffix(t), t, raw);
     }
 }
 

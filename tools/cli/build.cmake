@@ -36,6 +36,7 @@ if(DT_BUILD_TESTS)
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/image/machine_types.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/image/unscramble.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/image/stored_image.cpp
   )
   target_include_directories(cli_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(cli_tests PRIVATE dt_child_process GTest::gtest GTest::gtest_main Threads::Threads util)

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "image/machine_types.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "tests/cli/posix/cli_process.h"
 #include "tests/posix/posix_support.h"
 
@@ -293,20 +293,13 @@ class CliTest : public ::testing::Test {
 
     std::string WriteFile(const std::string& name, const Bytes& contents) {
         const auto path = dir / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(contents.data()),
-                   static_cast<std::streamsize>(contents.size()));
+        WriteBytes(path, contents);
         return path.string();
     }
 
-    // The image as the machine type's files hold it: types 1 and 2 unscramble
-    // their files on load, so those hold the scrambled bytes.
+    // The image as the machine type's files hold it, as the tool names it.
     std::string WriteImageFile(MachineType type, const Bytes& image) {
-        Bytes stored = image;
-        if (kMachineTypes[type].unscrambleOnLoad) {
-            Scramble(stored.data(), stored.size());
-        }
-        return ToolPath(WriteFile(type == 0 ? "image.EUP" : "image.UPL", stored));
+        return ToolPath(WriteFile("image" + StoredFileSuffix(type), StoredImage(type, image)));
     }
 
     // target-sim's options for a machine of `type` that checks what it
