@@ -13,11 +13,14 @@ set(DT_BENCH_RUNS COMMAND codec_bench)
 # Whole downloads: download-cli against target-sim over pseudo-terminals,
 # and lrzsz's XMODEM on the same bytes.
 if(TARGET download-cli AND TARGET target-sim)
-  add_executable(e2e_bench bench/posix/e2e_bench.cpp tools/target_sim/posix/pty_server.cpp
+  add_executable(e2e_bench bench/posix/e2e_bench.cpp bench/posix/e2e_run.cpp
+                           bench/posix/lrzsz_run.cpp bench/posix/relay.cpp
+                           tools/target_sim/posix/pty_server.cpp
                            image/unscramble.cpp
                            image/stored_image.cpp
                            image/machine_types.cpp)
   target_include_directories(e2e_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(e2e_bench PRIVATE dt_child_process Threads::Threads)
   add_dependencies(e2e_bench download-cli target-sim)
   target_compile_definitions(e2e_bench PRIVATE TARGET_SIM_PATH="$<TARGET_FILE:target-sim>"
                              DOWNLOAD_CLI_PATH="$<TARGET_FILE:download-cli>")

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -36,22 +37,25 @@ TEST_F(ChildProcessTest, ProgramsThatCannotStartAreRefusedAndLeaveNothing) {
         const char* what;
         std::vector<std::string> argv;
         ChildProcess::Options options;
+        int reason;  // errno
     };
     ChildProcess::Options searched, missingFolder, missingInput;
     searched.searchPath = true;
     missingFolder.workDir = "/nonexistent/folder";
     missingInput.in = Stream::File("/nonexistent/input", O_RDONLY);
     const Case cases[] = {
-        {"missing program", {"/nonexistent/program"}, {}},
-        {"a folder", {"/tmp"}, {}},
-        {"not in PATH", {"no-such-program-anywhere"}, searched},
-        {"missing working folder", {"/bin/true"}, missingFolder},
-        {"missing input file", {"/bin/true"}, missingInput},
+        {"missing program", {"/nonexistent/program"}, {}, ENOENT},
+        {"a folder", {"/tmp"}, {}, EACCES},
+        {"not in PATH", {"no-such-program-anywhere"}, searched, ENOENT},
+        {"missing working folder", {"/bin/true"}, missingFolder, ENOENT},
+        {"missing input file", {"/bin/true"}, missingInput, ENOENT},
     };
     const int fds = OpenDescriptorCount();
     for (const Case& c : cases) {
         ChildProcess child;
+        errno = 0;
         EXPECT_FALSE(child.Start(c.argv, c.options)) << c.what;
+        EXPECT_EQ(errno, c.reason) << c.what;
         EXPECT_FALSE(child.Running()) << c.what;
     }
     EXPECT_EQ(OpenDescriptorCount(), fds);

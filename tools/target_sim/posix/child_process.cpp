@@ -83,6 +83,7 @@ struct StreamSources {
                 return true;
             case Kind::Descriptor:
                 fd[index] = s.fd;
+                errno = s.fd >= 0 ? errno : EBADF;
                 return s.fd >= 0;
             case Kind::File:
                 owned[index] = open(s.path.c_str(), s.flags | O_CLOEXEC, 0644);
@@ -90,7 +91,11 @@ struct StreamSources {
                 return owned[index] >= 0;
             case Kind::Pipe: {
                 int ends[2];
-                if (index == 0 || pipe2(ends, O_CLOEXEC) != 0) {
+                if (index == 0) {
+                    errno = EINVAL;
+                    return false;
+                }
+                if (pipe2(ends, O_CLOEXEC) != 0) {
                     return false;
                 }
                 (index == 1 ? pipeOut : pipeErr) = ends[0];
@@ -182,6 +187,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const Options& op
     }
     const std::string program = options.searchPath ? FindProgram(argv[0]) : argv[0];
     if (program.empty()) {
+        errno = ENOENT;
         return false;
     }
     std::vector<char*> args;
@@ -194,13 +200,16 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const Options& op
     int errorPipe[2] = {-1, -1};
     if (!sources.Prepare(0, options.in) || !sources.Prepare(1, options.out) ||
         !sources.Prepare(2, options.err) || pipe2(errorPipe, O_CLOEXEC) != 0) {
+        const int reason = errno;
         sources.CloseChildSide();
         CloseFd(sources.pipeOut);
         CloseFd(sources.pipeErr);
+        errno = reason;
         return false;
     }
     const pid_t parent = getpid();
     const pid_t pid = fork();
+    const int forkError = errno;
     if (pid == 0) {
         RunChild(parent, sources.fd, options, program.c_str(), args.data(), errorPipe[1]);
     }
@@ -215,11 +224,13 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const Options& op
     }
     CloseFd(errorPipe[0]);
     if (pid < 0 || n > 0) {
+        const int reason = pid < 0 ? forkError : error;
         if (pid > 0) {
             waitpid(pid, nullptr, 0);
         }
         CloseFd(sources.pipeOut);
         CloseFd(sources.pipeErr);
+        errno = reason;
         return false;
     }
     m_pid = pid;

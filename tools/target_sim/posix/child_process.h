@@ -12,7 +12,7 @@
 // started it ends, so it never outlives us. Start returns once the program
 // runs: false means it could not be started (not found, not executable, a
 // file to lead a stream to that cannot be opened, a folder that cannot be
-// entered).
+// entered), and errno says why.
 //
 // What it writes to a pipe is kept: Out() and Err() hold all of it so far,
 // and ReadLine and TakeLine hand out its standard output line by line.
