@@ -1,7 +1,9 @@
 // Test data shared by every test program.
 #include "tests/test_data.h"
 
+#include <algorithm>
 #include <fstream>
+#include <random>
 
 Bytes Pattern(std::size_t n, unsigned seed) {
     Bytes b(n);
@@ -11,6 +13,12 @@ Bytes Pattern(std::size_t n, unsigned seed) {
         v = static_cast<std::uint8_t>(x >> 16);
     }
     return b;
+}
+
+std::filesystem::path UniqueTempPath(std::string stem, const std::string& suffix) {
+    std::replace(stem.begin(), stem.end(), '/', '_');
+    return std::filesystem::temp_directory_path() /
+           (stem + "-" + std::to_string(std::random_device{}()) + suffix);
 }
 
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {

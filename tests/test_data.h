@@ -11,7 +11,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 // n pseudo-random bytes, the same for the same seed.
 Bytes Pattern(std::size_t n, unsigned seed = 1);
+// A path in the temporary folder that no other test, test process or
+// build uses at the same time: `stem` (slashes made underscores), a random
+// number, then `suffix` (say, a file name's ending).
+std::filesystem::path UniqueTempPath(std::string stem, const std::string& suffix = "");
 // Writes `bytes` to the file at `path`, replacing what was there.
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 // The status line's progress text for a percentage.
 std::string ProgressText(unsigned percent);
+

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
 
 #include "image/stored_image.h"
 
@@ -14,10 +13,7 @@ void DialogTest::SetUp() {
     SetPortList(DefaultPortList());
     // Unique per test and per process: ctest runs tests side by side.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name() + "-" +
-                       std::to_string(std::random_device{}());
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir = std::filesystem::temp_directory_path() / ("core-tests-" + name);
+    dir = UniqueTempPath("core-tests-" + std::string(info->test_suite_name()) + "." + info->name());
     std::filesystem::create_directories(dir);
     dlg = std::make_unique<CDownloadDlg>();
     app.m_pMainWnd = dlg.get();

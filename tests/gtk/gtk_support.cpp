@@ -79,10 +79,9 @@ bool TargetSim::Stop(std::string* outcome) {
 // --- GtkDialogTest -------------------------------------------------------------------
 
 void GtkDialogTest::SetUp() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir = std::filesystem::temp_directory_path() / ("gtk-tests-" + name);
-    std::filesystem::remove_all(dir);
+    // Unique: other builds may run the same test at the same time.
+    dir = UniqueTempPath(std::string("gtk-tests-") +
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
     // No real device is ever tried: each test names the ports it scans.
     SetPortList({(dir / "no-such-port").string()});

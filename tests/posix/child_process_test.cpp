@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "tests/posix/posix_support.h"
@@ -23,8 +22,7 @@ using Stream = ChildProcess::Stream;
 class ChildProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("child_process_test_" + std::to_string(std::random_device{}()));
+        dir = UniqueTempPath("child_process_test");
         std::filesystem::create_directories(dir);
     }
     void TearDown() override { std::filesystem::remove_all(dir); }

@@ -57,9 +57,7 @@ class PosixDownloadTest : public ::testing::Test {
     }
 
     std::string WriteFile(const Bytes& contents, const std::string& suffix) {
-        const auto path =
-            std::filesystem::temp_directory_path() / ("posix_tests_" + std::to_string(getpid()) +
-                                                      "_" + std::to_string(files.size()) + suffix);
+        const auto path = UniqueTempPath("posix_tests_" + std::to_string(files.size()), suffix);
         WriteBytes(path, contents);
         files.push_back(path);
         return path.string();

@@ -49,6 +49,11 @@ bool CliProcess::WaitUntil(const std::function<bool(const std::string&)>& cond,
     return true;
 }
 
+bool CliProcess::WaitForText(const std::string& text, std::chrono::milliseconds limit) {
+    return WaitUntil([&](const std::string& out) { return out.find(text) != std::string::npos; },
+                     limit);
+}
+
 CliProcess::Result CliProcess::Finish(std::chrono::milliseconds limit) {
     Result result;
     if (!Started()) {

@@ -31,6 +31,8 @@ class CliProcess {
     // has passed. Returns whether cond held.
     bool WaitUntil(const std::function<bool(const std::string&)>& cond,
                    std::chrono::milliseconds limit);
+    // The same until `text` appears in it.
+    bool WaitForText(const std::string& text, std::chrono::milliseconds limit);
     void Signal(int sig) { m_child.Signal(sig); }
 
     struct Result {

@@ -256,11 +256,8 @@ class CliTest : public ::testing::Test {
   protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "." + info->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir = std::filesystem::temp_directory_path() /
-              ("cli_tests_" + std::to_string(getpid()) + "_" + name);
-        std::filesystem::remove_all(dir);
+        dir = UniqueTempPath("cli_tests_" + std::string(info->test_suite_name()) + "." +
+                             info->name());
         std::filesystem::create_directories(dir);
     }
     void TearDown() override {
@@ -648,9 +645,7 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
 
     CliProcess cli({"--type", "1", "--loop", "--port", Port(sim), WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
-    ASSERT_TRUE(cli.WaitUntil(
-        [](const std::string& out) { return Contains(out, "units: 2 passed, 0 failed\n"); }, 60s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText("units: 2 passed, 0 failed\n", 60s)) << cli.Out();
     cli.Signal(SIGINT);
     // The unit under way, if any, is finished first; then the tool ends.
     const auto r = cli.Finish(30s);
@@ -687,24 +682,19 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
 // once per wait.
 TEST_F(CliTest, LoopWaitsForTheNextUnitWithoutCountingEmptyScans) {
     const Bytes image = Pattern(1000, 7);
-    const std::string link = std::filesystem::temp_directory_path() /
-                             ("cli_tests_" + std::to_string(getpid()) + "_next_unit");
+    const std::string link = UniqueTempPath("cli_tests_next_unit");
     std::filesystem::remove(link);
     CliProcess cli({"--type", "1", "--loop", "--port", link, WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
     // Several scans pass with nothing attached.
-    ASSERT_TRUE(
-        cli.WaitUntil([&](const std::string& out) { return Contains(out, link + ": "); }, 10s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText(link + ": ", 10s)) << cli.Out();
     std::this_thread::sleep_for(3s);
 
     std::vector<std::string> args = SimArgs(1, image);
     args.insert(args.end(), {"--link", link});
     SimProcess sim(args);
     ASSERT_TRUE(sim.Started());
-    ASSERT_TRUE(cli.WaitUntil(
-        [](const std::string& out) { return Contains(out, "units: 1 passed, 0 failed\n"); }, 30s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText("units: 1 passed, 0 failed\n", 30s)) << cli.Out();
     cli.Signal(SIGINT);
     const auto r = cli.Finish(30s);
     EXPECT_EQ(r.exitStatus, 0) << Describe(r);
@@ -866,8 +856,7 @@ TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
                     WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
     const std::string waitFor = c.duringDownload ? "10%: " : Port(sim);
-    ASSERT_TRUE(cli.WaitUntil([&](const std::string& out) { return Contains(out, waitFor); }, 30s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText(waitFor, 30s)) << cli.Out();
     cli.Signal(c.signal);
     const auto r = cli.Finish(10s);
     EXPECT_FALSE(r.overdue) << Describe(r);
@@ -913,9 +902,7 @@ TEST_F(CliTest, LoopFinishesTheUnitOnOneCtrlCAndStopsOnTwo) {
         CliProcess cli({"--type", "1", "--loop", "--port", Port(sim), "--record", ToolPath(record),
                         WriteImageFile(1, image)});
         ASSERT_TRUE(cli.Started());
-        ASSERT_TRUE(
-            cli.WaitUntil([](const std::string& out) { return Contains(out, "10%: "); }, 30s))
-            << cli.Out();
+        ASSERT_TRUE(cli.WaitForText("10%: ", 30s)) << cli.Out();
         cli.Signal(SIGINT);
         if (presses == 2) {
             // Two signals sent back to back arrive as one, as two key
