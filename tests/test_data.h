@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/resource.h"
+
 using Bytes = std::vector<std::uint8_t>;
 
 // n pseudo-random bytes, the same for the same seed.
@@ -20,3 +22,19 @@ void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 // The status line's progress text for a percentage.
 std::string ProgressText(unsigned percent);
 
+// The main dialog as it opens, the same under every backend: each
+// control's text and whether it takes input.
+struct ControlAtStart {
+    int id;
+    const char* text;
+    bool enabled;
+};
+inline constexpr ControlAtStart kControlsAtStart[] = {
+    {IDC_MACHINE_TYPE, "Lorvane 300", false},
+    {IDC_LOAD_FILE, "Load File", true},
+    {IDC_PROGRAM, "Program", false},
+    {IDC_EXIT, "Exit", true},
+    {IDC_LENGTH, "0", false},
+    {IDC_SEND_LENGTH, "0", false},
+    {IDC_STATUS, "Idle", true},
+};

@@ -50,7 +50,8 @@ if(DT_WIN32_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   file(GLOB DT_WIN32_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/win32/*.cpp)
-  add_executable(win32_tests ${DT_WIN32_TEST_SOURCES} ${DT_WIN32_RESOURCES})
+  add_executable(win32_tests ${DT_WIN32_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_data.cpp
+                             ${DT_WIN32_RESOURCES})
   target_link_libraries(win32_tests PRIVATE dt_core dt_framework_win32 dt_serial_win32 gtest
                         ${DT_WIN32_LIBS})
 endif()
