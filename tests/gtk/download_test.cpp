@@ -5,14 +5,6 @@
 #include "framework/gtk/gtk_backend.h"
 #include "tests/gtk/gtk_support.h"
 
-namespace {
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-}  // namespace
-
 class DownloadTest : public GtkDialogTest {
   protected:
     // Presses Program and runs the loop until Program is enabled again,
@@ -67,7 +59,7 @@ TEST_P(EachMachineType, DownloadsTheImageOverAPseudoTerminal) {
         ASSERT_NE(at, shown.end()) << "never shown in order: " << text;
     }
     EXPECT_TRUE(std::all_of(at + 1, shown.end(), [](const std::string& s) {
-        return StartsWith(s, "Programming...    ");
+        return s.starts_with("Programming...    ");
     }));
     EXPECT_EQ(Status(), ProgressText(100));
     EXPECT_EQ(Shown(IDC_SEND_LENGTH), std::to_string(image.size()));
@@ -109,7 +101,7 @@ TEST_F(DownloadTest, MachineVanishingMidDownloadLeavesTheToolUsable) {
     ASSERT_TRUE(gtkdrv::PumpUntil([&] { return OwnThreadCount() == threadsBefore; }, 10000))
         << "the worker outlived its machine";
     EXPECT_TRUE(dlg->IsWindowAlive());
-    EXPECT_TRUE(StartsWith(Status(), "Programming...    ")) << Status();
+    EXPECT_TRUE(Status().starts_with("Programming...    ")) << Status();
     EXPECT_LT(dlg->GetSentBytes(), image.size());
     EXPECT_FALSE(Sensitive(IDC_PROGRAM));
     std::string outcome;
@@ -166,7 +158,7 @@ TEST_F(DownloadTest, ExitEndsTheProgramMidDownload) {
         ASSERT_NO_FATAL_FAILURE(Load(file));
         Press(IDC_PROGRAM);
         ASSERT_TRUE(
-            gtkdrv::PumpUntil([&] { return StartsWith(Status(), "Programming..."); }, 10000));
+            gtkdrv::PumpUntil([&] { return Status().starts_with("Programming..."); }, 10000));
         gtkdrv::Pump(200);
         statusMidway = Status();
         threadsMidway = OwnThreadCount();

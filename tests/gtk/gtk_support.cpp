@@ -133,10 +133,6 @@ void GtkDialogTest::SelectMachineType(MachineType type) {
     SetPortList(ports);
 }
 
-bool GtkDialogTest::WaitProgramEnabled(int timeoutMs) {
-    return gtkdrv::PumpUntil([&] { return Sensitive(IDC_PROGRAM); }, timeoutMs);
-}
-
 bool GtkDialogTest::WaitStatus(const std::string& text, int timeoutMs) {
     return gtkdrv::PumpUntil([&] { return Status() == text; }, timeoutMs);
 }

@@ -35,7 +35,6 @@ class TargetSim {
     // Stops it. True when it received exactly the --expect image; `outcome`
     // gets the line it printed.
     bool Stop(std::string* outcome = nullptr);
-    bool Running() const { return m_process.Running(); }
 
   private:
     ChildProcess m_process;
@@ -63,8 +62,6 @@ class GtkDialogTest : public ::testing::Test {
     // Runs a scan over a port that does not exist, so that the machine type
     // box opens, and chooses the type in it.
     void SelectMachineType(MachineType type);
-    // Runs the loop until Program is enabled again, at most timeoutMs.
-    bool WaitProgramEnabled(int timeoutMs);
     // Runs the loop until the status line shows text, at most timeoutMs.
     bool WaitStatus(const std::string& text, int timeoutMs);
 

@@ -221,13 +221,6 @@ std::string Describe(const CliProcess::Result& r) {
     return s.str();
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -352,8 +345,8 @@ TEST_P(WholeDownloadTest, ProgramsTheMachineAndTellsEachTenth) {
     EXPECT_EQ(last, "100%: 3000 of 3000 bytes");
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": done, 3000 of 3000 bytes in ") &&
-                                    EndsWith(l, "(the whole image was sent)");
+                             return l.starts_with(Port(sim) + ": done, 3000 of 3000 bytes in ") &&
+                                    l.ends_with("(the whole image was sent)");
                          }),
               1u)
         << r.out;
@@ -395,8 +388,8 @@ TEST_P(FaultTest, EndsWithItsOwnExitStatusAndReason) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": " + c.result + ", ") &&
-                                    EndsWith(l, std::string(" (") + c.reason + ")");
+                             return l.starts_with(Port(sim) + ": " + c.result + ", ") &&
+                                    l.ends_with(std::string(" (") + c.reason + ")");
                          }),
               1u)
         << r.out;
@@ -443,11 +436,11 @@ TEST_F(CliTest, NoMachineOnAnyPortExitsWith3) {
     EXPECT_EQ(r.err, "");
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 3u) << r.out;
-    EXPECT_TRUE(StartsWith(lines[0], MissingPort() + ": open failed: ")) << lines[0];
+    EXPECT_TRUE(lines[0].starts_with(MissingPort() + ": open failed: ")) << lines[0];
     ExpectNoSuchPort(lines[0].substr(std::min(lines[0].size(), MissingPort().size() + 15)));
     EXPECT_EQ(lines[1], Port(silent) + ": no answer");
     EXPECT_TRUE(Contains(lines[2], ": no machine, 0 of 3000 bytes in ")) << lines[2];
-    EXPECT_TRUE(EndsWith(lines[2], "(no machine answered on any port)")) << lines[2];
+    EXPECT_TRUE(lines[2].ends_with("(no machine answered on any port)")) << lines[2];
 }
 
 // --- Bad arguments ---------------------------------------------------------------------
@@ -654,7 +647,7 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
 
     std::vector<std::string> counts;
     for (const std::string& line : Lines(r.out)) {
-        if (StartsWith(line, "units: ")) {
+        if (line.starts_with("units: ")) {
             counts.push_back(line);
         }
     }
@@ -670,7 +663,7 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
         << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": done, 1000 of 1000 bytes in ");
+                             return l.starts_with(Port(sim) + ": done, 1000 of 1000 bytes in ");
                          }),
               counts.size())
         << r.out;
@@ -701,12 +694,12 @@ TEST_F(CliTest, LoopWaitsForTheNextUnitWithoutCountingEmptyScans) {
     EXPECT_FALSE(Contains(r.out, "no machine")) << r.out;
     EXPECT_EQ(
         CountLines(r.out,
-                   [&](const std::string& l) { return StartsWith(l, link + ": open failed"); }),
+                   [&](const std::string& l) { return l.starts_with(link + ": open failed"); }),
         1u)
         << r.out;
     const auto lines = Lines(r.out);
     const auto firstCount = std::find_if(
-        lines.begin(), lines.end(), [](const std::string& l) { return StartsWith(l, "units: "); });
+        lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("units: "); });
     ASSERT_NE(firstCount, lines.end());
     EXPECT_EQ(*firstCount, "units: 1 passed, 0 failed");
     ExpectWholeImage(sim);
@@ -738,7 +731,7 @@ TEST_F(CliTest, LoopServesAMachineRestartedMidDownload) {
     std::vector<std::string> units;
     for (const std::string& line : Lines(r.out)) {
         for (const char* result : {"silent", "done"}) {
-            if (StartsWith(line, sim.Path() + ": " + result + ", ")) {
+            if (line.starts_with(sim.Path() + ": " + result + ", ")) {
                 units.emplace_back(result);
             }
         }
@@ -786,13 +779,13 @@ TEST_P(ParallelTest, ProgramsEveryPortAndEndsWithTheWorstStatus) {
     EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(first) + ": done, 3000 of 3000 bytes in ");
+                             return l.starts_with(Port(first) + ": done, 3000 of 3000 bytes in ");
                          }),
               1u)
         << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(second) + ": " + c.secondResult + ", ");
+                             return l.starts_with(Port(second) + ": " + c.secondResult + ", ");
                          }),
               1u)
         << r.out;
@@ -867,8 +860,8 @@ TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
                                                     : "interrupted by SIGTERM";
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": interrupted, ") &&
-                                    EndsWith(l, "(" + reason + ")");
+                             return l.starts_with(Port(sim) + ": interrupted, ") &&
+                                    l.ends_with("(" + reason + ")");
                          }),
               1u)
         << r.out;

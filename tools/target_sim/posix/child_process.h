@@ -48,7 +48,6 @@ class ChildProcess {
         std::string path;  // File: opened for it with `flags` (created 0644)
         int flags = 0;
 
-        static Stream Ours() { return {}; }
         // Read by us (standard output and error only).
         static Stream Piped() { return {Kind::Pipe, -1, {}, 0}; }
         static Stream Shared(int fd) { return {Kind::Descriptor, fd, {}, 0}; }
