@@ -63,7 +63,7 @@
 #include "fuzz/direct_serial.h"
 #include "fuzz/memory_files.h"
 #include "image/machine_types.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/in_frame.h"
 #include "serial/serial_port.h"
 #include "ui/download_dlg.h"
@@ -127,8 +127,7 @@ const ImageStream& StreamFor(std::uint8_t seed) {
             x = x * 1103515245u + 12345u;
             v = static_cast<std::uint8_t>(x >> 16);
         }
-        s->stored = s->plain;
-        Scramble(s->stored.data(), s->stored.size());
+        s->stored = StoredImage(1, s->plain);
     }
     return *s;
 }

@@ -2,7 +2,7 @@
 // answers to each kind of reply.
 #include "tests/test_support.h"
 
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/out_frame.h"
 
 namespace {
@@ -46,11 +46,7 @@ TEST_P(WholeDownload, MachineReceivesExactlyTheImage) {
     SimulatedDevice machine(c.type, c.faults, c.size);
     machine.AttachTo(c.port);
     const Bytes image = Pattern(c.size, c.size + c.type);
-    if (c.type == 0) {
-        Load(image);
-    } else {
-        LoadScrambled(image);
-    }
+    LoadStored(c.type, image);
     ExpectControls(true, false);
 
     Press(IDC_PROGRAM);
@@ -251,7 +247,7 @@ TEST_F(DialogTest, RestartedMachineIsServedInFullByTheNextProgram) {
         const Bytes image = Pattern(1000, 40 + type);
         SimulatedDevice machine(type, SimFaults{.restartAfterBlock = 3});
         memory::Line& line = machine.AttachTo("COM2");
-        const auto load = [&] { type == 0 ? Load(image) : LoadScrambled(image); };
+        const auto load = [&] { LoadStored(type, image); };
         load();
         Press(IDC_PROGRAM);
         EXPECT_FALSE(RunUntilProgramEnabled(30000)) << "the restarted machine waits";
@@ -306,7 +302,7 @@ class BlockProtocol : public DialogTest {
     void Start(const Bytes& image, MachineType type = 1) {
         SelectMachineType(type);
         line = &memory::AttachDevice("COM1", &device);
-        LoadScrambled(image);
+        LoadStored(type, image);
         Press(IDC_PROGRAM);
         headless::Advance(1000);
         ASSERT_EQ(Status(), "COM1 open success! ");
@@ -428,9 +424,7 @@ TEST_F(BlockProtocol, ShorterImageLoadedMidDownload) {
         Frame(0x80, k);
     }
     const Bytes small = Pattern(300, 4);
-    Bytes stored = small;
-    Scramble(stored.data(), stored.size());
-    Load(stored, "small.UPL");
+    Load(StoredImage(1, small), "small.UPL");
     // Block 5 would start at 512, past the new end: an empty block, and the
     // download ends there.
     EXPECT_EQ(Frame(0x80, 4), std::vector<Bytes>{BlockFrame(4, small, 0, 0)});

@@ -3,6 +3,8 @@
 
 #include <fstream>
 
+#include "image/stored_image.h"
+
 TEST_F(DialogTest, FileDialogIsPreparedForTheMachineType) {
     std::string filter, initial, defExt = "unset";
     DWORD flags = 0;
@@ -93,4 +95,26 @@ TEST_F(DialogTest, CharacterMachineImagesAreLoadedAsTheyStand) {
     const Bytes file = Pattern(120);
     Load(file);
     EXPECT_TRUE(std::equal(file.begin(), file.end(), dlg->GetImage()));
+}
+
+// The files the demos and tests make load as the image they were made from,
+// whatever the machine type, and a framed type's file is not the image.
+TEST_F(DialogTest, StoredImageFilesLoadAsTheirImage) {
+    const Bytes image = Pattern(1234, 5);
+    for (MachineType type : {0, 1, 2}) {
+        SCOPED_TRACE(int(type));
+        if (type != 0) {
+            SelectMachineType(type);
+        }
+        const std::string suffix = StoredFileSuffix(type);
+        EXPECT_EQ("*" + suffix, kMachineTypes[type].filePattern);
+        EXPECT_EQ(StoredImage(type, image) == image, type == 0);
+        const auto path = dir / ("stored" + suffix);
+        ASSERT_TRUE(WriteStoredImage(path.string(), type, image));
+        headless::ScriptFileDialog([&](const CFileDialog&) { return path.string(); });
+        Press(IDC_LOAD_FILE);
+        EXPECT_EQ(Text(IDC_LENGTH), "1234");
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), dlg->GetImage()));
+    }
+    EXPECT_FALSE(WriteStoredImage((dir / "no-such-folder" / "x.EUP").string(), 0, image));
 }

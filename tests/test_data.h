@@ -3,12 +3,38 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "ui/resource.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
 // n pseudo-random bytes, the same for the same seed.
 Bytes Pattern(std::size_t n, unsigned seed = 1);
+// A path in the temporary folder that no other test, test process or
+// build uses at the same time: `stem` (slashes made underscores), a random
+// number, then `suffix` (say, a file name's ending).
+std::filesystem::path UniqueTempPath(std::string stem, const std::string& suffix = "");
+// Writes `bytes` to the file at `path`, replacing what was there.
+void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 // The status line's progress text for a percentage.
 std::string ProgressText(unsigned percent);
+
+// The main dialog as it opens, the same under every backend: each
+// control's text and whether it takes input.
+struct ControlAtStart {
+    int id;
+    const char* text;
+    bool enabled;
+};
+inline constexpr ControlAtStart kControlsAtStart[] = {
+    {IDC_MACHINE_TYPE, "Lorvane 300", false},
+    {IDC_LOAD_FILE, "Load File", true},
+    {IDC_PROGRAM, "Program", false},
+    {IDC_EXIT, "Exit", true},
+    {IDC_LENGTH, "0", false},
+    {IDC_SEND_LENGTH, "0", false},
+    {IDC_STATUS, "Idle", true},
+};

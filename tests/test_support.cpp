@@ -3,10 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <random>
 
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 
 void DialogTest::SetUp() {
     headless::Reset();
@@ -15,10 +13,7 @@ void DialogTest::SetUp() {
     SetPortList(DefaultPortList());
     // Unique per test and per process: ctest runs tests side by side.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name() + "-" +
-                       std::to_string(std::random_device{}());
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir = std::filesystem::temp_directory_path() / ("core-tests-" + name);
+    dir = UniqueTempPath("core-tests-" + std::string(info->test_suite_name()) + "." + info->name());
     std::filesystem::create_directories(dir);
     dlg = std::make_unique<CDownloadDlg>();
     app.m_pMainWnd = dlg.get();
@@ -44,9 +39,7 @@ void DialogTest::ExpectControls(bool program, bool machineType) const {
 
 std::filesystem::path DialogTest::WriteFile(const Bytes& contents, const std::string& name) {
     const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(contents.data()),
-               static_cast<std::streamsize>(contents.size()));
+    WriteBytes(path, contents);
     return path;
 }
 
@@ -56,10 +49,8 @@ void DialogTest::Load(const Bytes& contents, const std::string& name) {
     Press(IDC_LOAD_FILE);
 }
 
-void DialogTest::LoadScrambled(const Bytes& image) {
-    Bytes stored = image;
-    Scramble(stored.data(), stored.size());
-    Load(stored, "image.UPL");
+void DialogTest::LoadStored(MachineType type, const Bytes& image) {
+    Load(StoredImage(type, image), "image" + StoredFileSuffix(type));
 }
 
 void DialogTest::SelectMachineType(MachineType type) {

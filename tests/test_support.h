@@ -42,8 +42,8 @@ class DialogTest : public ::testing::Test {
     // Writes a file and loads it with Load File. Returns its path.
     std::filesystem::path WriteFile(const Bytes& contents, const std::string& name);
     void Load(const Bytes& contents, const std::string& name = "image.EUP");
-    // A framed machine's image, stored scrambled as its files are.
-    void LoadScrambled(const Bytes& image);
+    // Loads `image` from a file of `type`, stored as the type's files are.
+    void LoadStored(MachineType type, const Bytes& image);
     // Runs a scan that finds nothing, so that the machine type box opens, and
     // selects the type.
     void SelectMachineType(MachineType type);

@@ -1,15 +1,17 @@
 # Sourced by the scripts that run Windows programs under Wine: finds Wine
 # and makes the Wine prefix the tests use, once, beside the executable
-# (or at $DT_WINEPREFIX). Sets wine_cmd and exports WINEPREFIX.
+# (or at $DT_WINEPREFIX). Sets wine_cmd, and exe to the executable's full
+# path, and exports WINEPREFIX.
 #
 #   wine_prefix_setup EXE
 wine_prefix_setup() {
+    exe="$(realpath "$1")"
     wine_cmd="$(command -v wine || command -v wine64 || true)"
     if [ -z "$wine_cmd" ]; then
         echo "wine is not installed" >&2
         exit 1
     fi
-    export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$1")/wineprefix}"
+    export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$exe")/wineprefix}"
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="mscoree,mshtml="
     if [ ! -f "$WINEPREFIX/system.reg" ]; then

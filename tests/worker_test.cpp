@@ -36,7 +36,7 @@ TEST_F(DialogTest, VanishingMachineLeavesTheToolUsable) {
     SelectMachineType(1);
     SimulatedDevice vanishing(1, SimFaults{.vanishAfterBlock = 3}, 2000);
     vanishing.AttachTo("COM1");
-    LoadScrambled(Pattern(2000));
+    LoadStored(1, Pattern(2000));
     Press(IDC_PROGRAM);
     headless::Advance(5000);
     EXPECT_TRUE(vanishing.machine.Vanished());
@@ -48,7 +48,7 @@ TEST_F(DialogTest, VanishingMachineLeavesTheToolUsable) {
     SimulatedDevice fresh(1, {}, 2000);
     fresh.AttachTo("COM1");
     const Bytes image = Pattern(2000, 7);
-    LoadScrambled(image);
+    LoadStored(1, image);
     Press(IDC_PROGRAM);
     ASSERT_TRUE(RunUntilProgramEnabled(20000));
     EXPECT_EQ(fresh.machine.Received(), image);
@@ -62,7 +62,7 @@ TEST_F(DialogTest, TwentyDownloadsInARowLeaveNothingBehind) {
         SimulatedDevice machine(2, {}, 700);
         machine.AttachTo(run % 2 ? "COM3" : "COM1");
         const Bytes image = Pattern(700, static_cast<unsigned>(run));
-        LoadScrambled(image);
+        LoadStored(2, image);
         Press(IDC_PROGRAM);
         ASSERT_TRUE(RunUntilProgramEnabled(20000));
         EXPECT_EQ(machine.machine.Received(), image);

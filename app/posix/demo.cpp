@@ -4,11 +4,13 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 #include <vector>
+
+#include "image/stored_image.h"
 
 namespace {
 
@@ -46,12 +48,14 @@ std::string Demo::Start() {
     }
     m_dir = pattern;
     const auto image = m_dir / "demo.EUP";
-    std::vector<char> bytes(kDemoImageSize);
+    std::vector<std::uint8_t> bytes(kDemoImageSize);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+        bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
     }
-    std::ofstream(image, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!WriteStoredImage(image.string(), 0, bytes)) {
+        std::fprintf(stderr, "download-tool: cannot write %s\n", image.c_str());
+        return {};
+    }
 
     const auto sim = ExecutableDir() / "target-sim";
     if (!m_sim.Start({sim.string(), "--type", "0", "--expect", image.string()})) {

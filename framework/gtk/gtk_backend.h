@@ -1,6 +1,6 @@
 // The GTK 3 backend of the dialog framework: what its front end
-// (app/gtk/main.cpp) and its test driver (gtk_driver.h) may ask of it beyond
-// afxwin.h, and what the application supplies to it.
+// (app/gtk/main.cpp) and the tests' driver (tests/gtk/gtk_driver.h) may ask
+// of it beyond afxwin.h, and what the application supplies to it.
 //
 // Principles of operation
 // -----------------------

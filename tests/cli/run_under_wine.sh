@@ -7,13 +7,11 @@
 #   run_under_wine.sh DOWNLOAD_CLI_EXE CLI_TESTS [gtest args...]
 set -euo pipefail
 
-exe="$(realpath "$1")"
-tests="$(realpath "$2")"
-shift 2
-
 # shellcheck source=tests/wine_prefix.sh
 source "$(dirname "$0")/../wine_prefix.sh"
-wine_prefix_setup "$exe"
+wine_prefix_setup "$1"
+tests="$(realpath "$2")"
+shift 2
 # No COM port but those the tests link. One server for every run, and Wine's
 # own background programs, started here: started by the first test's run,
 # they would hold its output pipes open (and write to them) until they end.

@@ -5,14 +5,6 @@
 #include "framework/gtk/gtk_backend.h"
 #include "tests/gtk/gtk_support.h"
 
-namespace {
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-}  // namespace
-
 class DownloadTest : public GtkDialogTest {
   protected:
     // Presses Program and runs the loop until Program is enabled again,
@@ -51,8 +43,7 @@ TEST_P(EachMachineType, DownloadsTheImageOverAPseudoTerminal) {
     if (type != 0) {
         ASSERT_NO_FATAL_FAILURE(SelectMachineType(type));
     }
-    ASSERT_NO_FATAL_FAILURE(
-        Load(type == 0 ? WriteFile(image, "fw.EUP") : WriteScrambled(image, "fw.UPL")));
+    ASSERT_NO_FATAL_FAILURE(Load(WriteStored(type, image)));
     SetPortList({missing, silentPort, port});
     const int threadsBefore = OwnThreadCount();
 
@@ -68,7 +59,7 @@ TEST_P(EachMachineType, DownloadsTheImageOverAPseudoTerminal) {
         ASSERT_NE(at, shown.end()) << "never shown in order: " << text;
     }
     EXPECT_TRUE(std::all_of(at + 1, shown.end(), [](const std::string& s) {
-        return StartsWith(s, "Programming...    ");
+        return s.starts_with("Programming...    ");
     }));
     EXPECT_EQ(Status(), ProgressText(100));
     EXPECT_EQ(Shown(IDC_SEND_LENGTH), std::to_string(image.size()));
@@ -97,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Download, EachMachineType, ::testing::Values(0, 1, 2),
 TEST_F(DownloadTest, MachineVanishingMidDownloadLeavesTheToolUsable) {
     const Bytes image = Pattern(6000, 9);
     const auto expect = WriteFile(image, "expected.bin");
-    const auto file = WriteScrambled(image, "fw.UPL");
+    const auto file = WriteStored(1, image);
     ASSERT_NO_FATAL_FAILURE(SelectMachineType(1));
     TargetSim vanishing;
     SetPortList({vanishing.Start(1, {"--vanish-after", "10"}, expect)});
@@ -110,7 +101,7 @@ TEST_F(DownloadTest, MachineVanishingMidDownloadLeavesTheToolUsable) {
     ASSERT_TRUE(gtkdrv::PumpUntil([&] { return OwnThreadCount() == threadsBefore; }, 10000))
         << "the worker outlived its machine";
     EXPECT_TRUE(dlg->IsWindowAlive());
-    EXPECT_TRUE(StartsWith(Status(), "Programming...    ")) << Status();
+    EXPECT_TRUE(Status().starts_with("Programming...    ")) << Status();
     EXPECT_LT(dlg->GetSentBytes(), image.size());
     EXPECT_FALSE(Sensitive(IDC_PROGRAM));
     std::string outcome;
@@ -167,7 +158,7 @@ TEST_F(DownloadTest, ExitEndsTheProgramMidDownload) {
         ASSERT_NO_FATAL_FAILURE(Load(file));
         Press(IDC_PROGRAM);
         ASSERT_TRUE(
-            gtkdrv::PumpUntil([&] { return StartsWith(Status(), "Programming..."); }, 10000));
+            gtkdrv::PumpUntil([&] { return Status().starts_with("Programming..."); }, 10000));
         gtkdrv::Pump(200);
         statusMidway = Status();
         threadsMidway = OwnThreadCount();

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -42,14 +42,13 @@ int OpenFdCount() {
 
 std::string TargetSim::Start(MachineType type, const std::vector<std::string>& extra,
                              const std::filesystem::path& expect) {
-#ifdef DT_TARGET_SIM
-    std::vector<std::string> argv = {DT_TARGET_SIM, "--type", std::to_string(type)};
+    std::vector<std::string> argv = {DT_TARGET_SIM_PATH, "--type", std::to_string(type)};
     if (!expect.empty()) {
         argv.insert(argv.end(), {"--expect", expect.string()});
     }
     argv.insert(argv.end(), extra.begin(), extra.end());
     if (!m_process.Start(argv)) {
-        ADD_FAILURE() << "cannot start " << DT_TARGET_SIM;
+        ADD_FAILURE() << "cannot start " << DT_TARGET_SIM_PATH;
         return {};
     }
     const std::string port = m_process.ReadLine(10000);
@@ -57,13 +56,6 @@ std::string TargetSim::Start(MachineType type, const std::vector<std::string>& e
         ADD_FAILURE() << "target-sim did not name its port";
     }
     return port;
-#else
-    (void)type;
-    (void)extra;
-    (void)expect;
-    ADD_FAILURE() << "built without target-sim";
-    return {};
-#endif
 }
 
 bool TargetSim::Stop(std::string* outcome) {
@@ -79,10 +71,9 @@ bool TargetSim::Stop(std::string* outcome) {
 // --- GtkDialogTest -------------------------------------------------------------------
 
 void GtkDialogTest::SetUp() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir = std::filesystem::temp_directory_path() / ("gtk-tests-" + name);
-    std::filesystem::remove_all(dir);
+    // Unique: other builds may run the same test at the same time.
+    dir = UniqueTempPath(std::string("gtk-tests-") +
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
     // No real device is ever tried: each test names the ports it scans.
     SetPortList({(dir / "no-such-port").string()});
@@ -105,16 +96,12 @@ void GtkDialogTest::TearDown() {
 
 std::filesystem::path GtkDialogTest::WriteFile(const Bytes& contents, const std::string& name) {
     const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(contents.data()),
-               static_cast<std::streamsize>(contents.size()));
+    WriteBytes(path, contents);
     return path;
 }
 
-std::filesystem::path GtkDialogTest::WriteScrambled(const Bytes& image, const std::string& name) {
-    Bytes stored = image;
-    Scramble(stored.data(), stored.size());
-    return WriteFile(stored, name);
+std::filesystem::path GtkDialogTest::WriteStored(MachineType type, const Bytes& image) {
+    return WriteFile(StoredImage(type, image), "fw" + StoredFileSuffix(type));
 }
 
 void GtkDialogTest::Load(const std::filesystem::path& path) {
@@ -136,10 +123,6 @@ void GtkDialogTest::SelectMachineType(MachineType type) {
     ASSERT_TRUE(gtkdrv::ChooseComboItem(*dlg, IDC_MACHINE_TYPE, type));
     ASSERT_EQ(dlg->GetMachineType(), type);
     SetPortList(ports);
-}
-
-bool GtkDialogTest::WaitProgramEnabled(int timeoutMs) {
-    return gtkdrv::PumpUntil([&] { return Sensitive(IDC_PROGRAM); }, timeoutMs);
 }
 
 bool GtkDialogTest::WaitStatus(const std::string& text, int timeoutMs) {

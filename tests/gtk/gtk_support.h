@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/gtk/gtk_driver.h"
+#include "tests/gtk/gtk_driver.h"
 #include "tests/test_data.h"
 #include "tools/target_sim/posix/child_process.h"
 #include "ui/download_dlg.h"
@@ -35,7 +35,6 @@ class TargetSim {
     // Stops it. True when it received exactly the --expect image; `outcome`
     // gets the line it printed.
     bool Stop(std::string* outcome = nullptr);
-    bool Running() const { return m_process.Running(); }
 
   private:
     ChildProcess m_process;
@@ -57,13 +56,12 @@ class GtkDialogTest : public ::testing::Test {
     std::filesystem::path WriteFile(const Bytes& contents, const std::string& name);
     // Load File, choosing path in the file chooser.
     void Load(const std::filesystem::path& path);
-    // A framed machine's image, stored scrambled as its files are.
-    std::filesystem::path WriteScrambled(const Bytes& image, const std::string& name);
+    // `image` in a file of `type` ("fw.EUP" or "fw.UPL"), stored as the
+    // type's files are.
+    std::filesystem::path WriteStored(MachineType type, const Bytes& image);
     // Runs a scan over a port that does not exist, so that the machine type
     // box opens, and chooses the type in it.
     void SelectMachineType(MachineType type);
-    // Runs the loop until Program is enabled again, at most timeoutMs.
-    bool WaitProgramEnabled(int timeoutMs);
     // Runs the loop until the status line shows text, at most timeoutMs.
     bool WaitStatus(const std::string& text, int timeoutMs);
 

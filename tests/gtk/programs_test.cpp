@@ -42,14 +42,14 @@ TEST_P(InfoOptions, HelpAndVersionPrintOnStandardOutputAndExit0) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, InfoOptions,
-                         ::testing::Values(InfoCase{DT_DOWNLOAD_TOOL, "usage: download-tool "},
-                                           InfoCase{DT_TARGET_SIM, "usage: target-sim "}));
+                         ::testing::Values(InfoCase{DT_DOWNLOAD_TOOL_PATH, "usage: download-tool "},
+                                           InfoCase{DT_TARGET_SIM_PATH, "usage: target-sim "}));
 
 // The demo names the simulated machine's port and the three steps, then
 // waits in its window until told to end.
 TEST(DemoTest, TellsWhatToDoNextInTheTerminal) {
     ChildProcess tool;
-    ASSERT_TRUE(tool.Start({DT_DOWNLOAD_TOOL, "--demo"}));
+    ASSERT_TRUE(tool.Start({DT_DOWNLOAD_TOOL_PATH, "--demo"}));
     const std::string waits = tool.ReadLine(10000);
     EXPECT_EQ(waits.rfind("download-tool: a simulated Lorvane 300 waits on /dev/", 0), 0u) << waits;
     const std::string next = tool.ReadLine(5000);

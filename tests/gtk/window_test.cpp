@@ -49,21 +49,12 @@ TEST_F(GtkDialogTest, StartsAsTheOperatorExpects) {
     const std::vector<std::string> names = {kMachineTypes[0].name, kMachineTypes[1].name,
                                             kMachineTypes[2].name};
     EXPECT_EQ(gtkdrv::ComboItems(*dlg, IDC_MACHINE_TYPE), names);
-    EXPECT_EQ(Shown(IDC_MACHINE_TYPE), "Lorvane 300");
     EXPECT_EQ(dlg->GetDlgItem(IDC_MACHINE_TYPE)->SendMessage(CB_GETCURSEL), 0);
-    EXPECT_FALSE(Sensitive(IDC_MACHINE_TYPE));
-    EXPECT_FALSE(Sensitive(IDC_PROGRAM));
-    EXPECT_TRUE(Sensitive(IDC_LOAD_FILE));
-    EXPECT_TRUE(Sensitive(IDC_EXIT));
-    EXPECT_EQ(Shown(IDC_LENGTH), "0");
-    EXPECT_EQ(Shown(IDC_SEND_LENGTH), "0");
-    EXPECT_FALSE(Sensitive(IDC_LENGTH));
-    EXPECT_FALSE(Sensitive(IDC_SEND_LENGTH));
-    EXPECT_EQ(Status(), "Idle");
+    for (const ControlAtStart& c : kControlsAtStart) {
+        EXPECT_EQ(Shown(c.id), c.text) << "control " << c.id;
+        EXPECT_EQ(Sensitive(c.id), c.enabled) << "control " << c.id;
+    }
     EXPECT_FALSE(gtk_widget_get_visible(gtkdrv::ControlOf(*dlg, IDC_PROGRESS)));
-    EXPECT_EQ(Shown(IDC_LOAD_FILE), "Load File");
-    EXPECT_EQ(Shown(IDC_PROGRAM), "Program");
-    EXPECT_EQ(Shown(IDC_EXIT), "Exit");
 
     // The focus starts on the first enabled tab stop.
     EXPECT_EQ(gtk_window_get_focus(Window()), gtkdrv::ControlOf(*dlg, IDC_LOAD_FILE));

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "framework/headless/headless.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "tests/posix/posix_support.h"
@@ -57,23 +57,15 @@ class PosixDownloadTest : public ::testing::Test {
     }
 
     std::string WriteFile(const Bytes& contents, const std::string& suffix) {
-        const auto path =
-            std::filesystem::temp_directory_path() / ("posix_tests_" + std::to_string(getpid()) +
-                                                      "_" + std::to_string(files.size()) + suffix);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(contents.data()),
-                   static_cast<std::streamsize>(contents.size()));
+        const auto path = UniqueTempPath("posix_tests_" + std::to_string(files.size()), suffix);
+        WriteBytes(path, contents);
         files.push_back(path);
         return path.string();
     }
 
     // The image as the machine type's files hold it.
     std::string WriteImageFile(MachineType type, const Bytes& image) {
-        Bytes stored = image;
-        if (kMachineTypes[type].unscrambleOnLoad) {
-            Scramble(stored.data(), stored.size());
-        }
-        return WriteFile(stored, type == 0 ? ".EUP" : ".UPL");
+        return WriteFile(StoredImage(type, image), StoredFileSuffix(type));
     }
 
     void Load(const std::string& path) {

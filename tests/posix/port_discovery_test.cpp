@@ -6,12 +6,12 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
+#include "tests/test_data.h"
 
 namespace fs = std::filesystem;
 
@@ -20,9 +20,8 @@ namespace {
 class FakeSysfs : public ::testing::Test {
   protected:
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("fake-sysfs-" + std::to_string(std::random_device{}()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root = UniqueTempPath(std::string("fake-sysfs-") +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root / "sys/class/tty");
         fs::create_directories(root / "dev");
         roots.ttyClass = (root / "sys/class/tty").string();

@@ -70,8 +70,7 @@ class PortTest : public ::testing::Test {
 // --- Opening -------------------------------------------------------------------------
 
 TEST_F(PortTest, OpenFailuresSayWhyAndKeepNothingOpen) {
-    const auto file = std::filesystem::temp_directory_path() /
-                      ("posix_tests_plain_file_" + std::to_string(getpid()));
+    const auto file = UniqueTempPath("posix_tests_plain_file");
     std::ofstream(file) << "not a tty";
     struct Case {
         std::string path;

@@ -165,7 +165,7 @@ void RunBounded(const char* what, const std::function<void()>& fn,
 // --- SimProcess ---------------------------------------------------------------------
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{TARGET_SIM_PATH};
+    std::vector<std::string> argv{DT_TARGET_SIM_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     if (m_child.Start(argv)) {
         m_path = m_child.ReadLine(5000);  // the first line names the device it serves

@@ -26,7 +26,6 @@ class PtyPair {
     PtyPair& operator=(const PtyPair&) = delete;
 
     const std::string& Path() const { return m_path; }
-    int Master() const { return m_master; }
     int Slave() const { return m_slave; }
 
     termios Settings() const;

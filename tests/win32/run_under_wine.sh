@@ -6,13 +6,11 @@
 #   run_under_wine.sh WIN32_TESTS_EXE TARGET_SIM [gtest args...]
 set -euo pipefail
 
-exe="$(realpath "$1")"
-sim="$(realpath "$2")"
-shift 2
-
 # shellcheck source=tests/wine_prefix.sh
 source "$(dirname "$0")/../wine_prefix.sh"
-wine_prefix_setup "$exe"
+wine_prefix_setup "$1"
+sim="$(realpath "$2")"
+shift 2
 
 work="$(mktemp -d)"
 pids=()

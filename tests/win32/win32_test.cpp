@@ -12,20 +12,18 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/win32/window_impl.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "serial/win32/line_errors.h"
+#include "tests/test_data.h"
 #include "ui/download_dlg.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 const std::uint32_t kSizes[3] = {3000, 5000, 4000};
 
@@ -39,24 +37,16 @@ Bytes Image(MachineType type) {
 
 std::string g_dataDir;  // where the images are, as a Windows path
 
-void WriteBytes(const std::string& path, const Bytes& b) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
 // The stored file of each machine type: raw for type 0, scrambled for 1, 2.
 std::string StoredFile(MachineType type) {
-    return g_dataDir + "\\image" + std::to_string(type) + (type == 0 ? ".EUP" : ".UPL");
+    return g_dataDir + "\\image" + std::to_string(type) + StoredFileSuffix(type);
 }
 
 void WriteImages(const std::string& dir) {
     for (MachineType t = 0; t < 3; ++t) {
-        Bytes raw = Image(t);
+        const Bytes raw = Image(t);
         WriteBytes(dir + "\\image" + std::to_string(t) + ".bin", raw);
-        if (t != 0) {
-            Scramble(raw.data(), raw.size());
-        }
-        WriteBytes(dir + "\\image" + std::to_string(t) + (t == 0 ? ".EUP" : ".UPL"), raw);
+        WriteStoredImage(dir + "\\image" + std::to_string(t) + StoredFileSuffix(t), t, raw);
     }
 }
 
@@ -173,15 +163,11 @@ TEST_F(Win32Dialog, StartStatesAndTexts) {
     char caption[128] = {};
     GetWindowTextA(dlg->Impl()->hwnd, caption, sizeof caption);
     EXPECT_STREQ(caption, "Lorvane 300 Download tool Ver1.0[2009.06.24]");
-    EXPECT_EQ(Text(IDC_MACHINE_TYPE), "Lorvane 300");
     EXPECT_EQ(SendMessageA(Hwnd(IDC_MACHINE_TYPE), CB_GETCOUNT, 0, 0), 3);
-    EXPECT_FALSE(Enabled(IDC_MACHINE_TYPE));
-    EXPECT_FALSE(Enabled(IDC_PROGRAM));
-    EXPECT_TRUE(Enabled(IDC_LOAD_FILE));
-    EXPECT_TRUE(Enabled(IDC_EXIT));
-    EXPECT_EQ(Text(IDC_LENGTH), "0");
-    EXPECT_EQ(Text(IDC_SEND_LENGTH), "0");
-    EXPECT_EQ(Text(IDC_STATUS), "Idle");
+    for (const ControlAtStart& c : kControlsAtStart) {
+        EXPECT_EQ(Text(c.id), c.text) << "control " << c.id;
+        EXPECT_EQ(Enabled(c.id), c.enabled) << "control " << c.id;
+    }
     EXPECT_FALSE(IsWindowVisible(Hwnd(IDC_PROGRESS)));
     HMENU menu = GetSystemMenu(dlg->Impl()->hwnd, FALSE);
     char item[128] = {};

@@ -8,12 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "framework/headless/headless.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "tools/sim/memory_device.h"
 #include "ui/download_dlg.h"
 
@@ -47,16 +46,10 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<std::uint8_t>(i * 7 + 3);
     }
-    std::vector<std::uint8_t> stored = image;
     const MachineTypeInfo& info = kMachineTypes[static_cast<std::size_t>(type)];
-    if (info.unscrambleOnLoad) {
-        Scramble(stored.data(), stored.size());
-    }
     const auto path = std::filesystem::temp_directory_path() /
-                      (std::string("headless-demo") + (type == 0 ? ".EUP" : ".UPL"));
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(stored.data()),
-               static_cast<std::streamsize>(stored.size()));
+                      ("headless-demo" + StoredFileSuffix(static_cast<MachineType>(type)));
+    WriteStoredImage(path.string(), static_cast<MachineType>(type), image);
 
     CWinApp app;
     SimulatedDevice machine(static_cast<MachineType>(type), {}, static_cast<std::uint32_t>(size));

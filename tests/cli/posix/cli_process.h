@@ -3,12 +3,12 @@
 // limit on how long it may run, after which it is killed.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "tools/target_sim/posix/child_process.h"
 
 // The command that runs download-cli: the built program, or the words of
 // DT_CLI_COMMAND (e.g. "wine build/win-x86_64/download-cli.exe", for the
@@ -23,15 +23,17 @@ class CliProcess {
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
-    bool Started() const { return m_pid > 0; }
+    bool Started() const { return m_child.Running(); }
     // What it has written to standard output so far.
-    const std::string& Out() const { return m_out; }
+    const std::string& Out() const { return m_child.Out(); }
 
     // Reads its output until cond(Out()) holds, the output ends or `limit`
     // has passed. Returns whether cond held.
     bool WaitUntil(const std::function<bool(const std::string&)>& cond,
                    std::chrono::milliseconds limit);
-    void Signal(int sig);
+    // The same until `text` appears in it.
+    bool WaitForText(const std::string& text, std::chrono::milliseconds limit);
+    void Signal(int sig) { m_child.Signal(sig); }
 
     struct Result {
         int exitStatus = -1;   // -1 when it did not exit by itself
@@ -44,14 +46,7 @@ class CliProcess {
     Result Finish(std::chrono::milliseconds limit);
 
   private:
-    // One round of reading; false once both pipes have ended or `until`
-    // has passed.
-    bool Pump(std::chrono::steady_clock::time_point until);
-
-    pid_t m_pid = -1;
-    int m_outFd = -1;
-    int m_errFd = -1;
-    std::string m_out, m_err;
+    ChildProcess m_child;
 };
 
 // Runs download-cli with `args` to its end.

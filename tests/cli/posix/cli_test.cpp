@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "image/machine_types.h"
-#include "image/unscramble.h"
+#include "image/stored_image.h"
 #include "tests/cli/posix/cli_process.h"
 #include "tests/posix/posix_support.h"
 
@@ -221,13 +221,6 @@ std::string Describe(const CliProcess::Result& r) {
     return s.str();
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -256,11 +249,8 @@ class CliTest : public ::testing::Test {
   protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "." + info->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir = std::filesystem::temp_directory_path() /
-              ("cli_tests_" + std::to_string(getpid()) + "_" + name);
-        std::filesystem::remove_all(dir);
+        dir = UniqueTempPath("cli_tests_" + std::string(info->test_suite_name()) + "." +
+                             info->name());
         std::filesystem::create_directories(dir);
     }
     void TearDown() override {
@@ -293,20 +283,13 @@ class CliTest : public ::testing::Test {
 
     std::string WriteFile(const std::string& name, const Bytes& contents) {
         const auto path = dir / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(contents.data()),
-                   static_cast<std::streamsize>(contents.size()));
+        WriteBytes(path, contents);
         return path.string();
     }
 
-    // The image as the machine type's files hold it: types 1 and 2 unscramble
-    // their files on load, so those hold the scrambled bytes.
+    // The image as the machine type's files hold it, as the tool names it.
     std::string WriteImageFile(MachineType type, const Bytes& image) {
-        Bytes stored = image;
-        if (kMachineTypes[type].unscrambleOnLoad) {
-            Scramble(stored.data(), stored.size());
-        }
-        return ToolPath(WriteFile(type == 0 ? "image.EUP" : "image.UPL", stored));
+        return ToolPath(WriteFile("image" + StoredFileSuffix(type), StoredImage(type, image)));
     }
 
     // target-sim's options for a machine of `type` that checks what it
@@ -362,8 +345,8 @@ TEST_P(WholeDownloadTest, ProgramsTheMachineAndTellsEachTenth) {
     EXPECT_EQ(last, "100%: 3000 of 3000 bytes");
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": done, 3000 of 3000 bytes in ") &&
-                                    EndsWith(l, "(the whole image was sent)");
+                             return l.starts_with(Port(sim) + ": done, 3000 of 3000 bytes in ") &&
+                                    l.ends_with("(the whole image was sent)");
                          }),
               1u)
         << r.out;
@@ -405,8 +388,8 @@ TEST_P(FaultTest, EndsWithItsOwnExitStatusAndReason) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": " + c.result + ", ") &&
-                                    EndsWith(l, std::string(" (") + c.reason + ")");
+                             return l.starts_with(Port(sim) + ": " + c.result + ", ") &&
+                                    l.ends_with(std::string(" (") + c.reason + ")");
                          }),
               1u)
         << r.out;
@@ -453,11 +436,11 @@ TEST_F(CliTest, NoMachineOnAnyPortExitsWith3) {
     EXPECT_EQ(r.err, "");
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 3u) << r.out;
-    EXPECT_TRUE(StartsWith(lines[0], MissingPort() + ": open failed: ")) << lines[0];
+    EXPECT_TRUE(lines[0].starts_with(MissingPort() + ": open failed: ")) << lines[0];
     ExpectNoSuchPort(lines[0].substr(std::min(lines[0].size(), MissingPort().size() + 15)));
     EXPECT_EQ(lines[1], Port(silent) + ": no answer");
     EXPECT_TRUE(Contains(lines[2], ": no machine, 0 of 3000 bytes in ")) << lines[2];
-    EXPECT_TRUE(EndsWith(lines[2], "(no machine answered on any port)")) << lines[2];
+    EXPECT_TRUE(lines[2].ends_with("(no machine answered on any port)")) << lines[2];
 }
 
 // --- Bad arguments ---------------------------------------------------------------------
@@ -655,9 +638,7 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
 
     CliProcess cli({"--type", "1", "--loop", "--port", Port(sim), WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
-    ASSERT_TRUE(cli.WaitUntil(
-        [](const std::string& out) { return Contains(out, "units: 2 passed, 0 failed\n"); }, 60s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText("units: 2 passed, 0 failed\n", 60s)) << cli.Out();
     cli.Signal(SIGINT);
     // The unit under way, if any, is finished first; then the tool ends.
     const auto r = cli.Finish(30s);
@@ -666,7 +647,7 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
 
     std::vector<std::string> counts;
     for (const std::string& line : Lines(r.out)) {
-        if (StartsWith(line, "units: ")) {
+        if (line.starts_with("units: ")) {
             counts.push_back(line);
         }
     }
@@ -682,7 +663,7 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
         << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": done, 1000 of 1000 bytes in ");
+                             return l.starts_with(Port(sim) + ": done, 1000 of 1000 bytes in ");
                          }),
               counts.size())
         << r.out;
@@ -694,36 +675,31 @@ TEST_F(CliTest, LoopProgramsUnitAfterUnitUntilInterrupted) {
 // once per wait.
 TEST_F(CliTest, LoopWaitsForTheNextUnitWithoutCountingEmptyScans) {
     const Bytes image = Pattern(1000, 7);
-    const std::string link = std::filesystem::temp_directory_path() /
-                             ("cli_tests_" + std::to_string(getpid()) + "_next_unit");
+    const std::string link = UniqueTempPath("cli_tests_next_unit");
     std::filesystem::remove(link);
     CliProcess cli({"--type", "1", "--loop", "--port", link, WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
     // Several scans pass with nothing attached.
-    ASSERT_TRUE(
-        cli.WaitUntil([&](const std::string& out) { return Contains(out, link + ": "); }, 10s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText(link + ": ", 10s)) << cli.Out();
     std::this_thread::sleep_for(3s);
 
     std::vector<std::string> args = SimArgs(1, image);
     args.insert(args.end(), {"--link", link});
     SimProcess sim(args);
     ASSERT_TRUE(sim.Started());
-    ASSERT_TRUE(cli.WaitUntil(
-        [](const std::string& out) { return Contains(out, "units: 1 passed, 0 failed\n"); }, 30s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText("units: 1 passed, 0 failed\n", 30s)) << cli.Out();
     cli.Signal(SIGINT);
     const auto r = cli.Finish(30s);
     EXPECT_EQ(r.exitStatus, 0) << Describe(r);
     EXPECT_FALSE(Contains(r.out, "no machine")) << r.out;
     EXPECT_EQ(
         CountLines(r.out,
-                   [&](const std::string& l) { return StartsWith(l, link + ": open failed"); }),
+                   [&](const std::string& l) { return l.starts_with(link + ": open failed"); }),
         1u)
         << r.out;
     const auto lines = Lines(r.out);
     const auto firstCount = std::find_if(
-        lines.begin(), lines.end(), [](const std::string& l) { return StartsWith(l, "units: "); });
+        lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("units: "); });
     ASSERT_NE(firstCount, lines.end());
     EXPECT_EQ(*firstCount, "units: 1 passed, 0 failed");
     ExpectWholeImage(sim);
@@ -755,7 +731,7 @@ TEST_F(CliTest, LoopServesAMachineRestartedMidDownload) {
     std::vector<std::string> units;
     for (const std::string& line : Lines(r.out)) {
         for (const char* result : {"silent", "done"}) {
-            if (StartsWith(line, sim.Path() + ": " + result + ", ")) {
+            if (line.starts_with(sim.Path() + ": " + result + ", ")) {
                 units.emplace_back(result);
             }
         }
@@ -803,13 +779,13 @@ TEST_P(ParallelTest, ProgramsEveryPortAndEndsWithTheWorstStatus) {
     EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(first) + ": done, 3000 of 3000 bytes in ");
+                             return l.starts_with(Port(first) + ": done, 3000 of 3000 bytes in ");
                          }),
               1u)
         << r.out;
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(second) + ": " + c.secondResult + ", ");
+                             return l.starts_with(Port(second) + ": " + c.secondResult + ", ");
                          }),
               1u)
         << r.out;
@@ -873,8 +849,7 @@ TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
                     WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
     const std::string waitFor = c.duringDownload ? "10%: " : Port(sim);
-    ASSERT_TRUE(cli.WaitUntil([&](const std::string& out) { return Contains(out, waitFor); }, 30s))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForText(waitFor, 30s)) << cli.Out();
     cli.Signal(c.signal);
     const auto r = cli.Finish(10s);
     EXPECT_FALSE(r.overdue) << Describe(r);
@@ -885,8 +860,8 @@ TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
                                                     : "interrupted by SIGTERM";
     EXPECT_EQ(CountLines(r.out,
                          [&](const std::string& l) {
-                             return StartsWith(l, Port(sim) + ": interrupted, ") &&
-                                    EndsWith(l, "(" + reason + ")");
+                             return l.starts_with(Port(sim) + ": interrupted, ") &&
+                                    l.ends_with("(" + reason + ")");
                          }),
               1u)
         << r.out;
@@ -920,9 +895,7 @@ TEST_F(CliTest, LoopFinishesTheUnitOnOneCtrlCAndStopsOnTwo) {
         CliProcess cli({"--type", "1", "--loop", "--port", Port(sim), "--record", ToolPath(record),
                         WriteImageFile(1, image)});
         ASSERT_TRUE(cli.Started());
-        ASSERT_TRUE(
-            cli.WaitUntil([](const std::string& out) { return Contains(out, "10%: "); }, 30s))
-            << cli.Out();
+        ASSERT_TRUE(cli.WaitForText("10%: ", 30s)) << cli.Out();
         cli.Signal(SIGINT);
         if (presses == 2) {
             // Two signals sent back to back arrive as one, as two key

@@ -11,10 +11,6 @@
 
 namespace {
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-    return s.rfind(prefix, 0) == 0;
-}
-
 // Usage and version go to standard output with status 0, whatever else is
 // on the line, so that `download-cli --help | less` and help2man work.
 TEST(InfoOptionsTest, HelpAndVersionPrintOnStandardOutputAndExit0) {
@@ -22,7 +18,7 @@ TEST(InfoOptionsTest, HelpAndVersionPrintOnStandardOutputAndExit0) {
          std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"--type", "1", "--help"}}) {
         const auto r = RunCli(args);
         EXPECT_EQ(r.exitStatus, 0) << args.back();
-        EXPECT_TRUE(StartsWith(r.out, "usage: download-cli --type 0|1|2")) << r.out;
+        EXPECT_TRUE(r.out.starts_with("usage: download-cli --type 0|1|2")) << r.out;
         EXPECT_NE(r.out.find("--list-ports"), std::string::npos);
         EXPECT_EQ(r.out.back(), '\n');
         EXPECT_EQ(r.err, "");
@@ -45,8 +41,8 @@ TEST(InfoOptionsTest, ListPortsNamesOneDeviceALineInTextAndJson) {
     ASSERT_EQ(textLines.size(), jsonLines.size());
     for (std::size_t i = 0; i < textLines.size(); ++i) {
         const std::string device = textLines[i].substr(0, textLines[i].find(':'));
-        EXPECT_TRUE(StartsWith(device, "/dev/")) << textLines[i];
-        EXPECT_TRUE(StartsWith(jsonLines[i], "{\"port\":\"" + device + "\",\"kind\":"))
+        EXPECT_TRUE(device.starts_with("/dev/")) << textLines[i];
+        EXPECT_TRUE(jsonLines[i].starts_with("{\"port\":\"" + device + "\",\"kind\":"))
             << jsonLines[i];
         EXPECT_EQ(jsonLines[i].back(), '}');
     }

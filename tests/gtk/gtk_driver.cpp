@@ -1,11 +1,10 @@
 // The test driver of the GTK backend.
-#include "framework/gtk/gtk_driver.h"
+#include "tests/gtk/gtk_driver.h"
 
 #include <chrono>
 #include <deque>
 
 #include "framework/gtk/gtk_backend.h"
-#include "framework/gtk/window_impl.h"
 
 namespace gtkdrv {
 namespace {
@@ -99,10 +98,16 @@ GdkDevice* Pointer() {
     return gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
 }
 
-void SendKey(GdkWindow* target, GdkEventType type, guint keyval, GdkModifierType modifiers) {
+// An event for `target` of the kind the window system would send.
+GdkEvent* NewSentEvent(GdkEventType type, GdkWindow* target) {
     GdkEvent* event = gdk_event_new(type);
-    event->key.window = GDK_WINDOW(g_object_ref(target));
-    event->key.send_event = TRUE;
+    event->any.window = GDK_WINDOW(g_object_ref(target));
+    event->any.send_event = TRUE;
+    return event;
+}
+
+void SendKey(GdkWindow* target, GdkEventType type, guint keyval, GdkModifierType modifiers) {
+    GdkEvent* event = NewSentEvent(type, target);
     event->key.time = GDK_CURRENT_TIME;
     event->key.state = modifiers;
     event->key.keyval = keyval;
@@ -169,9 +174,7 @@ void SendClick(GdkWindow* target, int x, int y, guint button, bool release = tru
         if (type == GDK_BUTTON_RELEASE && !release) {
             break;
         }
-        GdkEvent* event = gdk_event_new(type);
-        event->button.window = GDK_WINDOW(g_object_ref(target));
-        event->button.send_event = TRUE;
+        GdkEvent* event = NewSentEvent(type, target);
         event->button.time = GDK_CURRENT_TIME;
         event->button.x = x;
         event->button.y = y;
@@ -183,6 +186,20 @@ void SendClick(GdkWindow* target, int x, int y, guint button, bool release = tru
         gtk_main_do_event(event);
         gdk_event_free(event);
     }
+}
+
+// The menu attached to `widget` once it shows, within 3 s; null when none
+// does.
+GtkWidget* ShownMenuOf(GtkWidget* widget) {
+    GtkWidget* menu = nullptr;
+    PumpUntil(
+        [&] {
+            GList* menus = gtk_menu_get_for_attach_widget(widget);
+            menu = menus ? GTK_WIDGET(menus->data) : nullptr;
+            return menu && gtk_widget_get_mapped(menu);
+        },
+        3000);
+    return menu && gtk_widget_get_mapped(menu) ? menu : nullptr;
 }
 
 }  // namespace
@@ -301,15 +318,8 @@ bool ChooseComboItem(CWnd& dialog, int id, int index) {
     SendClick(gtk_button_get_event_window(GTK_BUTTON(arrow)),
               gtk_widget_get_allocated_width(arrow) / 2, gtk_widget_get_allocated_height(arrow) / 2,
               GDK_BUTTON_PRIMARY, false);  // a release would land on the list
-    GtkWidget* menu = nullptr;
-    PumpUntil(
-        [&] {
-            GList* menus = gtk_menu_get_for_attach_widget(w);
-            menu = menus ? GTK_WIDGET(menus->data) : nullptr;
-            return menu && gtk_widget_get_mapped(menu);
-        },
-        3000);
-    if (menu == nullptr || !gtk_widget_get_mapped(menu)) {
+    GtkWidget* menu = ShownMenuOf(w);
+    if (menu == nullptr) {
         gtk_combo_box_popdown(GTK_COMBO_BOX(w));
         return false;
     }
@@ -381,15 +391,8 @@ GtkMenu* RightClick(CWnd& dialog, int x, int y) {
         return nullptr;
     }
     SendClick(target, x, y, GDK_BUTTON_SECONDARY);
-    GtkWidget* menu = nullptr;
-    PumpUntil(
-        [&] {
-            GList* menus = gtk_menu_get_for_attach_widget(window);
-            menu = menus ? GTK_WIDGET(menus->data) : nullptr;
-            return menu && gtk_widget_get_mapped(menu);
-        },
-        3000);
-    return menu && gtk_widget_get_mapped(menu) ? GTK_MENU(menu) : nullptr;
+    GtkWidget* menu = ShownMenuOf(window);
+    return menu ? GTK_MENU(menu) : nullptr;
 }
 
 std::vector<std::string> MenuLabels(GtkMenu* menu) {
