@@ -25,7 +25,8 @@ std::string TextLine(const PortDescription& p) {
         line += ", USB " + Printable(p.vendorId) + ":" + Printable(p.productId);
         for (const std::string* text : {&p.manufacturer, &p.product}) {
             if (!text->empty()) {
-                line += " " + Printable(*text);
+                line += ' ';
+                line += Printable(*text);
             }
         }
     }

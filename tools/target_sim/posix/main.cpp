@@ -196,7 +196,10 @@ bool Pause(std::uint32_t ms, int stopFd) {
 struct LineTiming {
     std::uint64_t bytesIn = 0, bytesOut = 0;
     std::vector<long long> answerMicros;  // one per exchange
-    std::optional<Clock::time_point> replyEnd;
+    // When the last reply left, while an answer to it is awaited. Not an
+    // optional: GCC 12 at -O3 takes its value for uninitialised.
+    Clock::time_point replyEnd{};
+    bool awaitingAnswer = false;
 
     void Write(const std::string& path) const {
         std::FILE* f = std::fopen(path.c_str(), "w");
@@ -332,11 +335,11 @@ int main(int argc, char** argv) {
         }
         const auto readAt = Clock::now();
         timing.bytesIn += static_cast<std::uint64_t>(n);
-        if (timing.replyEnd && n > 0) {
+        if (timing.awaitingAnswer && n > 0) {
             timing.answerMicros.push_back(
-                std::chrono::duration_cast<std::chrono::microseconds>(readAt - *timing.replyEnd)
+                std::chrono::duration_cast<std::chrono::microseconds>(readAt - timing.replyEnd)
                     .count());
-            timing.replyEnd.reset();
+            timing.awaitingAnswer = false;
         }
         if (opt.baud != 0 && n > 0) {
             // On a real line these bytes would still be arriving.
@@ -358,6 +361,7 @@ int main(int argc, char** argv) {
             }
             timing.bytesOut += piece.bytes.size();
             timing.replyEnd = Clock::now();
+            timing.awaitingAnswer = true;
         }
         if (machine.Vanished()) {
             line.Close();  // the tool's port now reads as hung up
