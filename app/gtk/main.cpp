@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "app/info_options.h"
 #include "app/posix/demo.h"
 #include "framework/afxwin.h"
 #include "framework/gtk/gtk_backend.h"
 #include "serial/serial_port.h"
+#include "tools/info_options.h"
 
 namespace {
 

@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "app/info_options.h"
+#include "tools/info_options.h"
 #include "tools/sim/target_machine.h"
 #include "tools/target_sim/posix/pty_server.h"
 
