@@ -18,10 +18,7 @@
 #include "ui/status_texts.h"
 
 void CDownloadDlg::SetPorts(std::vector<std::string> names) {
-    if (names.size() > 255) {
-        names.resize(255);  // the scan's port index is one byte
-    }
-    m_ownPorts = std::move(names);
+    m_ownPorts = CapPortList(std::move(names));
 }
 
 std::string CDownloadDlg::ScanPortName() const {

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::size_t kMaxPorts = 255;  // the scan's port index is one byte
+constexpr std::size_t kMaxScanPorts = 255;
 
 struct SetList {
     std::mutex lock;
@@ -22,14 +22,14 @@ SetList& TheSetList() {
     return list;
 }
 
-std::vector<std::string> Capped(std::vector<std::string> names) {
-    if (names.size() > kMaxPorts) {
-        names.resize(kMaxPorts);
+}  // namespace
+
+std::vector<std::string> CapPortList(std::vector<std::string> names) {
+    if (names.size() > kMaxScanPorts) {
+        names.resize(kMaxScanPorts);
     }
     return names;
 }
-
-}  // namespace
 
 std::vector<std::string> ComPortNames() {
     std::vector<std::string> names;
@@ -49,13 +49,13 @@ std::vector<std::string> PortList() {
         }
     }
     // Read outside the lock: on Linux it walks sysfs.
-    return Capped(DefaultPortList());
+    return CapPortList(DefaultPortList());
 }
 
 void SetPortList(std::vector<std::string> names) {
     SetList& list = TheSetList();
     std::lock_guard<std::mutex> g(list.lock);
-    list.names = Capped(std::move(names));
+    list.names = CapPortList(std::move(names));
 }
 
 void ResetPortList() {

@@ -60,6 +60,9 @@ struct WorkerParams;
 std::vector<std::string> PortList();
 void SetPortList(std::vector<std::string> names);
 void ResetPortList();
+// A scan's port index is one byte: a list of ports to try keeps its first
+// 255 names (PortList's, and a dialog's own).
+std::vector<std::string> CapPortList(std::vector<std::string> names);
 std::vector<std::string> DefaultPortList();
 // The sixteen COM port names of a Windows machine, "COM1" to "COM9" and
 // "\\.\COM10" to "\\.\COM16": the Windows backend's list, and the
