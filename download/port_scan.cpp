@@ -78,9 +78,7 @@ void CDownloadDlg::ScanStep() {
         KillTimer(TIMER_SCAN);
         GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
         GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(TRUE);
-        if (m_pEvents) {
-            m_pEvents->ScanEnded();
-        }
+        m_pEvents->ScanEnded();
         return;  // the status line keeps the last port's message
     }
 
@@ -91,20 +89,16 @@ void CDownloadDlg::ScanStep() {
         m_portIndex += 1;
         SetDlgItemText(IDC_STATUS, text.c_str());
         SetTimer(TIMER_SCAN, kScanStepMs);
-        if (m_pEvents) {
-            m_pEvents->PortTried(name, PortOutcome::OpenFailed, LastOpenError());
-        }
+        m_pEvents->PortTried(name, PortOutcome::OpenFailed, LastOpenError());
         return;
     }
 
     SetDlgItemText(IDC_STATUS, (name + kStatusOpenSuccess).c_str());
-    if (m_pEvents) {
-        m_pEvents->PortTried(name, PortOutcome::Opened, std::string());
-    }
+    m_pEvents->PortTried(name, PortOutcome::Opened, std::string());
     // A setting the driver refuses has no text of the status line: the
     // scan goes on, and the machine's answer, or its silence, tells. A
     // front end without a window is told which call failed and why.
-    if (!ConfigurePort(m_hPort, m_machineType) && m_pEvents) {
+    if (!ConfigurePort(m_hPort, m_machineType)) {
         m_pEvents->PortTried(name, PortOutcome::SettingsRefused, LastConfigureError());
     }
 
@@ -130,9 +124,7 @@ void CDownloadDlg::ReplyDeadline() {
         SetDlgItemText(IDC_STATUS, (name + kStatusConnectFail).c_str());
         m_portIndex += 1;
         SetTimer(TIMER_SCAN, kScanStepMs);
-        if (m_pEvents) {
-            m_pEvents->PortTried(name, PortOutcome::NoAnswer, std::string());
-        }
+        m_pEvents->PortTried(name, PortOutcome::NoAnswer, std::string());
     }
     // An answer in time: the port stays open and the protocol goes on.
 }
@@ -174,15 +166,14 @@ LRESULT CDownloadDlg::OnRxData(WPARAM wParam, LPARAM lParam) {
     if (info == nullptr) {
         return 0;
     }
-    const bool answered = m_replySeen != 0;
-    if (info->protocol == ProtocolKind::CharProtocol) {
-        m_replySeen = 1;  // any reply at all answers the opening request
-    } else if (message->cmd == kBlockRequest) {
+    // Any reply at all answers the character protocol's opening request; a
+    // framed machine answers with its first block request. The observer is
+    // told before the protocol acts on the answer, so that it hears of the
+    // machine before the first block it is sent.
+    const bool answers =
+        info->protocol == ProtocolKind::CharProtocol || message->cmd == kBlockRequest;
+    if (answers && m_replySeen == 0) {
         m_replySeen = 1;
-    }
-    // Told before the protocol acts on the answer, so an observer hears of
-    // the machine before the first block it is sent.
-    if (!answered && m_replySeen != 0 && m_pEvents) {
         m_pEvents->MachineAnswered(ScanPortName());
     }
     if (info->protocol == ProtocolKind::CharProtocol) {
@@ -199,8 +190,6 @@ LRESULT CDownloadDlg::OnPortLost(WPARAM, LPARAM lParam) {
     if (params == nullptr || params->run.load() == 0 || params->port != m_hPort) {
         return 0;
     }
-    if (m_pEvents) {
-        m_pEvents->PortLost(ScanPortName());
-    }
+    m_pEvents->PortLost(ScanPortName());
     return 0;
 }

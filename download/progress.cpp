@@ -10,9 +10,7 @@
 // Called whenever a block has gone out (or is about to, in the same handler).
 void CDownloadDlg::ShowSentBytes() {
     SetDlgItemInt(IDC_SEND_LENGTH, m_sentBytes, FALSE);
-    if (m_pEvents) {
-        m_pEvents->BlockSent(m_sentBytes, m_imageLength, m_repeatedRequests);
-    }
+    m_pEvents->BlockSent(m_sentBytes, m_imageLength, m_repeatedRequests);
 }
 
 void CDownloadDlg::ShowProgress() {
@@ -50,8 +48,6 @@ void CDownloadDlg::EndDownload(WorkerParams& params, bool disableMachineType) {
         GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(FALSE);
     }
     // The type box is left alone only when the machine stopped the download.
-    if (m_pEvents) {
-        m_pEvents->DownloadEnded(disableMachineType ? DownloadEnd::Done
-                                                    : DownloadEnd::StoppedByMachine);
-    }
+    m_pEvents->DownloadEnded(disableMachineType ? DownloadEnd::Done
+                                                : DownloadEnd::StoppedByMachine);
 }

@@ -86,7 +86,7 @@ class CDownloadDlg : public CDialog {
 
     // The observer told of what happens (null: none). It must outlive the
     // dialog or be reset before it goes.
-    void SetEvents(CDownloadEvents* events) { m_pEvents = events; }
+    void SetEvents(CDownloadEvents* events) { m_pEvents = events ? events : &m_noEvents; }
     // The ports this dialog's Program tries, in place of PortList(); for
     // front ends that run one dialog per port. At most 255 are kept; an
     // empty list goes back to PortList().
@@ -152,7 +152,8 @@ class CDownloadDlg : public CDialog {
     // a measure of the line's quality, for production records.
     std::uint32_t m_repeatedRequests = 0;
 
-    CDownloadEvents* m_pEvents = nullptr;
+    CDownloadEvents m_noEvents;  // told when nobody listens: does nothing
+    CDownloadEvents* m_pEvents = &m_noEvents;
     std::vector<std::string> m_ownPorts;  // empty: PortList()
     // The ports of the scan under way, taken at its first step; m_portIndex
     // counts in this list.
