@@ -18,8 +18,9 @@
 void CDownloadDlg::OnRxDataBlock(const RxMessage& message, WorkerParams& params) {
     if (message.cmd == kBlockRequest) {
         SendBlock(message.block);
-    } else if (message.cmd == kStopRequest) {
-        // Stopped by the machine: the type box and the status line stay.
+    } else if (message.cmd == kStopRequest && m_sentBytes != m_imageLength) {
+        // Stopped by the machine: the type box and the status line stay. A
+        // stop once the whole image is out ends the download as done, below.
         EndDownload(params, false);
     }
     if (m_sentBytes == m_imageLength) {

@@ -170,11 +170,6 @@ void UnitRunner::BlockSent(std::uint32_t sent, std::uint32_t total, std::uint32_
 void UnitRunner::DownloadEnded(DownloadEnd how) {
     m_programReady = true;
     if (m_decided) {
-        // A stop frame for the last block, then the end: the image went out.
-        if (how == DownloadEnd::Done && m_outcome.result == UnitResult::Stopped) {
-            m_outcome.result = UnitResult::Done;
-            m_outcome.reason = "the whole image was sent";
-        }
         return;
     }
     if (how == DownloadEnd::Done) {
