@@ -33,11 +33,15 @@ std::vector<std::string> CapPortList(std::vector<std::string> names) {
 
 std::vector<std::string> ComPortNames() {
     std::vector<std::string> names;
-    for (int i = 1; i <= 16; ++i) {
-        // From COM10 on, the name needs the device namespace prefix.
-        names.push_back((i < 10 ? "COM" : "\\\\.\\COM") + std::to_string(i));
+    for (unsigned i = 1; i <= 16; ++i) {
+        names.push_back(ComPortName(i));
     }
     return names;
+}
+
+std::string ComPortName(unsigned number) {
+    // From COM10 on, the name needs the device namespace prefix.
+    return (number < 10 ? "COM" : "\\\\.\\COM") + std::to_string(number);
 }
 
 std::vector<std::string> PortList() {

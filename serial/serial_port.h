@@ -68,6 +68,8 @@ std::vector<std::string> DefaultPortList();
 // "\\.\COM10" to "\\.\COM16": the Windows backend's list, and the
 // in-memory one's, which stands in for it in tests.
 std::vector<std::string> ComPortNames();
+// The name that opens COM port `number`: "COM3", "\\.\COM12".
+std::string ComPortName(unsigned number);
 
 // Opens PortList()[index] for exclusive reading and writing. Returns the
 // handle, or kInvalidPort when the device does not exist, is in use or

@@ -11,3 +11,7 @@ std::vector<PortDescription> DiscoverPorts(const DiscoveryRoots&) {
 std::vector<std::string> FixedPortNames() {
     return ComPortNames();
 }
+
+std::vector<std::string> DefaultPortList() {
+    return ScanOrder(DiscoverPorts(), FixedPortNames());
+}

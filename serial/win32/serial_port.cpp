@@ -87,10 +87,6 @@ COMMTIMEOUTS ToCommTimeouts(const PortTimeouts& t) {
 
 }  // namespace
 
-std::vector<std::string> DefaultPortList() {
-    return ComPortNames();
-}
-
 PortHandle OpenPortByName(const std::string& name) {
     HANDLE device =
         ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "framework/win32/win32.h"
+#include "serial/serial_port.h"
 #include "tools/cli/interrupts.h"
 
 namespace {
@@ -79,7 +80,7 @@ std::string PortName(const std::string& typed) {
     if (number == 0 || rest[3] == '0') {
         return typed;
     }
-    return (number < 10 ? "COM" : "\\\\.\\COM") + std::to_string(number);
+    return ComPortName(number);
 }
 
 std::string ExplainOpenError(const std::string& reason) {
