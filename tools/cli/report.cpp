@@ -33,6 +33,21 @@ std::string UtcTime(std::time_t t) {
     return text;
 }
 
+// How a port's outcome reads, in the text and in the JSON "result".
+const char* OutcomeName(PortOutcome outcome) {
+    switch (outcome) {
+        case PortOutcome::Opened:
+            return "opened";
+        case PortOutcome::OpenFailed:
+            return "open failed";
+        case PortOutcome::SettingsRefused:
+            return "settings refused";
+        case PortOutcome::NoAnswer:
+            return "no answer";
+    }
+    return "?";
+}
+
 }  // namespace
 
 Output::Output(const CliOptions& o, bool quiet, bool terminal)
@@ -40,14 +55,14 @@ Output::Output(const CliOptions& o, bool quiet, bool terminal)
 
 UnitEvents Output::Events() {
     UnitEvents e;
-    e.portTried = [this](const std::string& port, const std::string& what,
-                         const std::string& reason) {
+    e.portTried = [this](const std::string& port, PortOutcome outcome, const std::string& reason) {
+        const std::string what = OutcomeName(outcome);
         if (m_options.json) {
             Line("{\"event\":\"port\",\"port\":" + JsonString(port) +
                  ",\"result\":" + JsonString(what) +
                  (reason.empty() ? "" : ",\"reason\":" + JsonString(ExplainOpenError(reason))) +
                  "}");
-        } else if (!m_quiet && what != "opened") {
+        } else if (!m_quiet && outcome != PortOutcome::Opened) {
             // Between units, --loop scans again and again; each port's
             // state is told once per wait, not on every pass.
             const std::string line =

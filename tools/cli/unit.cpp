@@ -129,11 +129,7 @@ void UnitRunner::PortTried(const std::string& port, PortOutcome outcome,
         m_outcome.port = port;
     }
     if (m_events.portTried) {
-        const char* what = outcome == PortOutcome::Opened            ? "opened"
-                           : outcome == PortOutcome::OpenFailed      ? "open failed"
-                           : outcome == PortOutcome::SettingsRefused ? "settings refused"
-                                                                     : "no answer";
-        m_events.portTried(port, what, reason);
+        m_events.portTried(port, outcome, reason);
     }
 }
 

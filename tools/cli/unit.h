@@ -44,9 +44,8 @@ const char* ResultName(UnitResult r);
 
 // What a unit tells as it goes: the front end prints it.
 struct UnitEvents {
-    std::function<void(const std::string& port, const std::string& what,
-                       const std::string& reason)>
-        portTried;  // what: "open failed", "opened", "settings refused", "no answer"
+    std::function<void(const std::string& port, PortOutcome outcome, const std::string& reason)>
+        portTried;
     std::function<void(const std::string& port)> connected;
     std::function<void(std::uint32_t sent, std::uint32_t total)> progress;
 };
