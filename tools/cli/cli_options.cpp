@@ -58,12 +58,6 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             o.fast = true;
         } else if (arg == "--list-ports") {
             o.listPorts = true;
-        } else if (arg == "--help" || arg == "-h") {
-            o.help = true;
-            return o;
-        } else if (arg == "--version") {
-            o.version = true;
-            return o;
         } else if (arg.starts_with('-') && arg != "-") {
             error = "unknown option " + arg;
             return std::nullopt;

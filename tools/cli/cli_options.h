@@ -16,8 +16,6 @@ struct CliOptions {
     bool loop = false;
     bool fast = false;
     std::string record;      // append one JSON line per unit here
-    bool help = false;       // print the usage and end
-    bool version = false;    // print the version and end
     bool listPorts = false;  // print the serial ports present and end
 };
 
@@ -50,6 +48,7 @@ inline constexpr char kCliUsage[] =
     "4 stopped by the machine, 5 the machine fell silent, 6 the port was lost,\n"
     "130 interrupted by Ctrl+C, 143 by SIGTERM.\n";
 
-// Parses argv; on error returns nullopt and sets error. --help and --version
-// end the parsing where they stand; --list-ports needs no type or image.
+// Parses argv; on error returns nullopt and sets error. --list-ports needs
+// no type or image. --help and --version are answered before parsing
+// (tools/info_options.h).
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error);

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "dt_version.h"
 #include "framework/afxwin.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
@@ -16,6 +15,7 @@
 #include "tools/cli/list_ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/unit.h"
+#include "tools/info_options.h"
 
 namespace {
 
@@ -94,17 +94,17 @@ int RunParallel(const CliOptions& o, const ImageDigest& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerInfoOptions(argc, argv, "download-cli", kCliUsage)) {
+        return 0;
+    }
     std::string error;
     auto options = ParseCliOptions(argc, argv, error);
     if (!options) {
         std::fprintf(stderr, "download-cli: %s\n\n%s", error.c_str(), kCliUsage);
         return 2;
     }
-    if (options->help || options->version || options->listPorts) {
-        const std::string text = options->help ? std::string(kCliUsage)
-                                 : options->version
-                                     ? std::string("download-cli " DT_VERSION "\n")
-                                     : FormatPortList(DiscoverPorts(), options->json);
+    if (options->listPorts) {
+        const std::string text = FormatPortList(DiscoverPorts(), options->json);
         std::fwrite(text.data(), 1, text.size(), stdout);
         return 0;
     }
