@@ -49,7 +49,10 @@ int main(int argc, char** argv) {
     const MachineTypeInfo& info = kMachineTypes[static_cast<std::size_t>(type)];
     const auto path = std::filesystem::temp_directory_path() /
                       ("headless-demo" + StoredFileSuffix(static_cast<MachineType>(type)));
-    WriteStoredImage(path.string(), static_cast<MachineType>(type), image);
+    if (!WriteStoredImage(path.string(), static_cast<MachineType>(type), image)) {
+        std::fprintf(stderr, "headless-demo: cannot write %s\n", path.string().c_str());
+        return 1;
+    }
 
     CWinApp app;
     SimulatedDevice machine(static_cast<MachineType>(type), {}, static_cast<std::uint32_t>(size));
