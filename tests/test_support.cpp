@@ -10,7 +10,7 @@ void DialogTest::SetUp() {
     headless::Reset();
     headless::ClearMessageBoxes();
     memory::DetachAll();
-    SetPortList(DefaultPortList());
+    ResetPortList();
     // Unique per test and per process: ctest runs tests side by side.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir = UniqueTempPath("core-tests-" + std::string(info->test_suite_name()) + "." + info->name());
