@@ -71,12 +71,8 @@ bool TargetSim::Stop(std::string* outcome) {
 // --- GtkDialogTest -------------------------------------------------------------------
 
 void GtkDialogTest::SetUp() {
-    // Unique: other builds may run the same test at the same time.
-    dir = UniqueTempPath(std::string("gtk-tests-") +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
     // No real device is ever tried: each test names the ports it scans.
-    SetPortList({(dir / "no-such-port").string()});
+    SetPortList({(dir.path() / "no-such-port").string()});
     dlg = std::make_unique<CDownloadDlg>();
     app.m_pMainWnd = dlg.get();
     ASSERT_TRUE(dlg->Create());
@@ -91,13 +87,10 @@ void GtkDialogTest::TearDown() {
         ADD_FAILURE() << mishap;
     }
     EXPECT_EQ(gtkdrv::PendingModalHandlers(), 0u) << "a modal window expected did not open";
-    std::filesystem::remove_all(dir);
 }
 
 std::filesystem::path GtkDialogTest::WriteFile(const Bytes& contents, const std::string& name) {
-    const auto path = dir / name;
-    WriteBytes(path, contents);
-    return path;
+    return dir.Write(name, contents);
 }
 
 std::filesystem::path GtkDialogTest::WriteStored(MachineType type, const Bytes& image) {
@@ -115,7 +108,7 @@ void GtkDialogTest::Load(const std::filesystem::path& path) {
 
 void GtkDialogTest::SelectMachineType(MachineType type) {
     const auto ports = PortList();
-    SetPortList({(dir / "unplugged").string()});
+    SetPortList({(dir.path() / "unplugged").string()});
     ASSERT_NO_FATAL_FAILURE(Load(WriteFile(Bytes(10), "unlock.EUP")));
     Press(IDC_PROGRAM);
     ASSERT_TRUE(gtkdrv::PumpUntil([&] { return Sensitive(IDC_MACHINE_TYPE); }, 10000))

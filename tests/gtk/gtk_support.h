@@ -65,7 +65,7 @@ class GtkDialogTest : public ::testing::Test {
     // Runs the loop until the status line shows text, at most timeoutMs.
     bool WaitStatus(const std::string& text, int timeoutMs);
 
-    std::filesystem::path dir;
+    TempDir dir{"gtk-tests"};  // removed after TearDown
     CWinApp app;
     std::unique_ptr<CDownloadDlg> dlg;
 };
