@@ -5,7 +5,8 @@
 //
 //   e2e_bench [--quick] [SECTION]...
 //
-// SECTION is one of unpaced, paced, lrzsz, idle; all four by default.
+// SECTION is one of unpaced, paced, lrzsz, idle, parallel; all five by
+// default.
 // --quick uses a 16384-byte image.
 //
 // Figures, per run:
