@@ -127,7 +127,7 @@ TEST_F(DownloadTest, DownloadsInARowLeaveNothingBehind) {
     Program(30000);  // the first one opens what stays open between runs
     ASSERT_EQ(Status(), ProgressText(100));
     ASSERT_TRUE(gtkdrv::PumpUntil([&] { return OwnThreadCount() == threads; }, 5000));
-    const int fds = OpenFdCount();
+    const int fds = OpenDescriptorCount();
 
     for (int run = 0; run < 20; ++run) {
         Program(30000);
@@ -135,7 +135,7 @@ TEST_F(DownloadTest, DownloadsInARowLeaveNothingBehind) {
     }
     EXPECT_TRUE(gtkdrv::PumpUntil([&] { return OwnThreadCount() == threads; }, 5000))
         << OwnThreadCount() << " threads of ours, " << threads << " before";
-    EXPECT_EQ(OpenFdCount(), fds);
+    EXPECT_EQ(OpenDescriptorCount(), fds);
     std::string outcome;
     EXPECT_TRUE(machine.Stop(&outcome)) << outcome;
 }
