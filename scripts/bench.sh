@@ -2,8 +2,8 @@
 # Builds the benchmarks in a Release tree of their own and runs them: the
 # codec micro-benchmarks, then whole downloads over pseudo-terminals
 # (bench/README.md says what the figures mean). Takes about ten minutes;
-# arguments go to e2e_bench (e.g. --quick, or a section: unpaced paced
-# lrzsz idle).
+# arguments go to e2e_bench (e.g. --quick, or sections: unpaced paced
+# lrzsz idle parallel; all five by default).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."

@@ -5,10 +5,13 @@
 #
 # The Linux build is build/package (no tests), the Windows builds are
 # build/win-i686 and build/win-x86_64, shared with scripts/test.sh.
+# BUILD names an existing Linux build to package as it is (the package
+# check's), DIST another folder for the packages.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 JOBS="${JOBS:-2}"
+BUILD="${BUILD:-}"
 DIST="${DIST:-dist}"
 WHAT=("$@")
 if [ ${#WHAT[@]} -eq 0 ]; then
@@ -22,14 +25,20 @@ VERSION=$(sed -n 's/^project(DownloadTool VERSION \([0-9.]*\).*/\1/p' CMakeLists
 
 build_deb() {
     echo "=== Debian package ==="
-    cmake -S . -B build/package -DDT_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build/package -j "$JOBS"
-    (cd build/package && cpack -G DEB -B "$DIST" >/dev/null)
+    local build="$BUILD"
+    if [ -z "$build" ]; then
+        build=build/package
+        cmake -S . -B "$build" -DDT_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        cmake --build "$build" -j "$JOBS"
+    fi
+    (cd "$build" && cpack -G DEB -B "$DIST" >/dev/null)
     rm -rf "$DIST/_CPack_Packages"
     local deb
     deb=$(ls "$DIST"/download-tool_"$VERSION"_*.deb)
     if command -v lintian >/dev/null; then
-        lintian --fail-on error "$deb"
+        lintian --fail-on error "$deb" || { echo "lintian found errors" >&2; exit 1; }
+    else
+        echo "lintian not installed: not run"
     fi
     echo "$deb"
 }

@@ -120,7 +120,7 @@ TEST_F(EventsTest, APortLostButNotOneWeClosed) {
 // Loading from a path returns the file layer's error as a value: no message
 // box, and nothing shown changes.
 TEST_F(EventsTest, LoadImageFileReturnsItsError) {
-    const auto error = dlg->LoadImageFile((dir / "missing.EUP").string());
+    const auto error = dlg->LoadImageFile((dir.path() / "missing.EUP").string());
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->m_operation, "opening");
     EXPECT_TRUE(headless::MessageBoxes().empty());

@@ -55,9 +55,9 @@ TEST_F(DialogTest, LoadShowsTheLengthAndCutsAt131072) {
 TEST_F(DialogTest, UnreadableFileLeavesEverythingAsItWas) {
     Load(Pattern(300));
     Press(IDC_PROGRAM);  // Program disabled, machine type disabled
-    const auto notAFile = dir / "folder.EUP";
+    const auto notAFile = dir.path() / "folder.EUP";
     std::filesystem::create_directories(notAFile);
-    for (const auto& path : {notAFile, dir / "missing.EUP"}) {
+    for (const auto& path : {notAFile, dir.path() / "missing.EUP"}) {
         headless::ClearMessageBoxes();
         headless::ScriptFileDialog([path](const CFileDialog&) { return path.string(); });
         Press(IDC_LOAD_FILE);
@@ -109,12 +109,12 @@ TEST_F(DialogTest, StoredImageFilesLoadAsTheirImage) {
         const std::string suffix = StoredFileSuffix(type);
         EXPECT_EQ("*" + suffix, kMachineTypes[type].filePattern);
         EXPECT_EQ(StoredImage(type, image) == image, type == 0);
-        const auto path = dir / ("stored" + suffix);
+        const auto path = dir.path() / ("stored" + suffix);
         ASSERT_TRUE(WriteStoredImage(path.string(), type, image));
         headless::ScriptFileDialog([&](const CFileDialog&) { return path.string(); });
         Press(IDC_LOAD_FILE);
         EXPECT_EQ(Text(IDC_LENGTH), "1234");
         EXPECT_TRUE(std::equal(image.begin(), image.end(), dlg->GetImage()));
     }
-    EXPECT_FALSE(WriteStoredImage((dir / "no-such-folder" / "x.EUP").string(), 0, image));
+    EXPECT_FALSE(WriteStoredImage((dir.path() / "no-such-folder" / "x.EUP").string(), 0, image));
 }

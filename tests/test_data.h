@@ -19,6 +19,25 @@ Bytes Pattern(std::size_t n, unsigned seed = 1);
 std::filesystem::path UniqueTempPath(std::string stem, const std::string& suffix = "");
 // Writes `bytes` to the file at `path`, replacing what was there.
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
+
+// A folder of the running test's own, made in the temporary folder and
+// removed with all it holds when the TempDir goes. Its name is `stem`, the
+// test's name and a random number: ctest runs tests, and builds run test
+// programs, side by side.
+class TempDir {
+  public:
+    explicit TempDir(const std::string& stem);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    // Writes `bytes` to the file `name` in the folder. Returns its path.
+    std::filesystem::path Write(const std::string& name, const Bytes& bytes) const;
+
+  private:
+    std::filesystem::path m_path;
+};
 // The status line's progress text for a percentage.
 std::string ProgressText(unsigned percent);
 

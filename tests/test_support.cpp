@@ -10,11 +10,7 @@ void DialogTest::SetUp() {
     headless::Reset();
     headless::ClearMessageBoxes();
     memory::DetachAll();
-    SetPortList(DefaultPortList());
-    // Unique per test and per process: ctest runs tests side by side.
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = UniqueTempPath("core-tests-" + std::string(info->test_suite_name()) + "." + info->name());
-    std::filesystem::create_directories(dir);
+    ResetPortList();
     dlg = std::make_unique<CDownloadDlg>();
     app.m_pMainWnd = dlg.get();
     ASSERT_TRUE(dlg->Create());
@@ -27,7 +23,6 @@ void DialogTest::TearDown() {
     EXPECT_EQ(memory::OpenPortCount(), 0) << "a port outlived its dialog";
     memory::DetachAll();
     headless::Reset();
-    std::filesystem::remove_all(dir);
 }
 
 void DialogTest::ExpectControls(bool program, bool machineType) const {
@@ -38,9 +33,7 @@ void DialogTest::ExpectControls(bool program, bool machineType) const {
 }
 
 std::filesystem::path DialogTest::WriteFile(const Bytes& contents, const std::string& name) {
-    const auto path = dir / name;
-    WriteBytes(path, contents);
-    return path;
+    return dir.Write(name, contents);
 }
 
 void DialogTest::Load(const Bytes& contents, const std::string& name) {

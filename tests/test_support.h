@@ -54,7 +54,7 @@ class DialogTest : public ::testing::Test {
     // Advances the clock until Program is enabled again, at most `limitMs`.
     bool RunUntilProgramEnabled(std::uint64_t limitMs);
 
-    std::filesystem::path dir;
+    TempDir dir{"core-tests"};  // removed after TearDown
     CWinApp app;
     std::unique_ptr<CDownloadDlg> dlg;
 };

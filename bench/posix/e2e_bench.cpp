@@ -5,7 +5,8 @@
 //
 //   e2e_bench [--quick] [SECTION]...
 //
-// SECTION is one of unpaced, paced, lrzsz, idle; all four by default.
+// SECTION is one of unpaced, paced, lrzsz, idle, parallel; all five by
+// default.
 // --quick uses a 16384-byte image.
 //
 // Figures, per run:
@@ -70,12 +71,6 @@ double ThreadRoundTripMicros() {
     const double us = Since(t0, Clock::now()) * 1e6 / kTrips;
     peer.join();
     return us;
-}
-
-void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
 }
 
 const char* kTypeNames[] = {"type 0", "type 1", "type 2"};
@@ -144,9 +139,10 @@ int main(int argc, char** argv) {
         seed = seed * 1103515245u + 12345u;
         b = static_cast<std::uint8_t>(seed >> 16);
     }
-    const fs::path plain = paths.work / "image.bin", eup = paths.work / "image.EUP",
-                   upl = paths.work / "image.UPL";
-    WriteBytes(plain, image);
+    // A type 0 file holds the image as it is: it is also the bytes target-sim
+    // expects and lrzsz carries.
+    const fs::path eup = paths.work / "image.EUP", upl = paths.work / "image.UPL";
+    const fs::path& plain = eup;
     WriteStoredImage(eup.string(), 0, image);
     WriteStoredImage(upl.string(), 1, image);
     auto plan = [&](int type, bool fast, unsigned baud, bool relay = false) {

@@ -38,7 +38,7 @@ TEST_P(EachMachineType, DownloadsTheImageOverAPseudoTerminal) {
     const std::string silentPort = silent.Start(type, {"--silent"});
     ASSERT_FALSE(port.empty());
     ASSERT_FALSE(silentPort.empty());
-    const std::string missing = (dir / "missing").string();
+    const std::string missing = (dir.path() / "missing").string();
 
     if (type != 0) {
         ASSERT_NO_FATAL_FAILURE(SelectMachineType(type));
@@ -127,7 +127,7 @@ TEST_F(DownloadTest, DownloadsInARowLeaveNothingBehind) {
     Program(30000);  // the first one opens what stays open between runs
     ASSERT_EQ(Status(), ProgressText(100));
     ASSERT_TRUE(gtkdrv::PumpUntil([&] { return OwnThreadCount() == threads; }, 5000));
-    const int fds = OpenFdCount();
+    const int fds = OpenDescriptorCount();
 
     for (int run = 0; run < 20; ++run) {
         Program(30000);
@@ -135,7 +135,7 @@ TEST_F(DownloadTest, DownloadsInARowLeaveNothingBehind) {
     }
     EXPECT_TRUE(gtkdrv::PumpUntil([&] { return OwnThreadCount() == threads; }, 5000))
         << OwnThreadCount() << " threads of ours, " << threads << " before";
-    EXPECT_EQ(OpenFdCount(), fds);
+    EXPECT_EQ(OpenDescriptorCount(), fds);
     std::string outcome;
     EXPECT_TRUE(machine.Stop(&outcome)) << outcome;
 }
@@ -185,7 +185,7 @@ TEST_F(DownloadTest, ScreenshotMidDownload) {
     ASSERT_TRUE(
         gtkdrv::PumpUntil([&] { return dlg->GetSentBytes() * 100 / image.size() >= 40; }, 30000));
     gtkdrv::Pump(50);  // drawn as it stands
-    const auto path = dir / "screenshot.png";
+    const auto path = dir.path() / "screenshot.png";
     ASSERT_TRUE(gtkdrv::SaveScreenshot(Window(), path.string()));
 
     GdkPixbuf* shot = gdk_pixbuf_new_from_file(path.c_str(), nullptr);

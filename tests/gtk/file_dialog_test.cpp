@@ -53,7 +53,7 @@ TEST_F(GtkDialogTest, ChooserFiltersByTheMachineTypesPattern) {
         const std::string length = Shown(IDC_LENGTH);
         const bool programWas = Sensitive(IDC_PROGRAM);
         ChooserSeen seen;
-        gtk::SetFileDialogFolder(dir.string());
+        gtk::SetFileDialogFolder(dir.path().string());
         gtkdrv::OnNextModal(LookAndCancel(&seen, Window()));
         Press(IDC_LOAD_FILE);
 
@@ -64,7 +64,7 @@ TEST_F(GtkDialogTest, ChooserFiltersByTheMachineTypesPattern) {
         } else {
             EXPECT_EQ(seen.taken, (std::vector<std::string>{"fw.UPL", "fw.upl"}));
         }
-        EXPECT_EQ(seen.folder, dir.string());
+        EXPECT_EQ(seen.folder, dir.path().string());
         EXPECT_FALSE(seen.ownerEnabled) << "the main window stayed usable under the chooser";
         EXPECT_TRUE(gtk_widget_get_sensitive(GTK_WIDGET(Window())));
         EXPECT_EQ(Status(), kStatusOpenFile);
@@ -86,7 +86,7 @@ TEST_F(GtkDialogTest, LoadedFileShowsItsLengthAndEnablesProgram) {
     ChooserSeen seen;
     gtkdrv::OnNextModal(LookAndCancel(&seen, Window()));
     Press(IDC_LOAD_FILE);
-    EXPECT_EQ(seen.folder, dir.string());
+    EXPECT_EQ(seen.folder, dir.path().string());
 }
 
 // A file that cannot be opened, or opens but cannot be read, is reported
@@ -101,10 +101,10 @@ TEST_F(GtkDialogTest, UnreadableFileIsReportedAndChangesNothing) {
         bool viaOpenButton;  // the chooser itself returns it
         const char* reason;  // in the message
     };
-    const auto folder = dir / "folder.EUP";
+    const auto folder = dir.path() / "folder.EUP";
     std::filesystem::create_directory(folder);
-    const auto dangling = dir / "gone.EUP";
-    ASSERT_EQ(symlink((dir / "nowhere").c_str(), dangling.c_str()), 0);
+    const auto dangling = dir.path() / "gone.EUP";
+    ASSERT_EQ(symlink((dir.path() / "nowhere").c_str(), dangling.c_str()), 0);
     const Case cases[] = {
         {"a link to nothing", dangling, true, "No such file or directory"},
         {"a folder", folder, false, "Is a directory"},

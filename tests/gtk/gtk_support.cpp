@@ -1,7 +1,6 @@
 // The shared fixture of the GTK tests.
 #include "tests/gtk/gtk_support.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -30,53 +29,35 @@ int OwnThreadCount() {
     return count;
 }
 
-int OpenFdCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count - 1;  // the iterator's own
-}
-
 // --- TargetSim ----------------------------------------------------------------------
 
 std::string TargetSim::Start(MachineType type, const std::vector<std::string>& extra,
                              const std::filesystem::path& expect) {
-    std::vector<std::string> argv = {DT_TARGET_SIM_PATH, "--type", std::to_string(type)};
+    std::vector<std::string> args = {"--type", std::to_string(type)};
     if (!expect.empty()) {
-        argv.insert(argv.end(), {"--expect", expect.string()});
+        args.insert(args.end(), {"--expect", expect.string()});
     }
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    if (!m_process.Start(argv)) {
-        ADD_FAILURE() << "cannot start " << DT_TARGET_SIM_PATH;
-        return {};
+    args.insert(args.end(), extra.begin(), extra.end());
+    m_sim.emplace(args);
+    if (!m_sim->Started()) {
+        ADD_FAILURE() << DT_TARGET_SIM_PATH << " did not start or did not name its port";
     }
-    const std::string port = m_process.ReadLine(10000);
-    if (port.empty()) {
-        ADD_FAILURE() << "target-sim did not name its port";
-    }
-    return port;
+    return m_sim->Path();
 }
 
 bool TargetSim::Stop(std::string* outcome) {
-    std::string said;
-    const int status = m_process.Stop(&said);
+    const SimProcess::Outcome ended = m_sim ? m_sim->Stop() : SimProcess::Outcome{};
     if (outcome) {
-        said.erase(std::remove(said.begin(), said.end(), '\n'), said.end());
-        *outcome = said;
+        *outcome = ended.lastLine;
     }
-    return status == 0;
+    return ended.exitStatus == 0;
 }
 
 // --- GtkDialogTest -------------------------------------------------------------------
 
 void GtkDialogTest::SetUp() {
-    // Unique: other builds may run the same test at the same time.
-    dir = UniqueTempPath(std::string("gtk-tests-") +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
     // No real device is ever tried: each test names the ports it scans.
-    SetPortList({(dir / "no-such-port").string()});
+    SetPortList({(dir.path() / "no-such-port").string()});
     dlg = std::make_unique<CDownloadDlg>();
     app.m_pMainWnd = dlg.get();
     ASSERT_TRUE(dlg->Create());
@@ -91,13 +72,10 @@ void GtkDialogTest::TearDown() {
         ADD_FAILURE() << mishap;
     }
     EXPECT_EQ(gtkdrv::PendingModalHandlers(), 0u) << "a modal window expected did not open";
-    std::filesystem::remove_all(dir);
 }
 
 std::filesystem::path GtkDialogTest::WriteFile(const Bytes& contents, const std::string& name) {
-    const auto path = dir / name;
-    WriteBytes(path, contents);
-    return path;
+    return dir.Write(name, contents);
 }
 
 std::filesystem::path GtkDialogTest::WriteStored(MachineType type, const Bytes& image) {
@@ -115,7 +93,7 @@ void GtkDialogTest::Load(const std::filesystem::path& path) {
 
 void GtkDialogTest::SelectMachineType(MachineType type) {
     const auto ports = PortList();
-    SetPortList({(dir / "unplugged").string()});
+    SetPortList({(dir.path() / "unplugged").string()});
     ASSERT_NO_FATAL_FAILURE(Load(WriteFile(Bytes(10), "unlock.EUP")));
     Press(IDC_PROGRAM);
     ASSERT_TRUE(gtkdrv::PumpUntil([&] { return Sensitive(IDC_MACHINE_TYPE); }, 10000))

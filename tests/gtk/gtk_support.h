@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/gtk/gtk_driver.h"
+#include "tests/posix/posix_support.h"
 #include "tests/test_data.h"
 #include "tools/target_sim/posix/child_process.h"
 #include "ui/download_dlg.h"
@@ -21,11 +23,11 @@
 
 // Threads started by this program (the main thread and receive workers),
 // as opposed to those GLib starts for itself, which carry names of their
-// own; and open file descriptors.
+// own. Open descriptors are counted as the POSIX tests count them.
 int OwnThreadCount();
-int OpenFdCount();
 
-// target-sim on a pseudo-terminal of its own.
+// target-sim on a pseudo-terminal of its own, started when a test is ready
+// for it.
 class TargetSim {
   public:
     // Starts it; returns the device path it serves, or "" (a test failure
@@ -37,7 +39,7 @@ class TargetSim {
     bool Stop(std::string* outcome = nullptr);
 
   private:
-    ChildProcess m_process;
+    std::optional<SimProcess> m_sim;
 };
 
 class GtkDialogTest : public ::testing::Test {
@@ -65,7 +67,7 @@ class GtkDialogTest : public ::testing::Test {
     // Runs the loop until the status line shows text, at most timeoutMs.
     bool WaitStatus(const std::string& text, int timeoutMs);
 
-    std::filesystem::path dir;
+    TempDir dir{"gtk-tests"};  // removed after TearDown
     CWinApp app;
     std::unique_ptr<CDownloadDlg> dlg;
 };

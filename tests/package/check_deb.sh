@@ -11,7 +11,6 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd)
 cd "$(dirname "$0")/../.."
-version=$(sed -n 's/^project(DownloadTool VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -52,14 +51,15 @@ fail() {
 
 purge  # left over from an earlier run
 
-(cd "$build" && cpack -G DEB -B "$work" >/dev/null)
-deb=$(ls "$work"/download-tool_"$version"_*.deb)
+# package.sh makes it as a release is made, runs lintian, and finds it only
+# under the version CMakeLists.txt gives: its file name carries that version.
+BUILD="$build" DIST="$work" scripts/package.sh deb >"$work/package.log" 2>&1 ||
+    { cat "$work/package.log" >&2; fail "scripts/package.sh could not make the package"; }
+sed '1d;$d' "$work/package.log"  # what lintian said, between the heading and the path
+deb=$(tail -n 1 "$work/package.log")
+version=$(basename "$deb" | sed -n 's/^download-tool_\([0-9.]*\)_.*\.deb$/\1/p')
+[ -n "$version" ] || fail "no version in the package's name $deb"
 echo "built $(basename "$deb")"
-if command -v lintian >/dev/null; then
-    lintian --fail-on error "$deb" || fail "lintian found errors"
-else
-    echo "lintian not installed: not run"
-fi
 
 $SUDO apt-get install -y --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log" >&2; fail "apt-get could not install the package"; }

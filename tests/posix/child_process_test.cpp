@@ -21,13 +21,7 @@ using Stream = ChildProcess::Stream;
 
 class ChildProcessTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = UniqueTempPath("child_process_test");
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::filesystem::path dir;
+    TempDir dir{"child_process_test"};
 };
 
 TEST_F(ChildProcessTest, ProgramsThatCannotStartAreRefusedAndLeaveNothing) {
@@ -61,32 +55,32 @@ TEST_F(ChildProcessTest, ProgramsThatCannotStartAreRefusedAndLeaveNothing) {
 }
 
 TEST_F(ChildProcessTest, StreamsAndWorkingFolderGoWhereTold) {
-    std::ofstream(dir / "input") << "from the file\n";
+    std::ofstream(dir.path() / "input") << "from the file\n";
     ChildProcess::Options options;
-    options.in = Stream::File((dir / "input").string(), O_RDONLY);
+    options.in = Stream::File((dir.path() / "input").string(), O_RDONLY);
     options.err = Stream::Piped();
-    options.workDir = dir.string();
+    options.workDir = dir.path().string();
     options.searchPath = true;
     ChildProcess child;
     ASSERT_TRUE(child.Start({"sh", "-c", "pwd; cat; echo said >&2; exit 3"}, options));
     const ChildProcess::Exit exit = child.Finish(10s);
     EXPECT_EQ(exit.status, 3);
     EXPECT_FALSE(exit.killed);
-    EXPECT_EQ(child.Out(), std::filesystem::canonical(dir).string() + "\nfrom the file\n");
+    EXPECT_EQ(child.Out(), std::filesystem::canonical(dir.path()).string() + "\nfrom the file\n");
     EXPECT_EQ(child.Err(), "said\n");
 
     // Standard output into a file, and a descriptor of ours shared.
-    const int shared = open((dir / "shared").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int shared = open((dir.path() / "shared").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(shared, 0);
     options = {};
-    options.out = Stream::File((dir / "out").string(), O_WRONLY | O_CREAT | O_TRUNC);
+    options.out = Stream::File((dir.path() / "out").string(), O_WRONLY | O_CREAT | O_TRUNC);
     options.err = Stream::Shared(shared);
     ASSERT_TRUE(child.Start({"/bin/sh", "-c", "echo out; echo err >&2"}, options));
     EXPECT_EQ(child.Finish(10s).status, 0);
     close(shared);
     std::stringstream out, err;
-    out << std::ifstream(dir / "out").rdbuf();
-    err << std::ifstream(dir / "shared").rdbuf();
+    out << std::ifstream(dir.path() / "out").rdbuf();
+    err << std::ifstream(dir.path() / "shared").rdbuf();
     EXPECT_EQ(out.str(), "out\n");
     EXPECT_EQ(err.str(), "err\n");
 }

@@ -50,7 +50,7 @@ class PosixDownloadTest : public ::testing::Test {
         }
         dlg.reset();  // closes its port, ending the worker
         app.m_pMainWnd = nullptr;
-        SetPortList(DefaultPortList());
+        ResetPortList();
         for (const auto& f : files) {
             std::filesystem::remove(f);
         }

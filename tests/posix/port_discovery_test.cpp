@@ -20,19 +20,13 @@ namespace {
 class FakeSysfs : public ::testing::Test {
   protected:
     void SetUp() override {
-        root = UniqueTempPath(std::string("fake-sysfs-") +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(root / "sys/class/tty");
-        fs::create_directories(root / "dev");
-        roots.ttyClass = (root / "sys/class/tty").string();
-        roots.dev = (root / "dev").string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
+        fs::create_directories(root.path() / "sys/class/tty");
+        fs::create_directories(root.path() / "dev");
+        roots.ttyClass = (root.path() / "sys/class/tty").string();
+        roots.dev = (root.path() / "dev").string();
     }
 
-    fs::path Devices() const { return root / "sys/devices"; }
+    fs::path Devices() const { return root.path() / "sys/devices"; }
 
     static void Write(const fs::path& file, const std::string& text) {
         fs::create_directories(file.parent_path());
@@ -46,10 +40,11 @@ class FakeSysfs : public ::testing::Test {
         const fs::path dir = Devices() / path;
         fs::create_directories(dir);
         if (!driver.empty()) {
-            fs::create_directory_symlink(root / "sys/bus/x/drivers" / driver, dir / "driver");
+            fs::create_directory_symlink(root.path() / "sys/bus/x/drivers" / driver,
+                                         dir / "driver");
         }
         if (!subsystem.empty()) {
-            fs::create_directory_symlink(root / "sys/bus" / subsystem, dir / "subsystem");
+            fs::create_directory_symlink(root.path() / "sys/bus" / subsystem, dir / "subsystem");
         }
         return dir;
     }
@@ -57,7 +52,7 @@ class FakeSysfs : public ::testing::Test {
     // The class entry of a tty; `device` empty for a virtual one. `type`,
     // when given, is the UART type the serial core reports.
     void Tty(const std::string& name, const fs::path& device, const std::string& type = "") {
-        const fs::path entry = root / "sys/class/tty" / name;
+        const fs::path entry = root.path() / "sys/class/tty" / name;
         fs::create_directories(entry);
         if (!device.empty()) {
             fs::create_directory_symlink(device, entry / "device");
@@ -87,11 +82,11 @@ class FakeSysfs : public ::testing::Test {
     }
 
     void ById(const std::string& link, const std::string& tty) {
-        fs::create_directories(root / "dev/serial/by-id");
-        fs::create_symlink("../../" + tty, root / "dev/serial/by-id" / link);
+        fs::create_directories(root.path() / "dev/serial/by-id");
+        fs::create_symlink("../../" + tty, root.path() / "dev/serial/by-id" / link);
     }
 
-    std::string Dev(const std::string& tty) const { return (root / "dev" / tty).string(); }
+    std::string Dev(const std::string& tty) const { return (root.path() / "dev" / tty).string(); }
 
     static std::vector<std::string> Names(const std::vector<PortDescription>& ports) {
         std::vector<std::string> names;
@@ -101,7 +96,7 @@ class FakeSysfs : public ::testing::Test {
         return names;
     }
 
-    fs::path root;
+    TempDir root{"fake-sysfs"};
     DiscoveryRoots roots;
 };
 
@@ -158,8 +153,9 @@ TEST_F(FakeSysfs, TellsWhatIsKnownOfEachPort) {
     EXPECT_EQ(usb.manufacturer, "FTDI");
     EXPECT_EQ(usb.product, "FT232R USB UART");
     EXPECT_EQ(usb.serialNumber, "A50285BI");
-    EXPECT_EQ(usb.byId,
-              (root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
+    EXPECT_EQ(
+        usb.byId,
+        (root.path() / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
 
     const PortDescription& acm = ports[1];
     EXPECT_EQ(acm.driver, "cdc_acm");
@@ -181,15 +177,16 @@ TEST_F(FakeSysfs, ReadsTheTreeAfreshAtEachCall) {
     UsbAdapter("ttyUSB0", "1-1", "A5");
     EXPECT_EQ(Names(DiscoverPorts(roots)), (std::vector<std::string>{"ttyUSB0", "ttyS0"}));
 
-    fs::remove_all(root / "sys/class/tty/ttyUSB0");
+    fs::remove_all(root.path() / "sys/class/tty/ttyUSB0");
     EXPECT_EQ(Names(DiscoverPorts(roots)), std::vector<std::string>{"ttyS0"});
 }
 
 // Bad or missing trees: nothing found, nothing thrown.
 TEST_F(FakeSysfs, AMissingOrBrokenTreeFindsNothing) {
-    EXPECT_TRUE(DiscoverPorts(DiscoveryRoots{(root / "no-such").string(), roots.dev}).empty());
-    Tty("ttyUSB0", root / "sys/devices/gone");  // a dangling device link
-    Write(root / "sys/class/tty/stray-file", "x");
+    EXPECT_TRUE(
+        DiscoverPorts(DiscoveryRoots{(root.path() / "no-such").string(), roots.dev}).empty());
+    Tty("ttyUSB0", root.path() / "sys/devices/gone");  // a dangling device link
+    Write(root.path() / "sys/class/tty/stray-file", "x");
     EXPECT_TRUE(DiscoverPorts(roots).empty());
 }
 

@@ -135,7 +135,7 @@ class Win32Dialog : public ::testing::Test {
         Load(StoredFile(0));
         Click(IDC_PROGRAM);
         ASSERT_TRUE(Pump(10000, [&] { return Enabled(IDC_MACHINE_TYPE); }));
-        SetPortList(DefaultPortList());
+        ResetPortList();
         SendMessageA(Hwnd(IDC_MACHINE_TYPE), CB_SETCURSEL, type, 0);
         SendMessageA(dlg->Impl()->hwnd, WM_COMMAND, MAKEWPARAM(IDC_MACHINE_TYPE, CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(Hwnd(IDC_MACHINE_TYPE)));

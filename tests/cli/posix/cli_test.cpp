@@ -247,14 +247,7 @@ std::string ReadText(const std::filesystem::path& path) {
 
 class CliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = UniqueTempPath("cli_tests_" + std::string(info->test_suite_name()) + "." +
-                             info->name());
-        std::filesystem::create_directories(dir);
-    }
     void TearDown() override {
-        std::filesystem::remove_all(dir);
         for (const std::string& link : comLinks) {
             std::filesystem::remove(link);
         }
@@ -282,9 +275,7 @@ class CliTest : public ::testing::Test {
     }
 
     std::string WriteFile(const std::string& name, const Bytes& contents) {
-        const auto path = dir / name;
-        WriteBytes(path, contents);
-        return path.string();
+        return dir.Write(name, contents).string();
     }
 
     // The image as the machine type's files hold it, as the tool names it.
@@ -302,7 +293,7 @@ class CliTest : public ::testing::Test {
         return args;
     }
 
-    std::filesystem::path dir;
+    TempDir dir{"cli_tests"};
     std::vector<std::string> comLinks;
     std::map<std::string, std::string> comNames;  // pseudo-terminal -> COM name
 };
@@ -578,7 +569,7 @@ TEST_F(CliTest, RecordAppendsALinePerUnit) {
     // 3000 bytes, Pattern(3000, 9) scrambled; its SHA-256 as sha256sum gives it.
     const std::string image = WriteImageFile(1, Pattern(3000, 9));
     const std::string sha256 = "9b7a178935852f0d391e73aa7cc5ffbeb0a4c184f3903000daee6a676a5dec54";
-    const std::string record = (dir / "units.jsonl").string();
+    const std::string record = (dir.path() / "units.jsonl").string();
     SimProcess sim({"--type", "1"});
     ASSERT_TRUE(sim.Started());
 
@@ -805,7 +796,7 @@ INSTANTIATE_TEST_SUITE_P(Ports, ParallelTest,
 // A FIFO with no writer would hold a plain open for ever; a device is no
 // image either. Each is refused by name, at once, with exit status 2.
 TEST_F(CliTest, RefusesAnImageThatIsNotARegularFile) {
-    const std::string fifo = (dir / "image.UPL").string();
+    const std::string fifo = (dir.path() / "image.UPL").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
     for (const auto& [path, kind] :
          {std::pair<std::string, std::string>{fifo, "a FIFO"},
@@ -843,7 +834,7 @@ TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
     SimProcess sim(c.duringDownload ? SimArgs(1, image, {"--baud", "9600"})
                                     : std::vector<std::string>{"--type", "1", "--silent"});
     ASSERT_TRUE(sim.Started());
-    const std::string record = (dir / "units.jsonl").string();
+    const std::string record = (dir.path() / "units.jsonl").string();
 
     CliProcess cli({"--type", "1", "--port", Port(sim), "--record", ToolPath(record),
                     WriteImageFile(1, image)});
@@ -891,7 +882,8 @@ TEST_F(CliTest, LoopFinishesTheUnitOnOneCtrlCAndStopsOnTwo) {
         // About 7 s at 9600 baud.
         SimProcess sim(SimArgs(1, image, {"--baud", "9600"}));
         ASSERT_TRUE(sim.Started());
-        const std::string record = (dir / ("units" + std::to_string(presses) + ".jsonl")).string();
+        const std::string record =
+            (dir.path() / ("units" + std::to_string(presses) + ".jsonl")).string();
         CliProcess cli({"--type", "1", "--loop", "--port", Port(sim), "--record", ToolPath(record),
                         WriteImageFile(1, image)});
         ASSERT_TRUE(cli.Started());

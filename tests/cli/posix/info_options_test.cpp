@@ -1,5 +1,6 @@
 // download-cli's options that tell rather than program: --help, --version
-// and --list-ports, and the formatting of the port list.
+// and --list-ports, and the formatting of the port list; target-sim's
+// --help and --version.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,6 +28,22 @@ TEST(InfoOptionsTest, HelpAndVersionPrintOnStandardOutputAndExit0) {
     EXPECT_EQ(v.exitStatus, 0);
     EXPECT_EQ(v.out, std::string("download-cli ") + DT_VERSION + "\n");
     EXPECT_EQ(v.err, "");
+}
+
+TEST(InfoOptionsTest, TargetSimHelpAndVersionPrintOnStandardOutputAndExit0) {
+    std::string out;
+    ChildProcess help;
+    ASSERT_TRUE(help.Start({DT_TARGET_SIM_PATH, "--help"}));
+    EXPECT_EQ(help.Wait(&out, 10000), 0);
+    EXPECT_TRUE(out.starts_with("usage: target-sim ")) << out;
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), '\n') << "the usage ends its last line";
+    EXPECT_NE(out.find("--version"), std::string::npos);
+
+    ChildProcess version;
+    ASSERT_TRUE(version.Start({DT_TARGET_SIM_PATH, "--version"}));
+    EXPECT_EQ(version.Wait(&out, 10000), 0);
+    EXPECT_EQ(out, std::string("target-sim ") + DT_VERSION + "\n");
 }
 
 // On this machine, whatever it has: one line per port, each naming a
