@@ -177,17 +177,6 @@ void EndAllModalLoops() {
     }
 }
 
-bool DialogEnded(const CWnd& dialog, int* result) {
-    const WindowImpl* w = dialog.Impl();
-    if (!w->ended) {
-        return false;
-    }
-    if (result) {
-        *result = w->result;
-    }
-    return true;
-}
-
 }  // namespace gtk
 
 // --- CDialog ------------------------------------------------------------------------------

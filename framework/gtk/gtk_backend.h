@@ -52,9 +52,6 @@ GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger);
 // on a signal.
 void EndAllModalLoops();
 
-// How a dialog was ended (EndDialog, or destroyed), if it has been.
-bool DialogEnded(const CWnd& dialog, int* result);
-
 // The dialog base units of a font, in pixels, as Windows defines them: the
 // average width of the letters A-Z and a-z, and the font's height. A
 // horizontal dialog unit is a quarter of the first, a vertical one an

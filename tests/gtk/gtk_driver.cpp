@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "framework/gtk/gtk_backend.h"
+#include "framework/window_data.h"
 
 namespace gtkdrv {
 namespace {
@@ -31,8 +32,7 @@ std::string Describe(CWnd* dialog, GtkWindow* window) {
 
 bool StillUp(CWnd* dialog, GtkWindow* window, bool responded) {
     if (dialog) {
-        int result = 0;
-        return dialog->IsWindowAlive() && !gtk::DialogEnded(*dialog, &result);
+        return dialog->IsWindowAlive() && !EndedWith(*dialog).has_value();
     }
     return !responded && gtk_widget_get_visible(GTK_WIDGET(window));
 }
