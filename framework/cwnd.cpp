@@ -87,6 +87,15 @@ int CWnd::GetDlgCtrlID() const {
     return m_nID;
 }
 
+CWnd* CWnd::GetDlgItem(int nID) const {
+    for (const auto& control : Data().controls) {
+        if (control->m_nID == nID) {
+            return control.get();
+        }
+    }
+    return nullptr;
+}
+
 void CWnd::SetDlgItemText(int nID, LPCTSTR text) {
     if (CWnd* item = GetDlgItem(nID)) {
         item->SetWindowText(text);
