@@ -189,8 +189,7 @@ BOOL CDialog::Create() {
         return FALSE;
     }
     const std::string styleClass = gtk::StyleClassFor(t->fontFace, t->fontPointSize);
-    const gtk::BaseUnits base = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
-    const gtk::Units u{base.cx, base.cy};
+    const gtk::BaseUnits u = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
 
     // A window created before (and destroyed) is replaced.
     m_pImpl = std::make_unique<WindowImpl>();

@@ -55,9 +55,12 @@ void EndAllModalLoops();
 // The dialog base units of a font, in pixels, as Windows defines them: the
 // average width of the letters A-Z and a-z, and the font's height. A
 // horizontal dialog unit is a quarter of the first, a vertical one an
-// eighth of the second.
+// eighth of the second. X() and Y() turn dialog units into pixels, rounded
+// as Windows' MulDiv rounds.
 struct BaseUnits {
     int cx, cy;
+    int X(int du) const;
+    int Y(int du) const;
 };
 BaseUnits DialogBaseUnits(const char* fontFace, int pointSize);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/afxwin.h"
+#include "framework/gtk/gtk_backend.h"
 #include "framework/window_data.h"
 
 // A paint context: the cairo context of the draw being handled, if any.
@@ -53,22 +54,12 @@ bool IsLive(const CWnd* window);  // created and neither destroyed nor deleted
 // Icons (icon.cpp): drawn once per resource id, kept for the process.
 HICON IconForResource(UINT id);
 
-// Dialog units of a template's font, in pixels (fonts.cpp).
-inline int MulDiv(int value, int numerator, int denominator) {
-    return (value * numerator + denominator / 2) / denominator;
-}
-struct Units {
-    int cx, cy;
-    int X(int du) const { return MulDiv(du, cx, 4); }
-    int Y(int du) const { return MulDiv(du, cy, 8); }
-};
-
 // Controls (controls.cpp). A notification or command to a dialog, as
 // WM_COMMAND.
 void SendCommand(CWnd* dialog, int id, UINT code);
 // The widget of a control, set up as its template says; held by the
 // control.
-GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const Units& u);
+GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits& u);
 // Carries out a control message (CB_*, PBM_*) on a control.
 LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam);
 
