@@ -158,10 +158,15 @@ ModalOwner::~ModalOwner() {
     }
 }
 
+namespace {
+
+// The dialogs whose modal loops run, outermost first.
 std::vector<CDialog*>& ModalDialogs() {
     static std::vector<CDialog*> running;
     return running;
 }
+
+}  // namespace
 
 void EndAllModalLoops() {
     GList* windows = gtk_window_list_toplevels();

@@ -41,12 +41,6 @@ void SetModalObserver(std::function<void(CWnd* dialog, GtkWindow* window)> obser
 // directory, then the folder of the file chosen last.
 void SetFileDialogFolder(const std::string& folder);
 
-// Opens a dialog's context menu, which holds the items appended to its
-// system menu: at the pointer when a mouse button opened it, else at the
-// window's top-left corner. Returns the menu, or null when the dialog has
-// no system menu or is disabled.
-GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger);
-
 // Ends every modal loop that runs, innermost first: dialogs as by Cancel,
 // the file chooser and the message box as cancelled. For an orderly end
 // on a signal.

@@ -4,7 +4,6 @@
 #include "framework/gtk/gtk_headers.h"
 
 #include <string>
-#include <vector>
 
 #include "framework/afxwin.h"
 #include "framework/gtk/gtk_backend.h"
@@ -63,11 +62,15 @@ GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits
 // Carries out a control message (CB_*, PBM_*) on a control.
 LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The system menu (system_menu.cpp). Opens a dialog's context menu, which
+// holds the items appended to its system menu: at the pointer when a mouse
+// button opened it, else at the window's top-left corner. Returns the menu,
+// or null when the dialog has no system menu or is disabled.
+GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger);
+
 // Modal windows (dialog.cpp): shows the observer a modal window that has
 // just been shown.
 void NoteModalShown(CWnd* dialog, GtkWindow* window);
-// The dialogs whose modal loops run, outermost first.
-std::vector<CDialog*>& ModalDialogs();
 // The window a modal window without a parent belongs to: the application's
 // main window, when it is up.
 CWnd* DefaultOwner(const CWnd* self);
