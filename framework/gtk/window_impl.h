@@ -71,9 +71,9 @@ GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger);
 // Modal windows (dialog.cpp): shows the observer a modal window that has
 // just been shown.
 void NoteModalShown(CWnd* dialog, GtkWindow* window);
-// The window a modal window without a parent belongs to: the application's
-// main window, when it is up.
-CWnd* DefaultOwner(const CWnd* self);
+// The window a modal window belongs to: its parent when it has one, else
+// the application's main window, when it is up and is not `self`.
+CWnd* DefaultOwner(CWnd* parent, const CWnd* self);
 
 // The owner of a modal window while it is up: disabled (when it was alive
 // and enabled) from construction to destruction. Disabling a GTK window
