@@ -126,9 +126,7 @@ void SendKey(GdkWindow* target, GdkEventType type, guint keyval, GdkModifierType
 }
 
 void SendFocusIn(GdkWindow* target) {
-    GdkEvent* event = gdk_event_new(GDK_FOCUS_CHANGE);
-    event->focus_change.window = GDK_WINDOW(g_object_ref(target));
-    event->focus_change.send_event = TRUE;
+    GdkEvent* event = NewSentEvent(GDK_FOCUS_CHANGE, target);
     event->focus_change.in = TRUE;
     gdk_event_set_device(event, Keyboard());
     gtk_main_do_event(event);
