@@ -1,12 +1,13 @@
 // Backend-independent parts of the framework: message-map routing, control
-// helpers addressed by id, the dialog's default commands and the start of
-// the application.
+// helpers addressed by id, how a dialog ended, the dialog's default commands
+// and the start of the application.
 #include <cstdlib>
 #include <string>
 
 #include "framework/afxdlgs.h"
 #include "framework/afxfile.h"
 #include "framework/afxwin.h"
+#include "framework/window_data.h"
 
 namespace {
 
@@ -86,6 +87,15 @@ int CWnd::GetDlgCtrlID() const {
     return m_nID;
 }
 
+CWnd* CWnd::GetDlgItem(int nID) const {
+    for (const auto& control : Data().controls) {
+        if (control->m_nID == nID) {
+            return control.get();
+        }
+    }
+    return nullptr;
+}
+
 void CWnd::SetDlgItemText(int nID, LPCTSTR text) {
     if (CWnd* item = GetDlgItem(nID)) {
         item->SetWindowText(text);
@@ -118,6 +128,11 @@ UINT CWnd::GetDlgItemInt(int nID, BOOL* translated, BOOL bSigned) const {
 HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
     return reinterpret_cast<HICON>(
         SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
+}
+
+std::optional<int> EndedWith(const CWnd& dialog) {
+    const WindowData& w = dialog.Data();
+    return w.ended ? std::optional<int>(w.result) : std::nullopt;
 }
 
 // --- CMenu ------------------------------------------------------------------

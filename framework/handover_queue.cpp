@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-HandOverState::HandOverState(HandOverQueue& q) : queue(q), waiter(q.Watcher()) {}
+HandOverState::HandOverState() : waiter(TheHandOverQueue().Watcher()) {}
 
 bool HandOverQueue::Send(HandOverState& s, CWnd* target, UINT message, WPARAM wParam,
                          LPARAM lParam) {
@@ -81,17 +81,17 @@ void HandOverQueue::Drop(HandOverState& s) {
 
 // --- CHandOver ----------------------------------------------------------------
 
-CHandOver::CHandOver() : m_state(std::make_unique<HandOverState>(TheHandOverQueue())) {}
+CHandOver::CHandOver() : m_state(std::make_unique<HandOverState>()) {}
 CHandOver::~CHandOver() = default;
 
 bool CHandOver::Send(CWnd* target, UINT message, WPARAM wParam, LPARAM lParam) {
-    return m_state->queue.Send(*m_state, target, message, wParam, lParam);
+    return TheHandOverQueue().Send(*m_state, target, message, wParam, lParam);
 }
 
 void CHandOver::Revoke() {
-    m_state->queue.Revoke(*m_state);
+    TheHandOverQueue().Revoke(*m_state);
 }
 
 bool CHandOver::Revoked() const {
-    return m_state->queue.Revoked(*m_state);
+    return TheHandOverQueue().Revoked(*m_state);
 }

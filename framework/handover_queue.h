@@ -38,8 +38,6 @@
 #include "framework/handover.h"
 #include "framework/waiter.h"
 
-class HandOverQueue;
-
 // What the queue asks of its backend.
 class HandOverLoop {
   public:
@@ -60,9 +58,8 @@ class HandOverLoop {
 
 // The state behind one CHandOver, guarded by the loop's lock.
 struct HandOverState {
-    explicit HandOverState(HandOverQueue& q);
+    HandOverState();  // on the backend's one queue, TheHandOverQueue()
 
-    HandOverQueue& queue;
     Waiter waiter;
     bool revoked = false;
     bool queued = false;   // waiting for the window's thread

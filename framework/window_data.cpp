@@ -6,15 +6,6 @@ void WindowData::SetControlId(CWnd& control, int id) {
     control.m_nID = id;
 }
 
-CWnd* CWnd::GetDlgItem(int nID) const {
-    for (const auto& control : Data().controls) {
-        if (control->m_nID == nID) {
-            return control.get();
-        }
-    }
-    return nullptr;
-}
-
 std::unique_ptr<CWnd> MakeDrawnControl(CDialog* dialog, const ControlTemplate& ct) {
     auto control = std::make_unique<CWnd>();
     WindowData::SetControlId(*control, ct.id);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ struct DrawnWindowData : WindowData {
     // Dialogs.
     HICON bigIcon = nullptr, smallIcon = nullptr;
 };
+
+// The result a dialog was ended with (EndDialog, or destroyed), if it has
+// been ended.
+std::optional<int> EndedWith(const CWnd& dialog);
 
 // Makes the control of `dialog` that `ct` describes, as the template sets
 // it up: kind, text, enabled.

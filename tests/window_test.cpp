@@ -1,5 +1,6 @@
 // The main window: start states, system menu and About box, painting while
 // minimized, the machine type box, Exit.
+#include "framework/window_data.h"
 #include "tests/test_support.h"
 
 TEST_F(DialogTest, StartsAsTheOperatorExpects) {
@@ -55,10 +56,10 @@ TEST_F(DialogTest, SystemMenuOpensTheAboutBox) {
 
 TEST_F(DialogTest, OtherSystemCommandsBehaveAsUsual) {
     const auto shown = headless::ModalTemplatesShown().size();
-    EXPECT_FALSE(headless::EndedWith(*dlg).has_value());
+    EXPECT_FALSE(EndedWith(*dlg).has_value());
     headless::SystemCommand(*dlg, SC_CLOSE);  // the caption's close box: Cancel
     EXPECT_EQ(headless::ModalTemplatesShown().size(), shown);
-    EXPECT_EQ(headless::EndedWith(*dlg), IDCANCEL);
+    EXPECT_EQ(EndedWith(*dlg), IDCANCEL);
 }
 
 TEST_F(DialogTest, MinimizedWindowPaintsItsIconCentred) {

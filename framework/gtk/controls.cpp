@@ -38,7 +38,7 @@ void SendCommand(CWnd* dialog, int id, UINT code) {
     dialog->SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), code), 0);
 }
 
-GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const Units& u) {
+GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits& u) {
     WindowImpl& c = *control->Impl();
     GtkWidget* widget = nullptr;
     int height = u.Y(ct.cy);

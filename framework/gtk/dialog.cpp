@@ -126,7 +126,10 @@ void NoteModalShown(CWnd* dialog, GtkWindow* window) {
                     new ModalShown{dialog, GTK_WINDOW(g_object_ref(window))}, &DeleteModalShown);
 }
 
-CWnd* DefaultOwner(const CWnd* self) {
+CWnd* DefaultOwner(CWnd* parent, const CWnd* self) {
+    if (parent) {
+        return parent;
+    }
     CWinApp* app = AfxGetApp();
     CWnd* main = app ? app->m_pMainWnd : nullptr;
     return main && main != self && main->IsWindowAlive() ? main : nullptr;
@@ -158,10 +161,15 @@ ModalOwner::~ModalOwner() {
     }
 }
 
+namespace {
+
+// The dialogs whose modal loops run, outermost first.
 std::vector<CDialog*>& ModalDialogs() {
     static std::vector<CDialog*> running;
     return running;
 }
+
+}  // namespace
 
 void EndAllModalLoops() {
     GList* windows = gtk_window_list_toplevels();
@@ -177,17 +185,6 @@ void EndAllModalLoops() {
     }
 }
 
-bool DialogEnded(const CWnd& dialog, int* result) {
-    const WindowImpl* w = dialog.Impl();
-    if (!w->ended) {
-        return false;
-    }
-    if (result) {
-        *result = w->result;
-    }
-    return true;
-}
-
 }  // namespace gtk
 
 // --- CDialog ------------------------------------------------------------------------------
@@ -200,8 +197,7 @@ BOOL CDialog::Create() {
         return FALSE;
     }
     const std::string styleClass = gtk::StyleClassFor(t->fontFace, t->fontPointSize);
-    const gtk::BaseUnits base = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
-    const gtk::Units u{base.cx, base.cy};
+    const gtk::BaseUnits u = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
 
     // A window created before (and destroyed) is replaced.
     m_pImpl = std::make_unique<WindowImpl>();
@@ -217,7 +213,7 @@ BOOL CDialog::Create() {
     gtk_window_set_type_hint(GTK_WINDOW(window), t->appWindow ? GDK_WINDOW_TYPE_HINT_NORMAL
                                                               : GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window), !t->appWindow);
-    CWnd* parent = m_pParentWnd ? m_pParentWnd : gtk::DefaultOwner(this);
+    CWnd* parent = gtk::DefaultOwner(m_pParentWnd, this);
     if (parent && parent->IsWindowAlive()) {
         gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(parent->Impl()->widget));
         gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER_ON_PARENT);
@@ -285,7 +281,7 @@ INT_PTR CDialog::DoModal() {
     }
     const int result = [this] {
         // The owner is disabled while a modal dialog is up.
-        const gtk::ModalOwner owner(m_pParentWnd ? m_pParentWnd : gtk::DefaultOwner(this));
+        const gtk::ModalOwner owner(gtk::DefaultOwner(m_pParentWnd, this));
         if (m_pImpl->alive) {
             gtk::NoteModalShown(this, GTK_WINDOW(m_pImpl->widget));
         }

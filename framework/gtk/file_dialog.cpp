@@ -108,7 +108,7 @@ void SetFileDialogFolder(const std::string& folder) {
 // --- The open-file dialog -------------------------------------------------------------
 
 INT_PTR CFileDialog::DoModal() {
-    CWnd* owner = m_pParentWnd ? m_pParentWnd : gtk::DefaultOwner(this);
+    CWnd* owner = gtk::DefaultOwner(m_pParentWnd, this);
     const bool open = m_bOpenFileDialog != FALSE;
     GtkWidget* chooser = gtk_file_chooser_dialog_new(
         g_dgettext("gtk30", open ? "Open File" : "Save File"), gtk::ParentWindow(owner),
@@ -175,7 +175,7 @@ INT_PTR CFileDialog::DoModal() {
 // --- The framework's message box ------------------------------------------------------
 
 int AfxMessageBox(const std::string& text) {
-    CWnd* owner = gtk::DefaultOwner(nullptr);
+    CWnd* owner = gtk::DefaultOwner(nullptr, nullptr);
     GtkWidget* box =
         gtk_message_dialog_new(gtk::ParentWindow(owner), GTK_DIALOG_DESTROY_WITH_PARENT,
                                GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s", text.c_str());

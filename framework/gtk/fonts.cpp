@@ -17,6 +17,10 @@
 namespace gtk {
 namespace {
 
+int MulDiv(int value, int numerator, int denominator) {
+    return (value * numerator + denominator / 2) / denominator;
+}
+
 // The templates name the classic Chinese dialog face, which a Linux system
 // rarely has under that name. Fontconfig resolves it for Latin text to a
 // Latin face; we want what it resolves to for the language the dialogs were
@@ -128,6 +132,13 @@ BaseUnits DialogBaseUnits(const char* fontFace, int pointSize) {
     g_object_unref(context);
     // Windows rounds the average of the 52 letters this way.
     return BaseUnits{(width / 26 + 1) / 2, height};
+}
+
+int BaseUnits::X(int du) const {
+    return MulDiv(du, cx, 4);
+}
+int BaseUnits::Y(int du) const {
+    return MulDiv(du, cy, 8);
 }
 
 }  // namespace gtk

@@ -41,26 +41,20 @@ void SetModalObserver(std::function<void(CWnd* dialog, GtkWindow* window)> obser
 // directory, then the folder of the file chosen last.
 void SetFileDialogFolder(const std::string& folder);
 
-// Opens a dialog's context menu, which holds the items appended to its
-// system menu: at the pointer when a mouse button opened it, else at the
-// window's top-left corner. Returns the menu, or null when the dialog has
-// no system menu or is disabled.
-GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger);
-
 // Ends every modal loop that runs, innermost first: dialogs as by Cancel,
 // the file chooser and the message box as cancelled. For an orderly end
 // on a signal.
 void EndAllModalLoops();
 
-// How a dialog was ended (EndDialog, or destroyed), if it has been.
-bool DialogEnded(const CWnd& dialog, int* result);
-
 // The dialog base units of a font, in pixels, as Windows defines them: the
 // average width of the letters A-Z and a-z, and the font's height. A
 // horizontal dialog unit is a quarter of the first, a vertical one an
-// eighth of the second.
+// eighth of the second. X() and Y() turn dialog units into pixels, rounded
+// as Windows' MulDiv rounds.
 struct BaseUnits {
     int cx, cy;
+    int X(int du) const;
+    int Y(int du) const;
 };
 BaseUnits DialogBaseUnits(const char* fontFace, int pointSize);
 

@@ -4,9 +4,9 @@
 #include "framework/gtk/gtk_headers.h"
 
 #include <string>
-#include <vector>
 
 #include "framework/afxwin.h"
+#include "framework/gtk/gtk_backend.h"
 #include "framework/window_data.h"
 
 // A paint context: the cairo context of the draw being handled, if any.
@@ -53,33 +53,27 @@ bool IsLive(const CWnd* window);  // created and neither destroyed nor deleted
 // Icons (icon.cpp): drawn once per resource id, kept for the process.
 HICON IconForResource(UINT id);
 
-// Dialog units of a template's font, in pixels (fonts.cpp).
-inline int MulDiv(int value, int numerator, int denominator) {
-    return (value * numerator + denominator / 2) / denominator;
-}
-struct Units {
-    int cx, cy;
-    int X(int du) const { return MulDiv(du, cx, 4); }
-    int Y(int du) const { return MulDiv(du, cy, 8); }
-};
-
 // Controls (controls.cpp). A notification or command to a dialog, as
 // WM_COMMAND.
 void SendCommand(CWnd* dialog, int id, UINT code);
 // The widget of a control, set up as its template says; held by the
 // control.
-GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const Units& u);
+GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits& u);
 // Carries out a control message (CB_*, PBM_*) on a control.
 LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The system menu (system_menu.cpp). Opens a dialog's context menu, which
+// holds the items appended to its system menu: at the pointer when a mouse
+// button opened it, else at the window's top-left corner. Returns the menu,
+// or null when the dialog has no system menu or is disabled.
+GtkMenu* PopUpSystemMenu(CWnd& dialog, const GdkEvent* trigger);
 
 // Modal windows (dialog.cpp): shows the observer a modal window that has
 // just been shown.
 void NoteModalShown(CWnd* dialog, GtkWindow* window);
-// The dialogs whose modal loops run, outermost first.
-std::vector<CDialog*>& ModalDialogs();
-// The window a modal window without a parent belongs to: the application's
-// main window, when it is up.
-CWnd* DefaultOwner(const CWnd* self);
+// The window a modal window belongs to: its parent when it has one, else
+// the application's main window, when it is up and is not `self`.
+CWnd* DefaultOwner(CWnd* parent, const CWnd* self);
 
 // The owner of a modal window while it is up: disabled (when it was alive
 // and enabled) from construction to destruction. Disabling a GTK window

@@ -92,9 +92,7 @@ struct IconDraw {
     HICON icon;
 };
 std::optional<IconDraw> LastIconDrawn();
-bool IconBackgroundErased();
-// The result a dialog was ended with (EndDialog), if it has been ended.
-std::optional<int> EndedWith(const CWnd& dialog);  // WM_ICONERASEBKGND was sent while painting
+bool IconBackgroundErased();  // WM_ICONERASEBKGND was sent while painting
 // Called after any control of any window changes what it shows.
 void OnControlChanged(std::function<void(CWnd& dialog, int id)> observer);
 

@@ -101,10 +101,6 @@ std::optional<IconDraw> LastIconDrawn() {
 bool IconBackgroundErased() {
     return Seen().iconErased;
 }
-std::optional<int> EndedWith(const CWnd& dialog) {
-    const WindowImpl* w = dialog.Impl();
-    return w->ended ? std::optional<int>(w->result) : std::nullopt;
-}
 void OnControlChanged(std::function<void(CWnd&, int)> observer) {
     Seen().observer = std::move(observer);
 }

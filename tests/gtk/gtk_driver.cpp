@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "framework/gtk/gtk_backend.h"
+#include "framework/window_data.h"
 
 namespace gtkdrv {
 namespace {
@@ -31,8 +32,7 @@ std::string Describe(CWnd* dialog, GtkWindow* window) {
 
 bool StillUp(CWnd* dialog, GtkWindow* window, bool responded) {
     if (dialog) {
-        int result = 0;
-        return dialog->IsWindowAlive() && !gtk::DialogEnded(*dialog, &result);
+        return dialog->IsWindowAlive() && !EndedWith(*dialog).has_value();
     }
     return !responded && gtk_widget_get_visible(GTK_WIDGET(window));
 }
@@ -126,9 +126,7 @@ void SendKey(GdkWindow* target, GdkEventType type, guint keyval, GdkModifierType
 }
 
 void SendFocusIn(GdkWindow* target) {
-    GdkEvent* event = gdk_event_new(GDK_FOCUS_CHANGE);
-    event->focus_change.window = GDK_WINDOW(g_object_ref(target));
-    event->focus_change.send_event = TRUE;
+    GdkEvent* event = NewSentEvent(GDK_FOCUS_CHANGE, target);
     event->focus_change.in = TRUE;
     gdk_event_set_device(event, Keyboard());
     gtk_main_do_event(event);

@@ -7,6 +7,7 @@
 
 #include "framework/dialog_template.h"
 #include "framework/gtk/gtk_backend.h"
+#include "framework/window_data.h"
 #include "tests/gtk/gtk_support.h"
 #include "ui/resource.h"
 
@@ -231,20 +232,19 @@ TEST_F(GtkDialogTest, KeysAndCloseBox) {
     });
     gtkdrv::PressKey(*dlg, GDK_KEY_Return);
     ASSERT_TRUE(WaitStatus(kStatusOpenFile, 3000)) << "Enter did not press Load File";
-    int result = 0;
-    EXPECT_FALSE(gtk::DialogEnded(*dlg, &result));
+    EXPECT_FALSE(EndedWith(*dlg).has_value());
 
     gtkdrv::PressKey(*dlg, GDK_KEY_Escape);
-    ASSERT_TRUE(gtk::DialogEnded(*dlg, &result));
-    EXPECT_EQ(result, IDCANCEL);
+    ASSERT_TRUE(EndedWith(*dlg).has_value());
+    EXPECT_EQ(EndedWith(*dlg), IDCANCEL);
 
     // Again with a fresh window, by the close box.
     dlg->DestroyWindow();
     ASSERT_TRUE(dlg->Create());
     ASSERT_TRUE(gtkdrv::WaitMapped(*dlg));
     gtk_window_close(Window());
-    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return gtk::DialogEnded(*dlg, &result); }, 3000));
-    EXPECT_EQ(result, IDCANCEL);
+    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return EndedWith(*dlg).has_value(); }, 3000));
+    EXPECT_EQ(EndedWith(*dlg), IDCANCEL);
 }
 
 // The box opens after a scan that found nothing. A choice from its list
