@@ -33,19 +33,13 @@ std::string UtcTime(std::time_t t) {
     return text;
 }
 
-// How a port's outcome reads, in the text and in the JSON "result".
+// How a port's outcome reads, in the text and in the JSON "result"; in the
+// order of PortOutcome.
 const char* OutcomeName(PortOutcome outcome) {
-    switch (outcome) {
-        case PortOutcome::Opened:
-            return "opened";
-        case PortOutcome::OpenFailed:
-            return "open failed";
-        case PortOutcome::SettingsRefused:
-            return "settings refused";
-        case PortOutcome::NoAnswer:
-            return "no answer";
-    }
-    return "?";
+    static constexpr const char* kNames[] = {"opened", "open failed", "settings refused",
+                                             "no answer"};
+    static_assert(static_cast<int>(PortOutcome::NoAnswer) == 3);
+    return kNames[static_cast<std::size_t>(outcome)];
 }
 
 }  // namespace
