@@ -6,8 +6,9 @@
 // counter's low six bits show is a request for the next block; any other
 // number gets the block last sent again, under the number asked for. The
 // host decides the end: once the block holding the last image byte is out,
-// the download ends while handling that same request. A 0x81 frame stops it
-// at any time.
+// the download ends while handling that same request, as done once the
+// port's output has drained. A 0x81 frame stops it at any time; a block
+// the port does not take ends it at once.
 #include <algorithm>
 
 #include "serial/out_frame.h"
@@ -17,18 +18,28 @@
 
 void CDownloadDlg::OnRxDataBlock(const RxMessage& message, WorkerParams& params) {
     if (message.cmd == kBlockRequest) {
-        SendBlock(message.block);
-    } else if (message.cmd == kStopRequest && m_sentBytes != m_imageLength) {
+        if (!SendBlock(message.block)) {
+            EndDownload(params, DownloadEnd::PortRefused);
+            return;
+        }
+    }
+    // The whole image is out once a block was sent in this download and
+    // the bytes sent reach the length (an empty image: once its empty
+    // block went out).
+    const bool imageOut = m_blockCounter > 0 && m_sentBytes == m_imageLength;
+    if (message.cmd == kStopRequest && !imageOut) {
         // Stopped by the machine: the type box and the status line stay. A
         // stop once the whole image is out ends the download as done, below.
-        EndDownload(params, false);
+        EndDownload(params, DownloadEnd::StoppedByMachine);
+        return;
     }
-    if (m_sentBytes == m_imageLength) {
-        EndDownload(params, true);
+    if (imageOut) {
+        const std::uint64_t last = std::uint64_t{m_blockCounter - 1} * kBlockSize;
+        EndWhenDrained(params, BlockName(last), static_cast<std::uint32_t>(last));
     }
 }
 
-void CDownloadDlg::SendBlock(std::uint8_t requested) {
+bool CDownloadDlg::SendBlock(std::uint8_t requested) {
     OutRecord record;
     record.command = requested;
     if (requested == (m_blockCounter & 0x3F)) {
@@ -56,7 +67,14 @@ void CDownloadDlg::SendBlock(std::uint8_t requested) {
     const std::size_t length = BuildFrame(record, frame.data(), count);
     m_sentBytes = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(std::uint64_t{m_blockCounter} * kBlockSize, m_imageLength));
-    WritePort(m_hPort, frame.data(), length);
+    if (!WritePort(m_hPort, frame.data(), length)) {
+        m_refusedWhat = BlockName(offset);
+        m_writeError = LastWriteError();
+        m_refusedOffset =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(offset, m_imageLength));
+        return false;
+    }
     ShowSentBytes();
     ShowProgress();
+    return true;
 }

@@ -9,7 +9,10 @@
 //   M "2".."4"       H "6"          (all received)
 //   M "6"            the download has ended
 // Replies are matched per read, so "2" and "3" in two reads match nothing.
-// Nothing times out once the exchange has begun.
+// Nothing times out once the exchange has begun. The download is done
+// when the machine's "6" comes with the whole image sent; a "6" before
+// that (a machine that took the length as 16 bits) ends it early, and a
+// write the port does not take ends it at once.
 #include <cstdint>
 
 #include "serial/receive_worker.h"
@@ -22,6 +25,9 @@ constexpr std::uint8_t kReplyLead = '2';
 constexpr std::uint8_t kNextBlock = '3';
 constexpr std::uint8_t kAllReceived = '4';
 constexpr std::uint8_t kFinish = '6';
+// What a write carries, when the port does not take it.
+constexpr char kLengthWhat[] = "the length";
+constexpr char kFinishWhat[] = "the closing 6";
 }  // namespace
 
 void CDownloadDlg::OnRxDataChar(const RxMessage& message, WorkerParams& params) {
@@ -35,16 +41,22 @@ void CDownloadDlg::OnRxDataChar(const RxMessage& message, WorkerParams& params) 
     switch (m_charState) {
         case CharState::AwaitStart:
             if (first == kLengthRequest) {
+                // 16 bits: an image of 65536 bytes or more is announced as
+                // its length mod 65536.
                 const std::uint8_t high = static_cast<std::uint8_t>((m_imageLength >> 8) & 0xFF);
                 const std::uint8_t low = static_cast<std::uint8_t>(m_imageLength & 0xFF);
-                WritePort(m_hPort, &high, 1);
-                WritePort(m_hPort, &low, 1);
+                if (WriteOrEnd(params, &high, 1, kLengthWhat, m_sentBytes)) {
+                    WriteOrEnd(params, &low, 1, kLengthWhat, m_sentBytes);
+                }
             } else if (first == kFirstBlockRequest) {
                 // Always 128 bytes, even from a shorter image, and no progress
                 // update for it.
-                CopyFromImage(block, m_sentBytes, kBlockSize);
+                const std::uint32_t offset = m_sentBytes;
+                CopyFromImage(block, offset, kBlockSize);
                 m_sentBytes += kBlockSize;
-                WritePort(m_hPort, block, kBlockSize);
+                if (!WriteOrEnd(params, block, kBlockSize, BlockName(offset), offset)) {
+                    return;
+                }
                 ShowSentBytes();
                 m_charState = CharState::Sending;
             }
@@ -58,21 +70,30 @@ void CDownloadDlg::OnRxDataChar(const RxMessage& message, WorkerParams& params) 
                 } else if (m_sentBytes <= m_imageLength) {
                     count = (m_imageLength - m_sentBytes) % 256;
                 }  // else: already past the end, nothing is left to send
-                CopyFromImage(block, m_sentBytes, count);
+                const std::uint32_t offset = m_sentBytes;
+                CopyFromImage(block, offset, count);
                 m_sentBytes += count;
                 ShowSentBytes();
                 ShowProgress();
-                WritePort(m_hPort, block, count);
+                WriteOrEnd(params, block, count, BlockName(offset), offset);
             } else if (first == kReplyLead && last == kAllReceived) {
-                WritePort(m_hPort, &kFinish, 1);
-                m_charState = CharState::AwaitFinish;
+                if (WriteOrEnd(params, &kFinish, 1, kFinishWhat, m_sentBytes)) {
+                    m_charState = CharState::AwaitFinish;
+                }
             }
             break;
 
         case CharState::AwaitFinish:
             if (first == kFinish) {
                 m_charState = CharState::AwaitStart;
-                EndDownload(params, true);
+                // The machine closes the exchange when it has all it was
+                // told of. Told a length that wrapped at 16 bits, it closes
+                // it early: that is no finished download.
+                if (m_sentBytes >= m_imageLength) {
+                    EndWhenDrained(params, kFinishWhat, m_sentBytes);
+                } else {
+                    EndDownload(params, DownloadEnd::EndedEarly);
+                }
             }
             break;
     }

@@ -63,8 +63,7 @@ void CDownloadDlg::ScanStep() {
     // Give up the port of the previous step (or of the last download). This
     // ends its worker before the next port is opened.
     if (m_hWorker != 0 || (m_hPort != kNoPort && m_hPort != kInvalidPort)) {
-        ClosePort(m_hPort);
-        m_hPort = kNoPort;
+        ClosePortInUse();
     }
 
     // The scan's first step takes the list for the whole scan: a list that
@@ -84,12 +83,16 @@ void CDownloadDlg::ScanStep() {
 
     const std::string name = m_scanPorts[m_portIndex];
     m_hPort = OpenPortByName(name);
-    if (m_hPort == kInvalidPort) {
+    m_portName = name;
+    auto openFailed = [&](const std::string& reason) {
         const std::string text = name + kStatusOpenFail;
         m_portIndex += 1;
         SetDlgItemText(IDC_STATUS, text.c_str());
         SetTimer(TIMER_SCAN, kScanStepMs);
-        m_pEvents->PortTried(name, PortOutcome::OpenFailed, LastOpenError());
+        m_pEvents->PortTried(name, PortOutcome::OpenFailed, reason);
+    };
+    if (m_hPort == kInvalidPort) {
+        openFailed(LastOpenError());
         return;
     }
 
@@ -107,7 +110,16 @@ void CDownloadDlg::ScanStep() {
     params->window = this;
     params->run = 1;
     params->machineType = m_machineType;
-    m_hWorker = StartReceiveWorker(params);  // the port now owns params
+    const std::uintptr_t worker = StartReceiveWorker(params);  // params are the port's now
+    if (worker == 0) {
+        // No thread to read the port (the system is out of them): a port
+        // we cannot listen on is a port that did not open.
+        const std::string reason = LastOpenError();
+        ClosePortInUse();
+        openFailed(reason);
+        return;
+    }
+    m_hWorker = worker;
 
     SendHandshake();
     // Cannot race with the answer: the worker's hand-over waits until this
@@ -124,19 +136,22 @@ void CDownloadDlg::ReplyDeadline() {
         SetDlgItemText(IDC_STATUS, (name + kStatusConnectFail).c_str());
         m_portIndex += 1;
         SetTimer(TIMER_SCAN, kScanStepMs);
-        m_pEvents->PortTried(name, PortOutcome::NoAnswer, std::string());
+        m_pEvents->PortTried(name, PortOutcome::NoAnswer, m_handshakeError);
     }
     // An answer in time: the port stays open and the protocol goes on.
 }
 
 void CDownloadDlg::SendHandshake() {
+    m_handshakeError.clear();
     const MachineTypeInfo* info = FindMachineType(m_machineType);
     if (info == nullptr) {
         return;
     }
     if (info->protocol == ProtocolKind::CharProtocol) {
         const std::uint8_t request = '0';
-        WritePort(m_hPort, &request, 1);
+        if (!WritePort(m_hPort, &request, 1)) {
+            m_handshakeError = "the port did not take the opening request: " + LastWriteError();
+        }
         return;
     }
     // Command 0x80 with the access string and its terminating zero: 9 bytes
@@ -147,7 +162,11 @@ void CDownloadDlg::SendHandshake() {
     record.payload[kAccessStringLength] = 0;
     OutFrame frame;
     const std::size_t length = BuildFrame(record, frame.data(), kAccessStringLength + 1);
-    WritePort(m_hPort, frame.data(), length);
+    // Not taken, the request cannot be answered: the deadline gives the
+    // port up as usual, and the observer hears why.
+    if (!WritePort(m_hPort, frame.data(), length)) {
+        m_handshakeError = "the port did not take the opening request: " + LastWriteError();
+    }
 }
 
 LRESULT CDownloadDlg::OnRxData(WPARAM wParam, LPARAM lParam) {
@@ -190,6 +209,19 @@ LRESULT CDownloadDlg::OnPortLost(WPARAM, LPARAM lParam) {
     if (params == nullptr || params->run.load() == 0 || params->port != m_hPort) {
         return 0;
     }
+    // A port lost before its machine answered is one that did not answer:
+    // its reply deadline (or, past it, the next scan step) moves the scan
+    // on, as for a silent port.
+    if (m_replySeen == 0) {
+        return 0;
+    }
     m_pEvents->PortLost(ScanPortName());
     return 0;
+}
+
+void CDownloadDlg::ClosePortInUse() {
+    if (!ClosePort(m_hPort)) {
+        m_pEvents->PortNotClosed(m_portName, LastCloseError());
+    }
+    m_hPort = kNoPort;
 }

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "serial/receive_worker.h"
 #include "ui/download_dlg.h"
@@ -40,14 +41,52 @@ void CDownloadDlg::CopyFromImage(std::uint8_t* out, std::uint64_t offset, std::s
     std::memcpy(out, m_image + offset, inside);
 }
 
+std::string CDownloadDlg::BlockName(std::uint64_t offset) {
+    return "block " + std::to_string(offset / kBlockSize);
+}
+
 // The worker ends as soon as the hand-over we are in returns.
-void CDownloadDlg::EndDownload(WorkerParams& params, bool disableMachineType) {
+void CDownloadDlg::EndDownload(WorkerParams& params, DownloadEnd how) {
     params.run = 0;
     GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
-    if (disableMachineType) {
+    if (how == DownloadEnd::Done || how == DownloadEnd::EndedEarly) {
         GetDlgItem(IDC_MACHINE_TYPE)->EnableWindow(FALSE);
     }
-    // The type box is left alone only when the machine stopped the download.
-    m_pEvents->DownloadEnded(disableMachineType ? DownloadEnd::Done
-                                                : DownloadEnd::StoppedByMachine);
+    DownloadEnding ending;
+    ending.how = how;
+    ending.sent = m_sentBytes;
+    ending.total = m_imageLength;
+    if (how == DownloadEnd::PortRefused) {
+        // Sent means taken by the port: the block it refused is not.
+        ending.sent = std::min(m_sentBytes, m_refusedOffset);
+        ending.what = m_refusedWhat;
+        ending.reason = m_writeError;
+    }
+    m_pEvents->DownloadEnded(ending);
+}
+
+bool CDownloadDlg::WriteOrEnd(WorkerParams& params, const std::uint8_t* bytes, std::size_t n,
+                              const std::string& what, std::uint32_t offset) {
+    if (WritePort(m_hPort, bytes, n)) {
+        return true;
+    }
+    m_refusedWhat = what;
+    m_writeError = LastWriteError();
+    m_refusedOffset = offset;
+    EndDownload(params, DownloadEnd::PortRefused);
+    return false;
+}
+
+// The driver has taken every byte; done only once they have left it for
+// the line, since closing a port drops what it still holds.
+void CDownloadDlg::EndWhenDrained(WorkerParams& params, const std::string& lastBlock,
+                                  std::uint32_t offset) {
+    if (DrainPort(m_hPort)) {
+        EndDownload(params, DownloadEnd::Done);
+        return;
+    }
+    m_refusedOffset = offset;
+    m_refusedWhat = lastBlock;
+    m_writeError = LastWriteError();
+    EndDownload(params, DownloadEnd::PortRefused);
 }

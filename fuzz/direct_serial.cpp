@@ -11,6 +11,7 @@
 #include "serial/rx_decoder.h"
 #include "serial/rx_message.h"
 #include "serial/serial_port.h"
+#include "serial/write_error.h"
 
 namespace direct {
 
@@ -159,6 +160,7 @@ bool ConfigurePort(PortHandle, MachineType) {
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     direct::Port* port = direct::FindPort(h);
     if (port == nullptr) {
+        NoteWriteError("the port is not open");
         return false;
     }
     if (n > 0) {  // an empty write puts nothing on the line
@@ -167,6 +169,15 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
             d.writes.emplace_back();
         }
         d.writes[d.written++].assign(bytes, bytes + n);
+    }
+    return true;
+}
+
+// Every write reaches the line at once: nothing is ever queued.
+bool DrainPort(PortHandle h) {
+    if (direct::FindPort(h) == nullptr) {
+        NoteWriteError("the port is not open");
+        return false;
     }
     return true;
 }
@@ -182,17 +193,22 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
     return reinterpret_cast<std::uintptr_t>(port);
 }
 
-void ClosePort(PortHandle h) {
+std::string LastCloseError() {
+    return std::string();
+}
+
+bool ClosePort(PortHandle h) {
     auto& b = TheBackend();
     auto it = b.ports.find(h);
     if (it == b.ports.end()) {
-        return;
+        return true;
     }
     if (it->second.params) {
         it->second.params->run = 0;
     }
     it->second.device->openHandle = kNoPort;
     b.ports.erase(it);
+    return true;
 }
 
 void SetFastFrames(bool) {}

@@ -1,4 +1,7 @@
 // Load File: reads the image of the selected machine type into m_image.
+#include <algorithm>
+#include <cstring>
+
 #include "framework/afxdlgs.h"
 #include "framework/afxfile.h"
 #include "image/unscramble.h"
@@ -26,18 +29,28 @@ void CDownloadDlg::OnLoadFile() {
 }
 
 std::optional<CFileException> CDownloadDlg::LoadImageFile(const std::string& path) {
-    const MachineTypeInfo* info = FindMachineType(m_machineType);
+    UINT n = 0;
     try {
         CFile file(path, CFile::modeRead | CFile::typeBinary);
         file.SeekToBegin();
-        const UINT n = file.Read(m_image, sizeof m_image);  // a longer file is cut, silently
-        m_imageLength = n;
+        n = file.Read(m_image, sizeof m_image);  // a longer file is cut, silently
         file.Close();
     } catch (const CFileException& e) {
         // A read that failed part-way may have changed m_image, but not
         // the length or anything shown, as before.
         return e;
     }
+    LoadImage(m_image, n);
+    return std::nullopt;
+}
+
+void CDownloadDlg::LoadImage(const std::uint8_t* bytes, std::size_t n) {
+    const MachineTypeInfo* info = FindMachineType(m_machineType);
+    n = std::min(n, sizeof m_image);
+    if (bytes != m_image) {
+        std::memcpy(m_image, bytes, n);
+    }
+    m_imageLength = static_cast<std::uint32_t>(n);
     SetDlgItemInt(IDC_LENGTH, m_imageLength, FALSE);
     SetDlgItemInt(IDC_SEND_LENGTH, 0, FALSE);
 
@@ -51,5 +64,4 @@ std::optional<CFileException> CDownloadDlg::LoadImageFile(const std::string& pat
     if (info && info->unscrambleOnLoad) {
         Unscramble(m_image, m_imageLength);
     }
-    return std::nullopt;
 }

@@ -106,16 +106,39 @@ bool PortSettingsFor(MachineType type, PortSettings* settings);
 bool ConfigurePort(PortHandle port, MachineType type);
 std::string LastConfigureError();
 
-// Writes n bytes (n may be 0). Returns true when all were written in time.
-// The bytes need live only for the call.
+// Writes n bytes (n may be 0). Returns true when all were taken by the
+// driver within the write total (port_timeouts.h); false when the port is
+// unknown or closing, the device refused them, or the time ran out (a line
+// held by flow control), and LastWriteError() then says why: the system's
+// words, or "timed out after 13400 ms (5 of 133 bytes taken)". Never waits
+// longer than the write total plus a second. The bytes need live only for
+// the call.
 bool WritePort(PortHandle port, const std::uint8_t* bytes, std::size_t n);
+// Waits until everything written to the port has left the driver for the
+// line, no longer than sending it takes at the port's rate twice over
+// plus 100 ms. False, with LastWriteError() saying why, when it has not
+// by then or the port is unknown or gone. A port with nothing queued
+// returns at once.
+bool DrainPort(PortHandle port);
+// Why the last WritePort or DrainPort of this thread failed.
+std::string LastWriteError();
 
 // Starts the receive worker for params->port and gives the port the worker
 // and its params; ClosePort ends the one and frees the other. Returns a
-// nonzero marker of the thread that was started.
+// nonzero marker of the thread that was started, or 0 when none could be
+// (params are freed then, and LastOpenError() says why; the port stays
+// open, for ClosePort).
 std::uintptr_t StartReceiveWorker(WorkerParams* params);
 
-void ClosePort(PortHandle port);
+// Ends the port's worker and closes the port. Every wait in it is bounded:
+// a worker that has not ended within kWorkerEndMs is left alone, with the
+// device, the worker's params and everything else it may still touch kept
+// for the life of the process, and ClosePort returns false, with
+// LastCloseError() saying so. Closing kNoPort, kInvalidPort or an unknown
+// handle does nothing and returns true.
+bool ClosePort(PortHandle port);
+std::string LastCloseError();
+inline constexpr int kWorkerEndMs = 5000;
 
 // True once a read or write has found the device gone (a USB adapter
 // pulled, the far end of a pseudo-terminal closed). The port stays open

@@ -26,8 +26,11 @@ class EventLog : public CDownloadEvents {
         lines.push_back("sent " + std::to_string(sent) + "/" + std::to_string(total) + " r" +
                         std::to_string(repeats));
     }
-    void DownloadEnded(DownloadEnd how) override {
-        lines.push_back(how == DownloadEnd::Done ? "done" : "stopped");
+    void DownloadEnded(const DownloadEnding& e) override {
+        static constexpr const char* kHow[] = {"done", "stopped", "ended early", "port refused"};
+        lines.push_back(std::string(kHow[static_cast<int>(e.how)]) + " " + std::to_string(e.sent) +
+                        "/" + std::to_string(e.total) + (e.what.empty() ? "" : " " + e.what) +
+                        (e.reason.empty() ? "" : ": " + e.reason));
     }
     void PortLost(const std::string& port) override { lines.push_back(port + " lost"); }
 
@@ -57,9 +60,10 @@ TEST_F(EventsTest, AWholeDownloadInOrderOnTheDialogsOwnPorts) {
     Press(IDC_PROGRAM);
     ASSERT_TRUE(RunUntilProgramEnabled(60000));
 
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"NOWHERE open failed (reason)", "LINE-A opened",
-                                                   "LINE-A answered", "sent 128/300 r0",
-                                                   "sent 256/300 r0", "sent 300/300 r0", "done"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"NOWHERE open failed (reason)", "LINE-A opened",
+                                        "LINE-A answered", "sent 128/300 r0", "sent 256/300 r0",
+                                        "sent 300/300 r0", "done 300/300"}));
     // What the window showed is unchanged by the observer.
     EXPECT_EQ(Status(), ProgressText(100));
 }
@@ -90,7 +94,7 @@ TEST_F(EventsTest, RefusedSettingsAreToldAndTheScanGoesOn) {
     ASSERT_GE(log.lines.size(), 3u);
     EXPECT_EQ(log.lines[0], "LINE-S opened");
     EXPECT_EQ(log.lines[1], "LINE-S settings refused (reason)");
-    EXPECT_EQ(log.lines.back(), "done");
+    EXPECT_EQ(log.lines.back(), "done 300/300");
 }
 
 // A device that goes away mid-download is told once; closing our own port
@@ -116,6 +120,90 @@ TEST_F(EventsTest, APortLostButNotOneWeClosed) {
     EXPECT_EQ(log.lines,
               (std::vector<std::string>{"LINE-V opened", "LINE-V no answer", "scan ended"}));
 }
+
+// Done is told only when it is true. The same image, done by a machine that
+// takes it whole; ended early by one that believes the 16-bit length it is
+// told; refused by a port whose output is held at the last block.
+struct EndingCase {
+    const char* name;
+    MachineType type;
+    std::uint32_t size;
+    SimFaults faults;
+    std::uint32_t received;  // what the machine got
+    const char* ending;      // the last event
+};
+
+class Endings : public EventsTest, public ::testing::WithParamInterface<EndingCase> {};
+
+TEST_P(Endings, DoneOnlyWhenTheMachineGotTheWholeImage) {
+    const EndingCase c = GetParam();
+    if (c.type != 0) {
+        SelectMachineType(c.type);
+    }
+    dlg->SetPorts({"LINE-E"});
+    SimulatedDevice machine(c.type, c.faults, c.size);
+    machine.AttachTo("LINE-E");
+    const Bytes image = Pattern(c.size, 7);
+    LoadStored(c.type, image);
+    log.lines.clear();
+    Press(IDC_PROGRAM);
+    ASSERT_TRUE(RunUntilProgramEnabled(120000));
+
+    ASSERT_FALSE(log.lines.empty());
+    EXPECT_EQ(log.lines.back(), c.ending);
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const std::string& l) {
+                                return l.starts_with("done") || l.starts_with("ended") ||
+                                       l.starts_with("port refused");
+                            }),
+              1)
+        << "one ending";
+    EXPECT_EQ(machine.machine.Received(), Bytes(image.begin(), image.begin() + c.received));
+    // The window keeps its texts; Program comes back either way.
+    ExpectControls(true, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Endings,
+    ::testing::Values(
+        EndingCase{"WholeImageTaken", 0, 70000, {}, 70000, "done 70000/70000"},
+        EndingCase{"LengthBelievedAt16Bits", 0, 70000, SimFaults{.trustLength = true},
+                   70000 % 65536, "ended early 4480/70000"},
+        EndingCase{
+            "OutputHeldAtTheLastBlock",
+            1,
+            256,
+            SimFaults{.holdAfterBlock = 1},
+            128,
+            "port refused 128/256 block 1: the output did not drain in time (133 bytes "
+            "still queued)",
+        }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A port that goes away before its machine answered is a port that did not
+// answer, whether it goes before its reply deadline or after (it stays
+// open until the next step): the scan goes on to the machine on the next.
+class LostBeforeAnswer : public EventsTest, public ::testing::WithParamInterface<std::uint64_t> {};
+
+TEST_P(LostBeforeAnswer, TheScanGoesOnToTheNextPort) {
+    dlg->SetPorts({"LINE-A", "LINE-B"});
+    QuietDevice quiet;
+    memory::Line& first = memory::AttachDevice("LINE-A", &quiet);
+    SimulatedDevice machine(0, {}, 300);
+    machine.AttachTo("LINE-B");
+    Load(Pattern(300, 1));
+    Press(IDC_PROGRAM);
+    headless::At(GetParam(), [&first] { first.Hangup(); });
+    ASSERT_TRUE(RunUntilProgramEnabled(60000));
+
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"LINE-A opened", "LINE-A no answer", "LINE-B opened",
+                                        "LINE-B answered", "sent 128/300 r0", "sent 256/300 r0",
+                                        "sent 300/300 r0", "done 300/300"}));
+}
+
+// The port opens at 1000 ms; its deadline is at 2000, the next step at 3000.
+INSTANTIATE_TEST_SUITE_P(HangUpAt, LostBeforeAnswer, ::testing::Values(1500u, 2500u));
 
 // Loading from a path returns the file layer's error as a value: no message
 // box, and nothing shown changes.

@@ -27,8 +27,7 @@ CDownloadDlg::CDownloadDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
 CDownloadDlg::~CDownloadDlg() {
     // The window is going: end the worker of a port still open, so that no
     // thread outlives the dialog it reports to.
-    ClosePort(m_hPort);
-    m_hPort = kNoPort;
+    ClosePortInUse();
 }
 
 BOOL CDownloadDlg::OnInitDialog() {

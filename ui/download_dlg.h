@@ -98,6 +98,11 @@ class CDownloadDlg : public CDialog {
     // read, or is not a regular file, is returned as the file layer's error
     // and changes nothing.
     std::optional<CFileException> LoadImageFile(const std::string& path);
+    // Takes an image already read from its file (at most kImageCapacity
+    // bytes, the file's own bytes) as Load File takes what it reads: shows
+    // its length, enables Program and unscrambles it. For front ends that
+    // read the file once and record what they read.
+    void LoadImage(const std::uint8_t* bytes, std::size_t n);
 
   protected:
     BOOL OnInitDialog() override;
@@ -125,7 +130,9 @@ class CDownloadDlg : public CDialog {
     void OnRxDataChar(const RxMessage& message, WorkerParams& params);
     // download/block_protocol.cpp
     void OnRxDataBlock(const RxMessage& message, WorkerParams& params);
-    void SendBlock(std::uint8_t requested);
+    // False when the port did not take the block (the download is then
+    // ended by the caller, which has the worker's params).
+    bool SendBlock(std::uint8_t requested);
 
     // download/progress.cpp
     void ShowSentBytes();
@@ -133,7 +140,23 @@ class CDownloadDlg : public CDialog {
     // Copies count image bytes from offset; bytes that would lie outside
     // m_image are sent as 0, so no counter can make us read past it.
     void CopyFromImage(std::uint8_t* out, std::uint64_t offset, std::size_t count) const;
-    void EndDownload(WorkerParams& params, bool disableMachineType);
+    // Ends the download: the worker ends once the hand-over we are in
+    // returns, Program is enabled, and the observer is told how it ended.
+    // The machine type box is disabled after an ending the machine agreed
+    // to (done, or closed early); it stays as it was after a stop frame or
+    // a write the port did not take.
+    void EndDownload(WorkerParams& params, DownloadEnd how);
+    // Writes bytes of the download; when the port does not take them (a
+    // failed write, a line held past the write's bound), ends the download
+    // as PortRefused, naming what was not taken, and returns false.
+    // offset: the image bytes sent before these.
+    bool WriteOrEnd(WorkerParams& params, const std::uint8_t* bytes, std::size_t n,
+                    const std::string& what, std::uint32_t offset);
+    // The last block (from offset) went out: done once the port's output
+    // has drained, else PortRefused for that block.
+    void EndWhenDrained(WorkerParams& params, const std::string& lastBlock, std::uint32_t offset);
+    // "block N", N counting the image's blocks of 128 bytes from 0.
+    static std::string BlockName(std::uint64_t offset);
 
     DECLARE_MESSAGE_MAP()
 
@@ -151,6 +174,13 @@ class CDownloadDlg : public CDialog {
     // Block requests that asked for the block last sent again, since Program:
     // a measure of the line's quality, for production records.
     std::uint32_t m_repeatedRequests = 0;
+    // Why the port did not take the last opening request, for the observer
+    // when no answer comes; empty when it did.
+    std::string m_handshakeError;
+    // What the port did not take in the download, and why, for the ending.
+    std::string m_refusedWhat, m_writeError;
+    std::uint32_t m_refusedOffset = 0;  // image bytes before what was not taken
+    std::string m_portName;             // the name m_hPort was opened under
 
     CDownloadEvents m_noEvents;  // told when nobody listens: does nothing
     CDownloadEvents* m_pEvents = &m_noEvents;
@@ -163,4 +193,7 @@ class CDownloadDlg : public CDialog {
   private:
     // The name of the port at m_portIndex in the scan's list, or "".
     std::string ScanPortName() const;
+    // Closes m_hPort (ending its worker); a worker that would not end is
+    // told to the observer.
+    void ClosePortInUse();
 };

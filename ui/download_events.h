@@ -24,9 +24,14 @@
 //                    opening request (once per opened port);
 //   BlockSent        after each block went out: bytes sent, the image length,
 //                    repeated requests so far;
-//   DownloadEnded    the whole image was taken, or the machine stopped it;
-//   PortLost         the device of the port in use went away (unplugged, the
-//                    far end closed). Not told for a port we closed ourselves.
+//   DownloadEnded    once, with how it ended (DownloadEnding below);
+//   PortLost         the device of the port whose machine answered went
+//                    away (unplugged, the far end closed). Not told for a
+//                    port we closed ourselves, nor for one whose machine had
+//                    not answered: that port is one that did not answer,
+//                    and the scan goes on past it;
+//   PortNotClosed    closing a port left its worker running (serial_port.h,
+//                    ClosePort): the port stays open for the process's life.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +40,25 @@
 // SettingsRefused follows Opened when the driver refused a line setting;
 // the scan goes on with the port all the same, as the window does.
 enum class PortOutcome : std::uint8_t { Opened, OpenFailed, SettingsRefused, NoAnswer };
-enum class DownloadEnd : std::uint8_t { Done, StoppedByMachine };
+// Done is told only when it is true: every byte of the image was written
+// and drained, and the protocol reached its end with nothing left (for the
+// character protocol, the machine's closing "6" with the whole image sent).
+enum class DownloadEnd : std::uint8_t {
+    Done,
+    StoppedByMachine,  // the block protocol's stop frame
+    EndedEarly,        // the machine closed the exchange before the image was all sent
+    PortRefused,       // a write failed, or the output did not drain in time
+};
+
+struct DownloadEnding {
+    DownloadEnd how = DownloadEnd::Done;
+    std::uint32_t sent = 0, total = 0;  // bytes sent, the image length
+    // PortRefused: what the port did not take ("block 3", counting the
+    // image's blocks of 128 bytes from 0; "the length"; "the closing 6"),
+    // and the system's reason.
+    std::string what;
+    std::string reason;
+};
 
 class CDownloadEvents {
   public:
@@ -49,6 +72,7 @@ class CDownloadEvents {
     virtual void MachineAnswered(const std::string& /*port*/) {}
     virtual void BlockSent(std::uint32_t /*sent*/, std::uint32_t /*total*/,
                            std::uint32_t /*repeatedRequests*/) {}
-    virtual void DownloadEnded(DownloadEnd /*how*/) {}
+    virtual void DownloadEnded(const DownloadEnding& /*ending*/) {}
     virtual void PortLost(const std::string& /*port*/) {}
+    virtual void PortNotClosed(const std::string& /*port*/, const std::string& /*reason*/) {}
 };

@@ -59,6 +59,12 @@ class Line {
     void Deliver(std::vector<std::uint8_t> chunk);
     void DeliverAfter(std::uint64_t ms, std::vector<std::uint8_t> chunk);
     void Hangup();  // the device is gone until it is attached again
+    // Holds the host's output, as a device's flow control does: writes
+    // then wait in the driver's queue (outQueue bytes, as ConfigurePort
+    // set it) and reach nobody; one that does not fit there times out, and
+    // a drain fails while anything waits. Releasing the hold passes what
+    // waits on to the device.
+    void HoldOutput(bool held);
 
     bool IsOpen() const;
     LineSettings Settings() const;
@@ -73,6 +79,8 @@ class Line {
     bool m_busy = false;
     bool m_configureFails = false;
     bool m_hungUp = false;
+    bool m_held = false;
+    std::vector<std::vector<std::uint8_t>> m_queued;  // written while held
     std::intptr_t m_openHandle = 0;
 };
 

@@ -10,6 +10,7 @@
 #include "serial/memory/memory_line.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
+#include "serial/write_error.h"
 
 namespace memory {
 namespace {
@@ -46,6 +47,8 @@ struct LineAccess {
     static bool& Busy(Line& l) { return l.m_busy; }
     static bool& ConfigureFails(Line& l) { return l.m_configureFails; }
     static bool& HungUp(Line& l) { return l.m_hungUp; }
+    static bool& Held(Line& l) { return l.m_held; }
+    static auto& Queued(Line& l) { return l.m_queued; }
     static std::intptr_t& OpenHandle(Line& l) { return l.m_openHandle; }
 };
 
@@ -92,6 +95,27 @@ void Line::Hangup() {
     }
 }
 
+void Line::HoldOutput(bool held) {
+    std::vector<std::vector<std::uint8_t>> released;
+    Peer* peer = nullptr;
+    {
+        std::lock_guard<std::mutex> g(headless::Lock());
+        m_held = held;
+        if (!held) {
+            released.swap(m_queued);
+            peer = m_peer;
+            for (const auto& bytes : released) {
+                m_writes.push_back(bytes);
+            }
+        }
+    }
+    for (const auto& bytes : released) {
+        if (peer) {
+            peer->OnHostBytes(*this, bytes.data(), bytes.size());
+        }
+    }
+}
+
 bool Line::IsOpen() const {
     std::lock_guard<std::mutex> g(headless::Lock());
     return m_openHandle != 0;
@@ -115,6 +139,8 @@ Line& AttachDevice(const std::string& name, Peer* peer) {
     }
     LineAccess::PeerOf(*slot) = peer;
     LineAccess::HungUp(*slot) = false;
+    LineAccess::Held(*slot) = false;
+    LineAccess::Queued(*slot).clear();
     LineAccess::Busy(*slot) = false;
     LineAccess::ConfigureFails(*slot) = false;
     LineAccess::SettingsOf(*slot) = LineSettings{};
@@ -227,22 +253,66 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     return errors.Finish();
 }
 
+namespace {
+
+std::size_t QueuedBytes(memory::Line& line) {
+    std::size_t queued = 0;
+    for (const auto& write : LineAccess::Queued(line)) {
+        queued += write.size();
+    }
+    return queued;
+}
+
+}  // namespace
+
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     memory::Line* line = nullptr;
     memory::Peer* peer = nullptr;
     {
         std::lock_guard<std::mutex> g(headless::Lock());
         memory::Port* port = memory::FindPort(h);
-        if (port == nullptr || port->closing || LineAccess::HungUp(*port->line)) {
+        if (port == nullptr || port->closing) {
+            NoteWriteError("the port is not open");
             return false;
         }
         line = port->line;
+        if (LineAccess::HungUp(*line)) {
+            NoteWriteError("Input/output error");
+            return false;
+        }
+        if (LineAccess::Held(*line)) {
+            const memory::LineSettings& s = LineAccess::SettingsOf(*line);
+            if (QueuedBytes(*line) + n > s.outQueue) {
+                NoteWriteError("timed out after " + std::to_string(s.WriteTotal(n).count()) +
+                               " ms (0 of " + std::to_string(n) + " bytes taken)");
+                return false;
+            }
+            if (n > 0) {
+                LineAccess::Queued(*line).emplace_back(bytes, bytes + n);
+            }
+            return true;
+        }
         peer = LineAccess::PeerOf(*line);
         LineAccess::WritesOf(*line).emplace_back(bytes, bytes + n);
     }
     // The peer runs without the lock: it may deliver replies right away.
     if (peer && n > 0) {
         peer->OnHostBytes(*line, bytes, n);
+    }
+    return true;
+}
+
+bool DrainPort(PortHandle h) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    memory::Port* port = memory::FindPort(h);
+    if (port == nullptr || port->closing) {
+        NoteWriteError("the port is not open");
+        return false;
+    }
+    if (const std::size_t queued = QueuedBytes(*port->line); queued > 0) {
+        NoteWriteError("the output did not drain in time (" + std::to_string(queued) +
+                       " bytes still queued)");
+        return false;
     }
     return true;
 }
@@ -271,13 +341,17 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
     return reinterpret_cast<std::uintptr_t>(port);
 }
 
-void ClosePort(PortHandle h) {
+std::string LastCloseError() {
+    return std::string();  // a worker here always ends
+}
+
+bool ClosePort(PortHandle h) {
     std::unique_ptr<memory::Port> port;
     {
         std::lock_guard<std::mutex> g(headless::Lock());
         memory::Port* p = memory::FindPort(h);
         if (p == nullptr) {
-            return;
+            return true;
         }
         p->closing = true;
         if (p->params) {
@@ -310,11 +384,14 @@ void ClosePort(PortHandle h) {
         LineAccess::SettingsOf(*line) = port->saved;
         LineAccess::SettingsOf(*line).purges = purges;
         LineAccess::OpenHandle(*line) = 0;
+        // Closing a port drops what its driver still held.
+        LineAccess::Queued(*line).clear();
         peer = LineAccess::PeerOf(*line);
     }
     if (peer) {
         peer->OnOpenChanged(*line, false);
     }
+    return true;
 }
 
 // Reads here are whole chunks already; nothing to shorten.

@@ -18,11 +18,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "serial/configure_errors.h"
 #include "serial/in_frame.h"
 #include "serial/receive_worker.h"
+#include "serial/write_error.h"
 
 namespace {
 
@@ -254,12 +257,23 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     return errors.Finish();
 }
 
+namespace {
+
+std::string TimedOut(milliseconds total, std::size_t taken, std::size_t n) {
+    return "timed out after " + std::to_string(total.count()) + " ms (" + std::to_string(taken) +
+           " of " + std::to_string(n) + " bytes taken)";
+}
+
+}  // namespace
+
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     std::shared_ptr<Port> port = FindPort(h);
     if (port == nullptr || port->closing) {
+        NoteWriteError("the port is not open");
         return false;
     }
-    const auto deadline = Clock::now() + port->Timeouts().WriteTotal(n);
+    const milliseconds total = port->Timeouts().WriteTotal(n);
+    const auto deadline = Clock::now() + total;
     std::size_t done = 0;
     while (done < n) {
         const ssize_t w = write(port->fd, bytes + done, n - done);
@@ -271,25 +285,68 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
             continue;
         }
         if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return false;  // the device is gone, or refuses
+            NoteWriteError(std::strerror(errno));  // the device is gone, or refuses
+            return false;
         }
         // The output queue is full (flow control, or a slow line): wait for
-        // room, but no longer than the write may take in all, and look at
-        // the abort flag every 100 ms.
+        // room, but no longer than the write may take in all, whatever
+        // poll() says (a driver may report room and then refuse it again),
+        // and look at the abort flag every 100 ms.
         if (AbortRequested()) {
+            NoteWriteError("given up: interrupted (" + std::to_string(done) + " of " +
+                           std::to_string(n) + " bytes taken)");
             return false;
         }
         const int left = MsUntil(deadline);
+        if (left == 0) {
+            NoteWriteError(TimedOut(total, done, n));
+            return false;
+        }
         pollfd p{port->fd, POLLOUT, 0};
         const int r = poll(&p, 1, std::min(left, kAbortCheckMs));
-        if ((r < 0 && errno == EINTR) || (r == 0 && left > kAbortCheckMs)) {
-            continue;
+        if (r < 0 && errno != EINTR) {
+            NoteWriteError(std::strerror(errno));
+            return false;
         }
-        if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            NoteWriteError("the device has gone (hung up)");
             return false;
         }
     }
     return true;
+}
+
+bool DrainPort(PortHandle h) {
+    std::shared_ptr<Port> port = FindPort(h);
+    if (port == nullptr || port->closing) {
+        NoteWriteError("the port is not open");
+        return false;
+    }
+    int queued = 0;
+    if (ioctl(port->fd, TIOCOUTQ, &queued) != 0) {
+        NoteWriteError(std::string("TIOCOUTQ: ") + std::strerror(errno));
+        return false;
+    }
+    if (queued <= 0) {
+        return true;
+    }
+    // As long as sending what is queued takes at the port's rate, twice
+    // over, and 100 ms more.
+    const auto bound = milliseconds(100 + 2 * 10'000LL * queued / BitsPerSecond(port->speed));
+    const auto deadline = Clock::now() + bound;
+    while (Clock::now() < deadline) {
+        poll(nullptr, 0, 2);
+        if (ioctl(port->fd, TIOCOUTQ, &queued) != 0) {
+            NoteWriteError(std::string("TIOCOUTQ: ") + std::strerror(errno));
+            return false;
+        }
+        if (queued <= 0) {
+            return true;
+        }
+    }
+    NoteWriteError("the output did not drain in " + std::to_string(bound.count()) + " ms (" +
+                   std::to_string(queued) + " bytes still queued)");
+    return false;
 }
 
 std::uintptr_t StartReceiveWorker(WorkerParams* params) {
@@ -302,17 +359,31 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
         return 0;
     }
     port->params = std::move(owned);
-    port->worker = std::thread([params] { ReceiveWorker(params); });
+    try {
+        port->worker = std::thread([params] { ReceiveWorker(params); });
+    } catch (const std::system_error& e) {
+        // No thread to be had (a process at its limit): the port cannot be
+        // listened on, which the scan takes as a failed open.
+        port->params.reset();
+        Backend& b = TheBackend();
+        std::lock_guard<std::mutex> g(b.lock);
+        b.lastError = std::string("starting the receive worker: ") + e.what();
+        return 0;
+    }
     return reinterpret_cast<std::uintptr_t>(port.get());
 }
 
-void ClosePort(PortHandle h) {
+std::string LastCloseError() {
+    return std::string();  // the worker's waits all end on the wake descriptor
+}
+
+bool ClosePort(PortHandle h) {
     if (h == kNoPort || h == kInvalidPort) {
-        return;
+        return true;
     }
     std::shared_ptr<Port> port = FindPort(h);
     if (port == nullptr) {
-        return;
+        return true;
     }
     port->closing = true;
     if (port->params) {
@@ -336,6 +407,7 @@ void ClosePort(PortHandle h) {
         b.ports.erase(h);
     }
     // Dropping the last reference closes the device (see ~Port).
+    return true;
 }
 
 namespace {

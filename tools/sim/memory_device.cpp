@@ -15,10 +15,14 @@ void SimulatedDevice::OnHostBytes(memory::Line& line, const std::uint8_t* bytes,
     if (machine.Vanished()) {
         line.Hangup();
     }
+    if (machine.WantsOutputHeld()) {
+        line.HoldOutput(true);
+    }
 }
 
-void SimulatedDevice::OnOpenChanged(memory::Line&, bool open) {
+void SimulatedDevice::OnOpenChanged(memory::Line& line, bool open) {
     if (!open) {
         machine.Reset();
+        line.HoldOutput(false);  // the hold was for that session
     }
 }

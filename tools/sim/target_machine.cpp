@@ -128,7 +128,7 @@ std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t
                 const std::uint32_t announced =
                     std::uint32_t{m_pending[used]} << 8 | m_pending[used + 1];
                 used += 2;
-                m_total = m_expected ? m_expected : announced;
+                m_total = m_expected && !m_faults.trustLength ? m_expected : announced;
                 m_blockWanted = 128;  // the first block is always whole
                 m_step = CharStep::Block;
                 append(Reply({'1'}));

@@ -31,6 +31,14 @@ struct SimFaults {
     // Restarts once, as after a reset, on receiving this many blocks: answers
     // nothing more of that download and waits for a new opening request.
     int restartAfterBlock = -1;
+    // Holds the host's output, as a device's flow control does, once it has
+    // received this many blocks (after asking for the next): the front end
+    // holds its line while WantsOutputHeld(), until the host closes.
+    int holdAfterBlock = -1;
+    // Character protocol: takes the 16-bit length the host announces even
+    // when an expected size is given, as a real machine does; an image of
+    // 65536 bytes or more is then asked for only up to its length mod 65536.
+    bool trustLength = false;
 };
 
 struct SimReply {
@@ -58,6 +66,9 @@ class TargetMachine {
     bool Vanished() const { return m_vanished; }  // hung up
     bool Muted() const { return m_muted; }        // fell silent on purpose
     bool Restarted() const { return m_restarted; }  // restarted mid-download
+    bool WantsOutputHeld() const {
+        return m_faults.holdAfterBlock >= 0 && m_blocks >= m_faults.holdAfterBlock;
+    }
     int BlocksReceived() const { return m_blocks; }
     int RepeatsAsked() const { return m_repeats; }
     // The pause between the two pieces of a split reply, and before a reply

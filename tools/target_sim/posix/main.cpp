@@ -3,12 +3,17 @@
 //
 //   target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]
 //              [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]
-//              [--mute-after N] [--restart-after N] [--baud N] [--turnaround MS]
-//              [--timing FILE]
+//              [--mute-after N] [--restart-after N] [--hold-after N] [--trust-length]
+//              [--baud N] [--turnaround MS] [--timing FILE]
 //
 // --restart-after N makes the machine restart once, as after a reset, on
 // receiving N blocks: it answers nothing more of that download and waits
 // for a new opening request, which it then serves in full.
+//
+// --hold-after N holds the tool's output on the line once N blocks have
+// arrived (after asking for the next), as a device's flow control does,
+// until the tool closes its port. --trust-length makes a Lorvane 300 take
+// the 16-bit length it is told even with --expect, as a real one does.
 //
 // --baud paces the line both ways: replies go out no faster than the rate,
 // and the tool's bytes are taken as arriving no sooner than they would at
@@ -58,8 +63,8 @@ struct Options {
 constexpr char kUsage[] =
     "usage: target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]\n"
     "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
-    "                  [--mute-after N] [--restart-after N] [--baud N] [--turnaround MS]\n"
-    "                  [--timing FILE]\n"
+    "                  [--mute-after N] [--restart-after N] [--hold-after N]\n"
+    "                  [--trust-length] [--baud N] [--turnaround MS] [--timing FILE]\n"
     "\n"
     "A simulated target machine on a pseudo-terminal, for downloads without\n"
     "hardware. The first line printed is the device to give the tool as its port;\n"
@@ -76,6 +81,8 @@ constexpr char kUsage[] =
     "  --vanish-after N  hang up after N blocks, as a pulled adapter does\n"
     "  --mute-after N    fall silent after N blocks\n"
     "  --restart-after N restart once after N blocks and wait for a new opening request\n"
+    "  --hold-after N    hold the tool's output (flow control) after N blocks\n"
+    "  --trust-length    type 0: take the 16-bit length told, even with --expect\n"
     "  --baud N          pace the line at N baud both ways\n"
     "  --turnaround MS   wait MS milliseconds before each reply\n"
     "  --timing FILE     write the bytes each way and the tool's answer times to FILE\n"
@@ -113,6 +120,8 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
             opt->faults.noise = true;
         } else if (arg == "--split") {
             opt->faults.splitReplies = true;
+        } else if (arg == "--trust-length") {
+            opt->faults.trustLength = true;
         } else if (arg == "--link" && hasValue) {
             opt->link = argv[++i];
         } else if (arg == "--expect" && hasValue) {
@@ -149,6 +158,11 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
                 return "--restart-after takes a block count";
             }
             opt->faults.restartAfterBlock = static_cast<int>(v);
+        } else if (arg == "--hold-after") {
+            if (!count(1 << 20)) {
+                return "--hold-after takes a block count";
+            }
+            opt->faults.holdAfterBlock = static_cast<int>(v);
         } else if (arg == "--baud") {
             if (!count(10'000'000) || v == 0) {
                 return "--baud takes a line rate";
@@ -305,6 +319,7 @@ int main(int argc, char** argv) {
     LineTiming timing;
     Clock::time_point inboundFree{};  // when the tool's last byte is through, paced
     bool serving = true;
+    bool held = false;  // the tool's output, by --hold-after
     while (serving) {
         pollfd fds[3] = {
             {stopFd, POLLIN, 0}, {line.MasterFd(), POLLIN, 0}, {line.CloseWatchFd(), POLLIN, 0}};
@@ -322,6 +337,9 @@ int main(int argc, char** argv) {
         }
         if (fds[2].revents != 0 && line.TakeHostClosed()) {
             machine.Reset();  // the tool closed its port: a new session follows
+            if (held) {
+                held = !line.HoldOutput(false, &error);
+            }
         }
         if (fds[1].revents == 0) {
             continue;
@@ -366,6 +384,11 @@ int main(int argc, char** argv) {
         if (machine.Vanished()) {
             line.Close();  // the tool's port now reads as hung up
             serving = false;
+        } else if (!held && machine.WantsOutputHeld()) {
+            held = line.HoldOutput(true, &error);
+            if (!held) {
+                std::fprintf(stderr, "target-sim: %s\n", error.c_str());
+            }
         }
     }
 

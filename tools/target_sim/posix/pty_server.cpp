@@ -151,6 +151,16 @@ bool PtyServer::Write(const std::uint8_t* bytes, std::size_t n, unsigned baud, i
     return true;
 }
 
+bool PtyServer::HoldOutput(bool held, std::string* error) {
+    // Output suspended on the slave's terminal, as XOFF would: what the
+    // tool writes there waits, and a non-blocking write finds no room.
+    if (tcflow(m_slave, held ? TCOOFF : TCOON) != 0) {
+        *error = Failure(held ? "holding the output of" : "releasing the output of", m_slavePath);
+        return false;
+    }
+    return true;
+}
+
 void PtyServer::Close() {
     CloseFd(m_watch);
     CloseFd(m_slave);

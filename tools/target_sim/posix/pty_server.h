@@ -50,6 +50,11 @@ class PtyServer {
     // fails.
     bool Write(const std::uint8_t* bytes, std::size_t n, unsigned baud, int stopFd);
 
+    // Holds (true) or lets go (false) what the tool writes, as a device's
+    // flow control does: held, the tool's writes find no room on the line.
+    // False, with the reason in *error, when the terminal refuses.
+    bool HoldOutput(bool held, std::string* error);
+
     void Close();
 
   private:

@@ -1,0 +1,37 @@
+// The --record file: one JSON line per unit, none ever lost without a word.
+//
+// The file is opened (created if need be) once, before the first unit, so
+// that a path that cannot be written is refused before anything is
+// programmed. Each line is appended whole, in one write to a file opened
+// for appending (so lines of units that end at once, or of other programs
+// appending to the same file, never interleave), and flushed to the disk
+// (fsync, FlushFileBuffers) before Append returns. A file that cannot be
+// flushed because it is not a disk file (a pipe, a terminal, /dev/null)
+// counts as flushed once the write went through.
+//
+// tools/cli/posix/record_file.cpp and tools/cli/win32/record_file.cpp
+// implement it.
+#pragma once
+
+#include <string>
+
+class RecordFile {
+  public:
+    RecordFile() = default;
+    ~RecordFile();
+    RecordFile(const RecordFile&) = delete;
+    RecordFile& operator=(const RecordFile&) = delete;
+
+    // Opens path for appending, creating it if it is not there. False, with
+    // the system's reason in error, when it cannot.
+    bool Open(const std::string& path, std::string& error);
+    bool IsOpen() const { return m_handle != kClosed; }
+    // Appends line (which ends in a newline) in one write, then flushes it
+    // to the disk. False, with the system's reason in error, when the write
+    // or the flush failed or took fewer bytes than the line has.
+    bool Append(const std::string& line, std::string& error);
+
+  private:
+    static constexpr long long kClosed = -1;
+    long long m_handle = kClosed;  // a file descriptor, or a HANDLE's value
+};
