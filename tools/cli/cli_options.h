@@ -34,7 +34,8 @@ inline constexpr char kCliUsage[] =
     "  --parallel      program a machine on every --port at once\n"
     "  --loop          after each unit, wait for the next one (until interrupted);\n"
     "                  exit 0 when every unit was done, else 1\n"
-    "  --record FILE   append one JSON line per programmed unit to FILE\n"
+    "  --record FILE   append one JSON line per programmed unit to FILE, each\n"
+    "                  flushed to disk before the unit's result is shown\n"
     "  --fast          block protocol: hand each frame over as soon as it is complete\n"
     "  --list-ports    print the serial ports present, one a line (with --json, as\n"
     "                  JSON objects), and what is known of each\n"
@@ -44,9 +45,13 @@ inline constexpr char kCliUsage[] =
     "Ports are device paths on Linux (/dev/ttyUSB0) and COM names on Windows\n"
     "(COM3, com12, \\\\.\\COM12).\n"
     "\n"
-    "Exit status: 0 done, 2 bad arguments or unreadable image, 3 no machine found,\n"
-    "4 stopped by the machine, 5 the machine fell silent, 6 the port was lost,\n"
-    "130 interrupted by Ctrl+C, 143 by SIGTERM.\n";
+    "Exit status: 0 done (the whole image written, drained and taken), 1 with\n"
+    "--loop when a unit was not done, 2 bad arguments, an unreadable image or a\n"
+    "record file that cannot be opened, 3 no machine found, 4 stopped by the\n"
+    "machine, 5 the machine fell silent, 6 the port was lost, 7 the machine ended\n"
+    "the download before the whole image was sent, 8 the port did not take a\n"
+    "block (a write failed or did not drain in time), 9 a record could not be\n"
+    "written, 130 interrupted by Ctrl+C, 143 by SIGTERM.\n";
 
 // Parses argv; on error returns nullopt and sets error. --list-ports needs
 // no type or image. --help and --version are answered before parsing

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <vector>
 
 #include "framework/afxfile.h"
@@ -13,6 +12,7 @@
 #include "tools/cli/console.h"
 #include "tools/cli/json.h"
 #include "tools/cli/sha256.h"
+#include "ui/download_dlg.h"
 
 namespace {
 
@@ -170,39 +170,41 @@ void Output::EndBar() {
     }
 }
 
-bool DigestImage(const std::string& path, ImageDigest& digest, std::string& error) {
-    std::vector<std::uint8_t> bytes;
+bool ReadImage(const std::string& path, LoadedImage& image, std::string& error) {
+    std::vector<std::uint8_t> bytes(kImageCapacity);
+    std::uint64_t size = 0;
     try {
         CFile file(path, CFile::modeRead | CFile::typeBinary);
-        std::uint8_t chunk[65536];
-        for (;;) {
-            const UINT n = file.Read(chunk, sizeof chunk);
-            bytes.insert(bytes.end(), chunk, chunk + n);
-            if (n < sizeof chunk) {
-                break;
+        // One request for what the dialog takes, as its Load File makes;
+        // the rest is only counted, for the record of a file that was cut.
+        const UINT n = file.Read(bytes.data(), static_cast<UINT>(bytes.size()));
+        bytes.resize(n);
+        size = n;
+        if (n == kImageCapacity) {
+            std::uint8_t chunk[65536];
+            for (UINT more = 1; more > 0; size += more) {
+                more = file.Read(chunk, sizeof chunk);
             }
         }
     } catch (const CFileException& e) {
         error = e.Message();
         return false;
     }
-    digest.size = bytes.size();
-    digest.sha256 = Sha256Hex(bytes);
+    image.sha256 = Sha256Hex(bytes);
+    image.bytes = std::move(bytes);
+    image.fileSize = size;
     return true;
 }
 
-void Record(const CliOptions& o, const UnitOutcome& u, const ImageDigest& image) {
-    if (o.record.empty()) {
-        return;
-    }
-    const std::string line =
-        "{\"time\":" + JsonString(UtcTime(std::time(nullptr))) + ",\"port\":" + JsonString(u.port) +
-        ",\"type\":" + std::to_string(o.type) +
-        ",\"machine\":" + JsonString(kMachineTypes[static_cast<std::size_t>(o.type)].name) +
-        ",\"image\":" + JsonString(o.image) + ",\"size\":" + std::to_string(image.size) +
-        ",\"sha256\":" + JsonString(image.sha256) + ",\"seconds\":" + std::to_string(u.seconds) +
-        ",\"repeats\":" + std::to_string(u.repeats) +
-        ",\"result\":" + JsonString(ResultName(u.result)) + ",\"reason\":" + JsonString(u.reason) +
-        "}\n";
-    std::ofstream(o.record, std::ios::app | std::ios::binary) << line;
+std::string RecordLine(const CliOptions& o, const UnitOutcome& u, const LoadedImage& image) {
+    return "{\"time\":" + JsonString(UtcTime(std::time(nullptr))) +
+           ",\"port\":" + JsonString(u.port) + ",\"type\":" + std::to_string(o.type) +
+           ",\"machine\":" + JsonString(kMachineTypes[static_cast<std::size_t>(o.type)].name) +
+           ",\"image\":" + JsonString(o.image) + ",\"size\":" + std::to_string(image.bytes.size()) +
+           ",\"sha256\":" + JsonString(image.sha256) +
+           (image.Cut() ? ",\"file_size\":" + std::to_string(image.fileSize) : std::string()) +
+           ",\"seconds\":" + std::to_string(u.seconds) +
+           ",\"repeats\":" + std::to_string(u.repeats) +
+           ",\"result\":" + JsonString(ResultName(u.result)) +
+           ",\"reason\":" + JsonString(u.reason) + "}\n";
 }

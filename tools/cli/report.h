@@ -38,14 +38,13 @@ class Output {
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
-// The image's size and SHA-256 as recorded per unit.
-struct ImageDigest {
-    std::uint64_t size = 0;
-    std::string sha256;
-};
-// Reads the image file (through the same file layer as the dialog, so it
-// refuses what that refuses). False, with the message, when it cannot.
-bool DigestImage(const std::string& path, ImageDigest& digest, std::string& error);
+// Reads the image file once (through the same file layer as the dialog,
+// so it refuses what that refuses): the bytes the dialog takes, at most its
+// capacity, their SHA-256, and the whole file's size. False, with the
+// message, when it cannot.
+bool ReadImage(const std::string& path, LoadedImage& image, std::string& error);
 
-// Appends one line for the unit to --record's file, if one was given.
-void Record(const CliOptions& o, const UnitOutcome& u, const ImageDigest& image);
+// The record line of one unit (with its newline): what was programmed -
+// the bytes read from the image file, and the file's size when it was cut
+// - where, and how it ended.
+std::string RecordLine(const CliOptions& o, const UnitOutcome& u, const LoadedImage& image);

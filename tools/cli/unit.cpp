@@ -26,14 +26,19 @@ const char* ResultName(UnitResult r) {
             return "silent";
         case UnitResult::PortLost:
             return "port lost";
+        case UnitResult::EndedEarly:
+            return "ended early";
+        case UnitResult::PortRefused:
+            return "port refused";
         case UnitResult::Interrupted:
             return "interrupted";
     }
     return "?";
 }
 
-UnitRunner::UnitRunner(const CliOptions& options, std::vector<std::string> ports)
-    : m_options(options), m_ports(std::move(ports)) {}
+UnitRunner::UnitRunner(const CliOptions& options, std::vector<std::string> ports,
+                       const LoadedImage& image)
+    : m_options(options), m_ports(std::move(ports)), m_image(image) {}
 
 UnitRunner::~UnitRunner() {
     if (m_dlg) {
@@ -45,7 +50,7 @@ UnitRunner::~UnitRunner() {
     m_dlg.reset();  // closes the port and ends its worker
 }
 
-bool UnitRunner::Prepare(std::string& error) {
+void UnitRunner::Prepare() {
     m_dlg = std::make_unique<CDownloadDlg>();
     if (AfxGetApp() && AfxGetApp()->m_pMainWnd == nullptr) {
         AfxGetApp()->m_pMainWnd = m_dlg.get();
@@ -59,12 +64,8 @@ bool UnitRunner::Prepare(std::string& error) {
     box->EnableWindow(TRUE);
     headless::SelectComboItem(*m_dlg, IDC_MACHINE_TYPE, m_options.type);
     box->EnableWindow(FALSE);
-    if (const auto failed = m_dlg->LoadImageFile(m_options.image)) {
-        error = failed->Message();
-        return false;
-    }
+    m_dlg->LoadImage(m_image.bytes.data(), m_image.bytes.size());
     m_programReady = true;
-    return true;
 }
 
 void UnitRunner::Start(const UnitEvents& events) {
@@ -77,11 +78,9 @@ void UnitRunner::Start(const UnitEvents& events) {
     if (!m_programReady) {
         // A unit that went silent, lost its port or was interrupted left
         // Program disabled, as the window does: load again, as the operator
-        // would.
-        if (const auto failed = m_dlg->LoadImageFile(m_options.image)) {
-            Decide(UnitResult::NoMachine, failed->Message());
-            return;
-        }
+        // would, from the bytes read at the start, so every unit gets the
+        // image the records describe.
+        m_dlg->LoadImage(m_image.bytes.data(), m_image.bytes.size());
         m_outcome.total = m_dlg->GetImageLength();
     }
     m_programReady = false;
@@ -163,20 +162,40 @@ void UnitRunner::BlockSent(std::uint32_t sent, std::uint32_t total, std::uint32_
     }
 }
 
-void UnitRunner::DownloadEnded(DownloadEnd how) {
+void UnitRunner::DownloadEnded(const DownloadEnding& ending) {
     m_programReady = true;
     if (m_decided) {
         return;
     }
-    if (how == DownloadEnd::Done) {
-        Decide(UnitResult::Done, "the whole image was sent");
-    } else {
-        Decide(UnitResult::Stopped, "the machine sent the stop frame");
+    m_outcome.sent = ending.sent;
+    m_outcome.total = ending.total;
+    switch (ending.how) {
+        case DownloadEnd::Done:
+            Decide(UnitResult::Done, "the whole image was sent");
+            break;
+        case DownloadEnd::StoppedByMachine:
+            Decide(UnitResult::Stopped, "the machine sent the stop frame");
+            break;
+        case DownloadEnd::EndedEarly:
+            Decide(UnitResult::EndedEarly, "the machine ended the download after " +
+                                               std::to_string(ending.sent) + " of " +
+                                               std::to_string(ending.total) + " bytes");
+            break;
+        case DownloadEnd::PortRefused:
+            Decide(UnitResult::PortRefused,
+                   "the port did not take " + ending.what + ": " + ending.reason);
+            break;
     }
 }
 
 void UnitRunner::PortLost(const std::string&) {
     Decide(UnitResult::PortLost, "the port was lost (device unplugged or closed)");
+}
+
+void UnitRunner::PortNotClosed(const std::string& port, const std::string& reason) {
+    if (m_events.portNotClosed) {
+        m_events.portNotClosed(port, reason);
+    }
 }
 
 void RunUnits(const std::vector<UnitRunner*>& units, const std::function<int()>& stopSignal,

@@ -28,6 +28,8 @@ enum class UnitResult : int {
     Stopped = 4,    // stopped by the machine
     Silent = 5,     // answered, then fell silent
     PortLost = 6,
+    EndedEarly = 7,     // the machine closed the exchange before the whole image was sent
+    PortRefused = 8,    // a write failed, or the output did not drain in time
     Interrupted = 128,  // Ctrl+C or SIGTERM
 };
 
@@ -46,19 +48,30 @@ const char* ResultName(UnitResult r);
 struct UnitEvents {
     std::function<void(const std::string& port, PortOutcome outcome, const std::string& reason)>
         portTried;
+    // A port whose worker would not end was left open (serial_port.h).
+    std::function<void(const std::string& port, const std::string& reason)> portNotClosed;
     std::function<void(const std::string& port)> connected;
     std::function<void(std::uint32_t sent, std::uint32_t total)> progress;
+};
+
+// The image as read once from its file: what every unit is programmed
+// with and what the records describe.
+struct LoadedImage {
+    std::vector<std::uint8_t> bytes;  // the file's first bytes, at most the dialog's capacity
+    std::uint64_t fileSize = 0;       // the whole file's; more than bytes.size() when cut
+    std::string sha256;               // of bytes
+    bool Cut() const { return fileSize > bytes.size(); }
 };
 
 class UnitRunner : private CDownloadEvents {
   public:
     // ports: the ports this unit's scans try; empty for the platform's list.
-    UnitRunner(const CliOptions& options, std::vector<std::string> ports);
+    // The image must outlive the runner.
+    UnitRunner(const CliOptions& options, std::vector<std::string> ports, const LoadedImage& image);
     ~UnitRunner() override;  // closes the port and ends its worker
 
-    // Makes the dialog, selects the machine type and loads the image. False,
-    // with the file layer's message, when the image cannot be read.
-    bool Prepare(std::string& error);
+    // Makes the dialog, selects the machine type and loads the image.
+    void Prepare();
     // Presses Program for the next unit. The outcome is known once
     // Finished() holds.
     void Start(const UnitEvents& events);
@@ -80,13 +93,15 @@ class UnitRunner : private CDownloadEvents {
     void ScanEnded() override;
     void MachineAnswered(const std::string& port) override;
     void BlockSent(std::uint32_t sent, std::uint32_t total, std::uint32_t repeats) override;
-    void DownloadEnded(DownloadEnd how) override;
+    void DownloadEnded(const DownloadEnding& ending) override;
     void PortLost(const std::string& port) override;
+    void PortNotClosed(const std::string& port, const std::string& reason) override;
 
     void Decide(UnitResult result, const std::string& reason);
 
     const CliOptions& m_options;
     std::vector<std::string> m_ports;
+    const LoadedImage& m_image;
     std::unique_ptr<CDownloadDlg> m_dlg;
     UnitEvents m_events;
     // Program is enabled after a load, a scan that found nothing and the

@@ -31,6 +31,8 @@
 #include "image/stored_image.h"
 #include "tests/cli/posix/cli_process.h"
 #include "tests/posix/posix_support.h"
+#include "tools/cli/json.h"
+#include "tools/cli/sha256.h"
 
 namespace {
 
@@ -414,6 +416,150 @@ INSTANTIATE_TEST_SUITE_P(
                                 "the port was lost (device unplugged or closed)",
                                 "vanished"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- "done" only when true ------------------------------------------------------------------
+
+// A Lorvane 300 is told the length in 16 bits. One that believes what it is
+// told asks for the end after 70000 mod 65536 bytes: not a done unit.
+TEST_F(CliTest, AMachineThatEndsEarlyIsNotDone) {
+    const Bytes image = Pattern(70000, 3);
+    SimProcess sim(SimArgs(0, image, {"--trust-length"}));
+    ASSERT_TRUE(sim.Started());
+    const std::string record = (dir.path() / "units.jsonl").string();
+
+    const auto r = RunCli({"--type", "0", "--port", Port(sim), "--record", ToolPath(record),
+                           WriteImageFile(0, image)});
+    EXPECT_EQ(r.exitStatus, 7) << Describe(r);
+    EXPECT_TRUE(Contains(r.err,
+                         "download-cli: warning: a Lorvane 300 is told the image's length "
+                         "in 16 bits: 70000 bytes go out as a length of 4464\n"))
+        << r.err;
+    EXPECT_TRUE(Contains(r.out, Port(sim) + ": ended early, 4480 of 70000 bytes in ")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "(the machine ended the download after 4480 of 70000 bytes)"))
+        << r.out;
+    const auto unit = ParseJsonLine(ReadText(record));
+    ASSERT_TRUE(unit.has_value()) << ReadText(record);
+    EXPECT_EQ(Field(*unit, "result"), "ended early");
+
+    const SimProcess::Outcome outcome = sim.Stop();
+    EXPECT_TRUE(Contains(outcome.lastLine, "received 4464 bytes")) << outcome.lastLine;
+}
+
+// The machine holds the line (flow control) once it has 23 of the 24
+// blocks: the last one cannot be written, and the unit says so, bounded by
+// the write's timeout (100 ms a byte and 100 ms: 6.2 s for its 61 bytes).
+TEST_F(CliTest, ABlockThePortDidNotTakeIsNotDone) {
+    const Bytes image = Pattern(3000, 2);
+    SimProcess sim(SimArgs(1, image, {"--hold-after", "23"}));
+    ASSERT_TRUE(sim.Started());
+
+    const auto r = RunCli({"--type", "1", "--port", Port(sim), WriteImageFile(1, image)});
+    EXPECT_EQ(r.exitStatus, 8) << Describe(r);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(Contains(r.out, Port(sim) + ": port refused, 2944 of 3000 bytes in ")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "(the port did not take block 23: ")) << r.out;
+    if (!UnderWine()) {
+        EXPECT_TRUE(Contains(r.out, "timed out after 6200 ms (0 of 61 bytes taken))")) << r.out;
+    }
+    const SimProcess::Outcome outcome = sim.Stop();
+    EXPECT_TRUE(Contains(outcome.lastLine, "received 2944 bytes in 23 blocks")) << outcome.lastLine;
+}
+
+// A port that goes away before its machine answered - here after its reply
+// deadline, while it stays open until the next step - is one that did not
+// answer: the scan goes on to the machine on the next port.
+TEST_F(CliTest, TheScanGoesOnPastAPortLostBeforeAnAnswer) {
+    const Bytes image = Pattern(1000, 5);
+    SimProcess gone({"--type", "1", "--silent"});
+    SimProcess sim(SimArgs(1, image));
+    ASSERT_TRUE(gone.Started() && sim.Started());
+
+    CliProcess cli({"--type", "1", "--json", "--port", Port(gone), "--port", Port(sim),
+                    WriteImageFile(1, image)});
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(cli.WaitForText("\"result\":\"no answer\"", 30s)) << cli.Out();
+    gone.Stop();  // hangs up its line under the tool's open port
+    const auto r = cli.Finish(60s);
+    EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+    EXPECT_FALSE(Contains(r.out, "port lost")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "\"event\":\"connected\",\"port\":" + JsonString(Port(sim))))
+        << r.out;
+    ExpectWholeImage(sim);
+}
+
+// --- Records: what was sent, and never lost without a word ----------------------------
+
+// A file longer than the machine's image is cut: the record gives the size
+// and SHA-256 of what was read and sent (head -c 131072 FILE | sha256sum)
+// and the file's own size, and the tool says so before it starts.
+TEST_F(CliTest, ACutFileIsRecordedAsTheBytesSent) {
+    const Bytes image = Pattern(200000, 8);
+    const Bytes sent(image.begin(), image.begin() + 131072);
+    SimProcess sim(SimArgs(1, sent));
+    ASSERT_TRUE(sim.Started());
+    const std::string file = WriteImageFile(1, image);
+    const std::string record = (dir.path() / "units.jsonl").string();
+
+    const auto r = RunCli(
+        {"--type", "1", "--fast", "--port", Port(sim), "--record", ToolPath(record), file}, 120s);
+    EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+    EXPECT_EQ(r.err, "download-cli: " + file +
+                         " is 200000 bytes; only its first 131072 are programmed and recorded\n");
+    const auto unit = ParseJsonLine(ReadText(record));
+    ASSERT_TRUE(unit.has_value()) << ReadText(record);
+    EXPECT_EQ(Field(*unit, "size"), "131072");
+    EXPECT_EQ(Field(*unit, "file_size"), "200000");
+    const Bytes stored = StoredImage(1, image);
+    EXPECT_EQ(Field(*unit, "sha256"), Sha256Hex(Bytes(stored.begin(), stored.begin() + 131072)));
+    ExpectWholeImage(sim);
+}
+
+struct RecordFailureCase {
+    const char* name;
+    std::string path;
+    int exitStatus;
+    std::string says;  // the line on standard error, up to the system's words
+    int errnum;
+    bool programs;  // a unit is programmed before the failure shows
+};
+
+void PrintTo(const RecordFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RecordFailureTest : public CliTest,
+                          public ::testing::WithParamInterface<RecordFailureCase> {};
+
+// A record file that cannot be opened is refused before any unit; one that
+// cannot be written ends the run after the unit, with a status of its own.
+TEST_P(RecordFailureTest, IsSaidAndNeverExits0) {
+    const RecordFailureCase& c = GetParam();
+    const Bytes image = Pattern(1000, 6);
+    SimProcess sim(SimArgs(1, image));
+    ASSERT_TRUE(sim.Started());
+
+    const auto r = RunCli({"--type", "1", "--loop", "--port", Port(sim), "--record",
+                           ToolPath(c.path), WriteImageFile(1, image)});
+    EXPECT_EQ(r.exitStatus, c.exitStatus) << Describe(r);
+    const std::string says = "download-cli: " + c.says + ToolPath(c.path) + ": ";
+    EXPECT_TRUE(r.err.starts_with(says)) << r.err;
+    if (!UnderWine()) {
+        EXPECT_EQ(r.err, says + std::strerror(c.errnum) + "\n");
+    }
+    // The unit's result is still shown after the failed record; no further
+    // unit is started.
+    EXPECT_EQ(Occurrences(r.out, ": done, 1000 of 1000 bytes"), c.programs ? 1u : 0u) << r.out;
+    const SimProcess::Outcome outcome = sim.Stop();
+    EXPECT_EQ(Contains(outcome.lastLine, "received 1000 bytes"), c.programs) << outcome.lastLine;
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, RecordFailureTest,
+                         ::testing::Values(RecordFailureCase{"cannot_be_opened",
+                                                             "/nonexistent/units.jsonl", 2,
+                                                             "opening ", ENOENT, false},
+                                           RecordFailureCase{"cannot_be_written", "/dev/full", 9,
+                                                             "writing a record to ", ENOSPC, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A device that is not there and a machine that never answers: no machine,
 // and the failed open says why in the system's words.
