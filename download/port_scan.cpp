@@ -211,8 +211,9 @@ LRESULT CDownloadDlg::OnPortLost(WPARAM, LPARAM lParam) {
     }
     // A port lost before its machine answered is one that did not answer:
     // its reply deadline (or, past it, the next scan step) moves the scan
-    // on, as for a silent port.
-    if (m_replySeen == 0) {
+    // on, as for a silent port. Nor is the port of the last download news
+    // once Program was pressed again: the first step closes it.
+    if (m_replySeen == 0 || m_takePortList) {
         return 0;
     }
     m_pEvents->PortLost(ScanPortName());

@@ -16,5 +16,5 @@ $SUDO apt-get install -y --no-install-recommends \
     libgtk-3-dev xvfb xauth \
     fonts-wqy-microhei \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
-    socat procps lrzsz \
+    socat procps lrzsz python3 \
     lintian help2man zip

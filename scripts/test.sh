@@ -109,6 +109,10 @@ for variant in "${VARIANTS[@]}"; do
     if [ "$variant" = plain ] && [ -z "${DT_SKIP_WINDOWS:-}" ]; then
         windows_tests
     fi
+    if [ "$variant" = plain ] && [ -z "${DT_SKIP_SOAK:-}" ]; then
+        echo "=== a short soak: download-cli --loop against faulty machines ==="
+        bash scripts/soak.sh "${SOAK_UNITS:-50}" "${SOAK_SEED:-1}" build/plain
+    fi
     if [ "$variant" = plain ] && [ -z "${DT_SKIP_FUZZ:-}" ]; then
         echo "=== a short fuzzing run ==="
         FUZZ_SECONDS="${FUZZ_SECONDS:-20}" JOBS="$JOBS" bash scripts/fuzz.sh

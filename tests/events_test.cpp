@@ -205,6 +205,27 @@ TEST_P(LostBeforeAnswer, TheScanGoesOnToTheNextPort) {
 // The port opens at 1000 ms; its deadline is at 2000, the next step at 3000.
 INSTANTIATE_TEST_SUITE_P(HangUpAt, LostBeforeAnswer, ::testing::Values(1500u, 2500u));
 
+// The port of the last download stays open until the next scan's first
+// step closes it: its device going away in between (the stalled unit taken
+// off the fixture, as download-cli's --loop does after a silence) is no
+// news of the new scan.
+TEST_F(EventsTest, ThePortOfTheLastDownloadGoingIsNoNews) {
+    dlg->SetPorts({"LINE-L"});
+    SimulatedDevice machine(0, SimFaults{.muteAfterBlock = 2}, 1000);
+    memory::Line& line = machine.AttachTo("LINE-L");
+    Load(Pattern(1000, 1));
+    Press(IDC_PROGRAM);
+    headless::Advance(5000);
+    ASSERT_EQ(log.lines.back(), "sent 256/1000 r0");  // and nothing more: it stalled
+
+    log.lines.clear();
+    Load(Pattern(1000, 1));  // Program is available again after a load
+    Press(IDC_PROGRAM);
+    line.Hangup();
+    headless::Advance(3000);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"LINE-L open failed (reason)", "scan ended"}));
+}
+
 // Loading from a path returns the file layer's error as a value: no message
 // box, and nothing shown changes.
 TEST_F(EventsTest, LoadImageFileReturnsItsError) {

@@ -4,7 +4,7 @@
 //   target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]
 //              [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]
 //              [--mute-after N] [--restart-after N] [--hold-after N] [--trust-length]
-//              [--baud N] [--turnaround MS] [--timing FILE]
+//              [--baud N] [--turnaround MS] [--timing FILE] [--stored]
 //
 // --restart-after N makes the machine restart once, as after a reset, on
 // receiving N blocks: it answers nothing more of that download and waits
@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "image/unscramble.h"
 #include "tools/info_options.h"
 #include "tools/sim/target_machine.h"
 #include "tools/target_sim/posix/pty_server.h"
@@ -54,6 +55,7 @@ struct Options {
     int type = -1;
     std::string link;
     std::string expectFile;
+    bool stored = false;  // expectFile is stored as the type's files are
     SimFaults faults;
     unsigned baud = 0;
     std::optional<std::uint32_t> turnaroundMs;
@@ -65,6 +67,7 @@ constexpr char kUsage[] =
     "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
     "                  [--mute-after N] [--restart-after N] [--hold-after N]\n"
     "                  [--trust-length] [--baud N] [--turnaround MS] [--timing FILE]\n"
+    "                  [--stored]\n"
     "\n"
     "A simulated target machine on a pseudo-terminal, for downloads without\n"
     "hardware. The first line printed is the device to give the tool as its port;\n"
@@ -73,6 +76,8 @@ constexpr char kUsage[] =
     "  --type N          0 Lorvane 300, 1 Quenta 5X, 2 ZT418\n"
     "  --link PATH       also make PATH a symbolic link to the device\n"
     "  --expect FILE     exit 0 only when the image received equals FILE\n"
+    "  --stored          FILE is an image file as the tool is given it (for types 1\n"
+    "                    and 2 stored with the key added): expect what it holds\n"
     "  --silent          never answer\n"
     "  --noise           send garbage before every reply\n"
     "  --repeat-every N  ask for every Nth block twice\n"
@@ -120,6 +125,8 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
             opt->faults.noise = true;
         } else if (arg == "--split") {
             opt->faults.splitReplies = true;
+        } else if (arg == "--stored") {
+            opt->stored = true;
         } else if (arg == "--trust-length") {
             opt->faults.trustLength = true;
         } else if (arg == "--link" && hasValue) {
@@ -283,6 +290,10 @@ int main(int argc, char** argv) {
             return 2;
         }
         expected.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const MachineTypeInfo* info = FindMachineType(static_cast<MachineType>(opt.type));
+        if (opt.stored && info != nullptr && info->unscrambleOnLoad) {
+            Unscramble(expected.data(), expected.size());
+        }
     }
 
     // Signals arrive as readable data, handled in the loop like the line.
