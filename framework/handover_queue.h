@@ -91,6 +91,12 @@ class HandOverQueue {
     void ForgetWindow(const CWnd* window);
     // Whether a message waits. Called with the lock held.
     bool AnyWaiting() const { return !m_waiting.empty(); }
+    // The same from any thread, without the lock (it is taken here): for a
+    // test that must know a sender's message is queued before it goes on.
+    bool AnyWaitingNow() {
+        std::lock_guard<std::mutex> g(m_loop.Lock());
+        return AnyWaiting();
+    }
 
     WaitWatcher* Watcher() { return m_loop.Watcher(); }
 

@@ -106,13 +106,19 @@ TEST_F(DialogTest, StoredImageFilesLoadAsTheirImage) {
         if (type != 0) {
             SelectMachineType(type);
         }
-        const std::string suffix = StoredFileSuffix(type);
-        EXPECT_EQ("*" + suffix, kMachineTypes[type].filePattern);
         EXPECT_EQ(StoredImage(type, image) == image, type == 0);
-        const auto path = dir.path() / ("stored" + suffix);
+        const auto path = dir.path() / ("stored" + StoredFileSuffix(type));
         ASSERT_TRUE(WriteStoredImage(path.string(), type, image));
-        headless::ScriptFileDialog([&](const CFileDialog&) { return path.string(); });
+        // The file is one that Load File's dialog offers for the type: its
+        // name matches the dialog's "*.EXT" filter.
+        std::string filter;
+        headless::ScriptFileDialog([&](const CFileDialog& d) {
+            filter = d.m_filter;
+            return path.string();
+        });
         Press(IDC_LOAD_FILE);
+        ASSERT_TRUE(filter.starts_with("*.")) << filter;
+        EXPECT_TRUE(path.filename().string().ends_with(filter.substr(1))) << filter;
         EXPECT_EQ(Text(IDC_LENGTH), "1234");
         EXPECT_TRUE(std::equal(image.begin(), image.end(), dlg->GetImage()));
     }

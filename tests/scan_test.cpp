@@ -16,7 +16,10 @@ const std::vector<std::string> kPorts = {
 TEST(PortList, IsTheSixteenComPorts) {
     EXPECT_EQ(ComPortNames(), kPorts);
     EXPECT_EQ(DefaultPortList(), kPorts) << "the in-memory backend stands in for Windows";
-    EXPECT_EQ(kPorts[9].size(), 9u) << "\\\\.\\COM10 is nine characters";
+    // The prefix begins at the tenth port, and goes on past the sixteenth.
+    EXPECT_EQ(ComPortName(9), "COM9");
+    EXPECT_EQ(ComPortName(10), "\\\\.\\COM10");
+    EXPECT_EQ(ComPortName(17), "\\\\.\\COM17");
 }
 
 TEST_F(DialogTest, ScanWithNoPortEndsAfter17Seconds) {

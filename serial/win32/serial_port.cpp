@@ -5,16 +5,23 @@
 // driver: the worker is woken, its I/O cancelled, the thread waited for,
 // and only then is the device handle closed, before the same handle value
 // can be given to a port opened later.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "framework/win32/win32.h"
 #include "serial/configure_errors.h"
 #include "serial/receive_worker.h"
+#include "serial/rx_decoder.h"
 #include "serial/serial_port.h"
 #include "serial/win32/line_errors.h"
+#include "serial/write_error.h"
 
 namespace {
 
@@ -26,7 +33,16 @@ struct Port {
     // not on the worker's stack, because an operation the driver will not
     // cancel is only ended by closing the device, after the worker is gone.
     OVERLAPPED readOv{};
+    std::uint8_t readBuffer[kReadSize] = {};  // ReadFile's target, copied out when done
     DWORD mask = 0;
+    // The writes' record, event and bytes, kept with the port for the same
+    // reason: a write whose cancel the driver never completes still owns
+    // them, and the port then takes no further write (writeStuck).
+    OVERLAPPED writeOv{};
+    HANDLE writeEvent = nullptr;
+    std::vector<std::uint8_t> writeBuffer;
+    bool writeStuck = false;
+    DWORD baudRate = 9600;  // as configured, for the drain's bound
     // Whether the driver's event wait can be trusted. Wine's fails, or never
     // ends, on a pseudo-terminal, which has no modem lines to report; there
     // the read itself waits for the first character.
@@ -44,9 +60,13 @@ struct Port {
 };
 
 struct Backend {
-    std::mutex lock;  // guards the map; a port itself lives until its worker has ended
+    std::mutex lock;  // guards the map and the texts; a port lives until its worker has ended
     std::map<PortHandle, std::unique_ptr<Port>> ports;
+    // Ports whose worker did not end on close: kept, device open, for the
+    // life of the process, since the worker may still touch them.
+    std::vector<std::unique_ptr<Port>> stranded;
     std::string lastError;
+    std::string lastCloseError;
 };
 
 Backend& TheBackend() {
@@ -92,17 +112,33 @@ PortHandle OpenPortByName(const std::string& name) {
         ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
-        TheBackend().lastError = win32::SystemMessage(GetLastError());
+        const std::string reason = win32::SystemMessage(GetLastError());
+        std::lock_guard<std::mutex> g(TheBackend().lock);
+        TheBackend().lastError = reason;
         return kInvalidPort;
     }
     auto port = std::make_unique<Port>();
     port->device = device;
+    port->closeEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    port->readEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    port->writeEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!port->closeEvent || !port->readEvent || !port->writeEvent) {
+        // Without its events no wait of the port could be ended: no port.
+        const std::string reason = win32::SystemMessage(GetLastError());
+        for (HANDLE event : {port->closeEvent, port->readEvent, port->writeEvent}) {
+            if (event) {
+                ::CloseHandle(event);
+            }
+        }
+        ::CloseHandle(device);
+        std::lock_guard<std::mutex> g(TheBackend().lock);
+        TheBackend().lastError = reason;
+        return kInvalidPort;
+    }
     port->savedState.DCBlength = sizeof(DCB);
     port->haveSavedState = ::GetCommState(device, &port->savedState) != FALSE;
     port->haveSavedTimeouts = ::GetCommTimeouts(device, &port->savedTimeouts) != FALSE;
     port->haveSavedMask = ::GetCommMask(device, &port->savedMask) != FALSE;
-    port->closeEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    port->readEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const auto h = reinterpret_cast<PortHandle>(device);
     std::lock_guard<std::mutex> g(TheBackend().lock);
     TheBackend().ports[h] = std::move(port);
@@ -110,6 +146,7 @@ PortHandle OpenPortByName(const std::string& name) {
 }
 
 std::string LastOpenError() {
+    std::lock_guard<std::mutex> g(TheBackend().lock);
     return TheBackend().lastError;
 }
 
@@ -142,6 +179,7 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     // and flow control.
     if (errors.Check(::GetCommState(device, &dcb), "GetCommState")) {
         dcb.BaudRate = wanted.baudRate;
+        port->baudRate = wanted.baudRate;
         dcb.ByteSize = wanted.dataBits;
         dcb.Parity = wanted.parity;
         errors.Check(::SetCommState(device, &dcb), "SetCommState");
@@ -149,41 +187,129 @@ bool ConfigurePort(PortHandle h, MachineType type) {
     return errors.Finish();
 }
 
+namespace {
+
+// How long a cancelled operation is given to say it has ended.
+constexpr DWORD kCancelWaitMs = 500;
+
+std::string TimedOut(std::chrono::milliseconds total, DWORD taken, std::size_t n) {
+    return "timed out after " + std::to_string(total.count()) + " ms (" + std::to_string(taken) +
+           " of " + std::to_string(n) + " bytes taken)";
+}
+
+}  // namespace
+
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     Port* port = FindPort(h);
     if (port == nullptr) {
+        NoteWriteError("the port is not open");
         return false;
     }
     if (n == 0) {
         return true;
     }
-    // The record and the bytes stay ours until the write has completed:
-    // wait for it, no longer than the write timeouts allow, and cancel a
-    // write that overruns them.
-    OVERLAPPED ov{};
-    ov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (port->writeStuck) {
+        NoteWriteError("an earlier write never completed");
+        return false;
+    }
+    // The record and the bytes are the port's, so that a write the driver
+    // will not let go of within our bound can be left to it: wait no
+    // longer than the write timeouts allow (and a second more), cancel,
+    // and give the cancel a bounded moment.
+    port->writeBuffer.assign(bytes, bytes + n);
+    port->writeOv = OVERLAPPED{};
+    port->writeOv.hEvent = port->writeEvent;
+    ::ResetEvent(port->writeEvent);
     DWORD written = 0;
-    BOOL ok = ::WriteFile(DeviceOf(h), bytes, static_cast<DWORD>(n), &written, &ov);
-    if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-        // Waited for in slices, so that the abort flag is seen within 100 ms;
-        // a second past the write timeouts the driver has failed to end it.
-        const auto bound = static_cast<ULONGLONG>(port->timeouts.WriteTotal(n).count()) + 1000;
+    const auto total = port->timeouts.WriteTotal(n);
+    BOOL ok = ::WriteFile(DeviceOf(h), port->writeBuffer.data(), static_cast<DWORD>(n), &written,
+                          &port->writeOv);
+    DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    if (!ok && error == ERROR_IO_PENDING) {
+        // Waited for in slices, so that the abort flag is seen within 100 ms.
+        const auto bound = static_cast<ULONGLONG>(total.count()) + 1000;
         const ULONGLONG start = ::GetTickCount64();
         DWORD waited = WAIT_TIMEOUT;
-        while (waited == WAIT_TIMEOUT && !AbortRequested() && ::GetTickCount64() - start < bound) {
-            waited = ::WaitForSingleObject(ov.hEvent, kAbortCheckMs);
+        bool aborted = false;
+        while (waited == WAIT_TIMEOUT && ::GetTickCount64() - start < bound) {
+            if (AbortRequested()) {
+                aborted = true;
+                break;
+            }
+            waited = ::WaitForSingleObject(port->writeEvent, kAbortCheckMs);
         }
         if (waited != WAIT_OBJECT_0) {
-            ::CancelIoEx(DeviceOf(h), &ov);
+            ::CancelIoEx(DeviceOf(h), &port->writeOv);
+            if (::WaitForSingleObject(port->writeEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+                port->writeStuck = true;
+                NoteWriteError("the driver did not end a write it was told to cancel");
+                return false;
+            }
         }
-        ok = ::GetOverlappedResult(DeviceOf(h), &ov, &written, TRUE);
+        ok = ::GetOverlappedResult(DeviceOf(h), &port->writeOv, &written, FALSE);
+        error = ok ? ERROR_SUCCESS : ::GetLastError();
+        if (aborted) {
+            NoteWriteError("given up: interrupted (" + std::to_string(written) + " of " +
+                           std::to_string(n) + " bytes taken)");
+            return false;
+        }
+        if (!ok && error == ERROR_OPERATION_ABORTED) {
+            NoteWriteError(TimedOut(total, written, n));
+            return false;
+        }
     }
-    ::CloseHandle(ov.hEvent);
-    return ok && written == n;
+    if (!ok) {
+        NoteWriteError(win32::SystemMessage(error));
+        return false;
+    }
+    if (written != n) {
+        // The driver's write timeouts ended it short: the line is held.
+        NoteWriteError(TimedOut(total, written, n));
+        return false;
+    }
+    return true;
+}
+
+bool DrainPort(PortHandle h) {
+    Port* port = FindPort(h);
+    if (port == nullptr) {
+        NoteWriteError("the port is not open");
+        return false;
+    }
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(port->device, &errors, &stat)) {
+        NoteWriteError(win32::SystemMessage(GetLastError()));
+        return false;
+    }
+    if (stat.cbOutQue == 0) {
+        return true;
+    }
+    // As long as sending what is queued takes at the port's rate, twice
+    // over, and 100 ms more.
+    const DWORD baud = std::max<DWORD>(port->baudRate, 300);
+    const ULONGLONG bound = 100 + 2ULL * 10'000ULL * stat.cbOutQue / baud;
+    const ULONGLONG start = ::GetTickCount64();
+    while (::GetTickCount64() - start < bound) {
+        ::Sleep(2);
+        if (!::ClearCommError(port->device, &errors, &stat)) {
+            NoteWriteError(win32::SystemMessage(GetLastError()));
+            return false;
+        }
+        if (stat.cbOutQue == 0) {
+            return true;
+        }
+    }
+    NoteWriteError("the output did not drain in " + std::to_string(bound) + " ms (" +
+                   std::to_string(stat.cbOutQue) + " bytes still queued)");
+    return false;
 }
 
 std::uintptr_t StartReceiveWorker(WorkerParams* params) {
     std::unique_ptr<WorkerParams> owned(params);
+    if (params == nullptr) {
+        return 0;
+    }
     Port* port = FindPort(params->port);
     if (port == nullptr || port->thread != nullptr) {
         return 0;
@@ -191,19 +317,28 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
     port->params = std::move(owned);
     port->thread = ::CreateThread(nullptr, 0, &WorkerThread, params, 0, nullptr);
     if (port->thread == nullptr) {
+        // No thread to read the port: the scan takes it as a failed open.
+        const std::string reason = "starting the receive worker: " + LastErrorText();
         port->params.reset();
+        std::lock_guard<std::mutex> g(TheBackend().lock);
+        TheBackend().lastError = reason;
         return 0;
     }
     return reinterpret_cast<std::uintptr_t>(port->thread);
 }
 
-void ClosePort(PortHandle h) {
+std::string LastCloseError() {
+    std::lock_guard<std::mutex> g(TheBackend().lock);
+    return TheBackend().lastCloseError;
+}
+
+bool ClosePort(PortHandle h) {
     if (h == kNoPort || h == kInvalidPort) {
-        return;
+        return true;
     }
     Port* port = FindPort(h);
     if (port == nullptr) {
-        return;
+        return true;
     }
     if (port->params) {
         port->params->run = 0;
@@ -212,15 +347,39 @@ void ClosePort(PortHandle h) {
     ::SetEvent(port->closeEvent);
     if (port->thread) {
         // A hand-over the worker already sent cannot be taken back: handle
-        // it (the window drops it, the run flag being 0) while waiting.
+        // it (the window drops it, the run flag being 0) while waiting, no
+        // longer than kWorkerEndMs in all.
+        const ULONGLONG start = ::GetTickCount64();
+        bool ended = false;
         for (;;) {
-            const DWORD r =
-                ::MsgWaitForMultipleObjects(1, &port->thread, FALSE, INFINITE, QS_SENDMESSAGE);
+            const ULONGLONG waited = ::GetTickCount64() - start;
+            if (waited >= static_cast<ULONGLONG>(kWorkerEndMs)) {
+                break;
+            }
+            const DWORD r = ::MsgWaitForMultipleObjects(
+                1, &port->thread, FALSE, static_cast<DWORD>(kWorkerEndMs - waited), QS_SENDMESSAGE);
+            if (r == WAIT_OBJECT_0) {
+                ended = true;
+                break;
+            }
             if (r != WAIT_OBJECT_0 + 1) {
                 break;
             }
             MSG msg;
             ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+        if (!ended) {
+            // The worker is stuck in the driver. Nothing it may still touch
+            // is freed or closed: the device stays open, so its handle
+            // value cannot come back for a port opened later.
+            std::lock_guard<std::mutex> g(TheBackend().lock);
+            auto& b = TheBackend();
+            b.lastCloseError = "the receive worker did not end within " +
+                               std::to_string(kWorkerEndMs) + " ms; the port is left open";
+            auto it = b.ports.find(h);
+            b.stranded.push_back(std::move(it->second));
+            b.ports.erase(it);
+            return false;
         }
         ::CloseHandle(port->thread);
     }
@@ -238,8 +397,10 @@ void ClosePort(PortHandle h) {
     ::CloseHandle(port->device);
     ::CloseHandle(port->closeEvent);
     ::CloseHandle(port->readEvent);
+    ::CloseHandle(port->writeEvent);
     std::lock_guard<std::mutex> g(TheBackend().lock);
     TheBackend().ports.erase(h);
+    return true;
 }
 
 namespace {
@@ -249,7 +410,7 @@ namespace {
 // until ClosePort closes the device.
 long AbandonRead(Port& port) {
     ::CancelIoEx(port.device, &port.readOv);
-    ::WaitForSingleObject(port.readOv.hEvent, 500);
+    ::WaitForSingleObject(port.readOv.hEvent, kCancelWaitMs);
     return -1;
 }
 
@@ -363,21 +524,27 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
     }
     ::ClearCommError(device, &errors, &stat);
     ::ResetEvent(ov.hEvent);
+    // Into the port's own buffer, which outlives a read the driver will not
+    // cancel; copied out once the read is done.
     DWORD n = 0;
-    if (!::ReadFile(device, buffer, static_cast<DWORD>(capacity), &n, &ov)) {
+    const DWORD asked = static_cast<DWORD>(std::min(capacity, sizeof port->readBuffer));
+    if (!::ReadFile(device, port->readBuffer, asked, &n, &ov)) {
         if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
             return FailedRead(*port, device, error, 0);
         }
         if (!WaitForIo(*port, ov.hEvent)) {
-            // The buffer is the worker's: wait until the read lets go of it.
-            ::CancelIoEx(device, &ov);
-            ::GetOverlappedResult(device, &ov, &n, TRUE);
-            return -1;
+            return AbandonRead(*port);
         }
         if (!::GetOverlappedResult(device, &ov, &n, FALSE)) {
-            return FailedRead(*port, device, ::GetLastError(), n);
+            const DWORD error = ::GetLastError();
+            const long taken = FailedRead(*port, device, error, n);
+            if (taken > 0) {
+                std::memcpy(buffer, port->readBuffer, static_cast<std::size_t>(taken));
+            }
+            return taken;
         }
     }
+    std::memcpy(buffer, port->readBuffer, n);
     return static_cast<long>(n);
 }
 

@@ -9,6 +9,7 @@
 
 #include "framework/gtk/gtk_backend.h"
 #include "framework/handover.h"
+#include "framework/handover_queue.h"
 #include "tests/gtk/gtk_support.h"
 #include "ui/resource.h"
 
@@ -136,10 +137,18 @@ TEST_F(FrameworkTest, HandOverComesBeforeATimerDueAtTheSameMoment) {
         CHandOver handOver;
         // Armed anew each round: the newest source of the main context.
         probe.SetTimer(6, 1);
+        const auto armed = std::chrono::steady_clock::now();
         std::thread worker([&] { handOver.Send(&probe, WM_PROBE, 0, 0); });
-        // The loop does not run meanwhile: by the next pass the timer is
-        // due and the hand-over is waiting.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // The loop does not run meanwhile: wait until the hand-over is
+        // queued and the timer's millisecond has passed, so that on the
+        // loop's next pass both are due.
+        const auto limit = armed + std::chrono::seconds(5);
+        while ((!TheHandOverQueue().AnyWaitingNow() ||
+                std::chrono::steady_clock::now() < armed + std::chrono::milliseconds(2)) &&
+               std::chrono::steady_clock::now() < limit) {
+            std::this_thread::yield();
+        }
+        ASSERT_TRUE(TheHandOverQueue().AnyWaitingNow()) << "the hand-over was never queued";
         const bool both = gtkdrv::PumpUntil([&] { return order.size() == 2; }, 5000);
         handOver.Revoke();
         worker.join();

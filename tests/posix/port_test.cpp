@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -331,15 +333,60 @@ TEST_F(PortTest, WriteGivesUpAtOnceWhenAborted) {
     SetAbortFlag(&abort);
     const Bytes block(100000, 0x2A);  // bound: 100 ms a byte
     bool ok = true;
+    std::atomic<std::int64_t> abortedAt{0};
     std::thread interrupter([&] {
         std::this_thread::sleep_for(200ms);
+        abortedAt = std::chrono::steady_clock::now().time_since_epoch().count();
         abort = 1;
     });
+    std::chrono::steady_clock::time_point returned;
+    std::string reason;
     RunBounded(
-        "WritePort", [&] { ok = WritePort(port, block.data(), block.size()); }, 10s);
+        "WritePort",
+        [&] {
+            ok = WritePort(port, block.data(), block.size());
+            returned = std::chrono::steady_clock::now();
+            reason = LastWriteError();  // kept per thread
+        },
+        10s);
     interrupter.join();
     SetAbortFlag(nullptr);
     EXPECT_FALSE(ok);
+    EXPECT_TRUE(reason.starts_with("given up: interrupted")) << reason;
+    // Within kAbortCheckMs of the flag; a second is a generous margin, not
+    // a measure.
+    const auto late = returned - std::chrono::steady_clock::time_point(
+                                     std::chrono::steady_clock::duration(abortedAt.load()));
+    EXPECT_LT(late, 1s) << "gave up "
+                        << std::chrono::duration_cast<std::chrono::milliseconds>(late).count()
+                        << " ms after the abort";
+}
+
+// A line whose output is held (flow control, as a device's XOFF does; here
+// the terminal's output suspended): the write gives up at its bound, 100 ms
+// a byte and 100 ms, and says so. What is written meanwhile drains at once
+// once the hold is lifted.
+TEST_F(PortTest, AWriteToAHeldLineTimesOutAndSaysSo) {
+    OpenFor(1);
+    ASSERT_EQ(tcflow(pty.Slave(), TCOOFF), 0);
+    const Bytes frame(5, 0x2A);  // bound: 600 ms
+    bool ok = true;
+    std::string reason;
+    RunBounded(
+        "WritePort",
+        [&] {
+            ok = WritePort(port, frame.data(), frame.size());
+            reason = LastWriteError();  // kept per thread
+        },
+        5s);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(reason, "timed out after 600 ms (0 of 5 bytes taken)");
+
+    ASSERT_EQ(tcflow(pty.Slave(), TCOON), 0);
+    EXPECT_TRUE(WritePort(port, frame.data(), frame.size())) << LastWriteError();
+    EXPECT_TRUE(DrainPort(port)) << LastWriteError();
+    EXPECT_FALSE(DrainPort(port + 1000));
+    EXPECT_EQ(LastWriteError(), "the port is not open");
 }
 
 TEST_F(PortTest, WriteFailsOnAHungUpLineAndAnUnknownPort) {
