@@ -30,4 +30,7 @@ export DT_CLI_COM_DIR="$WINEPREFIX/dosdevices"
 # paths). Wine hands a SIGINT to a console program as Ctrl+C.
 filter='EachMachineType/WholeDownloadTest.*/type1:Faults/*:CliTest.NoMachine*:CliTest.Json*'
 filter+=':CliTest.Record*:Ports/*:Signals/*sigint*:CliTest.LoopFinishes*'
+# "done" only when true: an early end, a held line (the bounded write of
+# the Win32 backend), a port lost before an answer, records that fail.
+filter+=':CliTest.AMachineThatEnds*:CliTest.ABlockThePort*:CliTest.TheScanGoesOn*:Records/*'
 "$tests" --gtest_filter="$filter" "$@"
