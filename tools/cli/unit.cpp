@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "framework/headless/headless.h"
+#include "serial/serial_port.h"
 #include "ui/download_dlg.h"
 
 namespace {
@@ -182,6 +183,11 @@ void UnitRunner::DownloadEnded(const DownloadEnding& ending) {
                                                std::to_string(ending.total) + " bytes");
             break;
         case DownloadEnd::PortRefused:
+            // A write given up for Ctrl+C or SIGTERM: the interrupt ends
+            // the unit (RunUnits, at once), not the port.
+            if (AbortRequested()) {
+                break;
+            }
             Decide(UnitResult::PortRefused,
                    "the port did not take " + ending.what + ": " + ending.reason);
             break;

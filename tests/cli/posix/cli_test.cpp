@@ -962,6 +962,7 @@ struct InterruptCase {
     const char* name;
     int signal;
     bool duringDownload;  // else while the scan waits on a silent machine
+    bool held = false;    // while a write waits on a line the machine holds
 };
 
 void PrintTo(const InterruptCase& c, std::ostream* os) {
@@ -977,16 +978,20 @@ TEST_P(InterruptTest, StopsTheUnitAndRecordsIt) {
     const InterruptCase& c = GetParam();
     const Bytes image = Pattern(20000, 3);
     // At 9600 baud 20000 bytes take over 20 s: long enough to be stopped.
-    SimProcess sim(c.duringDownload ? SimArgs(1, image, {"--baud", "9600"})
-                                    : std::vector<std::string>{"--type", "1", "--silent"});
+    SimProcess sim(c.held             ? SimArgs(1, image, {"--hold-after", "2"})
+                   : c.duringDownload ? SimArgs(1, image, {"--baud", "9600"})
+                                      : std::vector<std::string>{"--type", "1", "--silent"});
     ASSERT_TRUE(sim.Started());
     const std::string record = (dir.path() / "units.jsonl").string();
 
     CliProcess cli({"--type", "1", "--port", Port(sim), "--record", ToolPath(record),
                     WriteImageFile(1, image)});
     ASSERT_TRUE(cli.Started());
-    const std::string waitFor = c.duringDownload ? "10%: " : Port(sim);
+    const std::string waitFor = c.held ? "0%: " : c.duringDownload ? "10%: " : Port(sim);
     ASSERT_TRUE(cli.WaitForText(waitFor, 30s)) << cli.Out();
+    if (c.held) {
+        std::this_thread::sleep_for(500ms);  // into the write of block 2, bounded at 13.4 s
+    }
     cli.Signal(c.signal);
     const auto r = cli.Finish(10s);
     EXPECT_FALSE(r.overdue) << Describe(r);
@@ -1016,7 +1021,10 @@ INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
                          ::testing::Values(InterruptCase{"sigint_scanning", SIGINT, false},
                                            InterruptCase{"sigterm_scanning", SIGTERM, false},
                                            InterruptCase{"sigint_downloading", SIGINT, true},
-                                           InterruptCase{"sigterm_downloading", SIGTERM, true}),
+                                           InterruptCase{"sigterm_downloading", SIGTERM, true},
+                                           // Not "port refused": the write gave up
+                                           // because it was told to.
+                                           InterruptCase{"sigint_held_write", SIGINT, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // In --loop the first Ctrl+C lets the unit under way finish, so no machine
