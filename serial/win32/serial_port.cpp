@@ -5,6 +5,14 @@
 // driver: the worker is woken, its I/O cancelled, the thread waited for,
 // and only then is the device handle closed, before the same handle value
 // can be given to a port opened later.
+//
+// No wait is unbounded. The overlapped records and the buffers of reads and
+// writes belong to the port, not to a caller's stack, so an operation the
+// driver does not end when told to cancel can be left to it: it keeps them
+// until the device is closed (and for the life of the process if it has not
+// ended even then). A worker that has not ended within kWorkerEndMs of the
+// close is left likewise, with its port, device open, so that the handle
+// value is never given to another port while the worker may still use it.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -35,6 +43,7 @@ struct Port {
     OVERLAPPED readOv{};
     std::uint8_t readBuffer[kReadSize] = {};  // ReadFile's target, copied out when done
     DWORD mask = 0;
+    bool readStuck = false;  // an abandoned wait or read the driver never ended
     // The writes' record, event and bytes, kept with the port for the same
     // reason: a write whose cancel the driver never completes still owns
     // them, and the port then takes no further write (writeStuck).
@@ -191,10 +200,30 @@ namespace {
 
 // How long a cancelled operation is given to say it has ended.
 constexpr DWORD kCancelWaitMs = 500;
+// How long past its write total a write is waited for before it is
+// cancelled: the driver's own timeout ends it at the total, give or take
+// its timer. With the cancel's wait, no write takes more than its total
+// and a second.
+constexpr ULONGLONG kWriteGraceMs = 400;
+// Why a port whose write the driver never let go of takes no other.
+constexpr char kStuckWrite[] = "a previous write never completed; the port takes no further write";
 
 std::string TimedOut(std::chrono::milliseconds total, DWORD taken, std::size_t n) {
     return "timed out after " + std::to_string(total.count()) + " ms (" + std::to_string(taken) +
            " of " + std::to_string(n) + " bytes taken)";
+}
+
+// Whether an operation that was told to end has done so, within the
+// cancel's moment.
+bool IoEnded(HANDLE ioEvent) {
+    return ::WaitForSingleObject(ioEvent, kCancelWaitMs) == WAIT_OBJECT_0;
+}
+
+// What a write's timeout ends it with where the driver reports it as a
+// failure rather than as fewer bytes written.
+bool IsTimeout(DWORD error) {
+    return error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT || error == WAIT_TIMEOUT ||
+           error == ERROR_COUNTER_TIMEOUT;
 }
 
 }  // namespace
@@ -205,75 +234,95 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
         NoteWriteError("the port is not open");
         return false;
     }
+    if (port->writeStuck) {
+        NoteWriteError(kStuckWrite);
+        return false;
+    }
     if (n == 0) {
         return true;
     }
-    if (port->writeStuck) {
-        NoteWriteError("an earlier write never completed");
-        return false;
-    }
     // The record and the bytes are the port's, so that a write the driver
     // will not let go of within our bound can be left to it: wait no
-    // longer than the write timeouts allow (and a second more), cancel,
+    // longer than the write timeouts allow (and a little more), cancel,
     // and give the cancel a bounded moment.
+    HANDLE device = DeviceOf(h);
     port->writeBuffer.assign(bytes, bytes + n);
     port->writeOv = OVERLAPPED{};
     port->writeOv.hEvent = port->writeEvent;
     ::ResetEvent(port->writeEvent);
-    DWORD written = 0;
     const auto total = port->timeouts.WriteTotal(n);
-    BOOL ok = ::WriteFile(DeviceOf(h), port->writeBuffer.data(), static_cast<DWORD>(n), &written,
-                          &port->writeOv);
-    DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
-    if (!ok && error == ERROR_IO_PENDING) {
+    bool aborted = false;
+    if (!::WriteFile(device, port->writeBuffer.data(), static_cast<DWORD>(n), nullptr,
+                     &port->writeOv)) {
+        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
+            NoteWriteError(win32::SystemMessage(error));
+            return false;
+        }
         // Waited for in slices, so that the abort flag is seen within 100 ms.
-        const auto bound = static_cast<ULONGLONG>(total.count()) + 1000;
+        const ULONGLONG bound = static_cast<ULONGLONG>(total.count()) + kWriteGraceMs;
         const ULONGLONG start = ::GetTickCount64();
-        DWORD waited = WAIT_TIMEOUT;
-        bool aborted = false;
-        while (waited == WAIT_TIMEOUT && ::GetTickCount64() - start < bound) {
+        bool done = false;
+        for (;;) {
             if (AbortRequested()) {
                 aborted = true;
                 break;
             }
-            waited = ::WaitForSingleObject(port->writeEvent, kAbortCheckMs);
+            const ULONGLONG waited = ::GetTickCount64() - start;
+            if (waited >= bound) {
+                break;
+            }
+            const auto slice =
+                static_cast<DWORD>(std::min<ULONGLONG>(kAbortCheckMs, bound - waited));
+            const DWORD r = ::WaitForSingleObject(port->writeEvent, slice);
+            if (r != WAIT_TIMEOUT) {
+                done = r == WAIT_OBJECT_0;
+                break;
+            }
         }
-        if (waited != WAIT_OBJECT_0) {
-            ::CancelIoEx(DeviceOf(h), &port->writeOv);
-            if (::WaitForSingleObject(port->writeEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+        if (!done) {
+            ::CancelIoEx(device, &port->writeOv);
+            if (!IoEnded(port->writeEvent)) {
+                // The driver still owns the record and the bytes: they stay
+                // with the port, which takes no further write.
                 port->writeStuck = true;
-                NoteWriteError("the driver did not end a write it was told to cancel");
+                const std::string what =
+                    aborted ? "given up: interrupted"
+                            : "timed out after " + std::to_string(total.count()) + " ms";
+                NoteWriteError(what +
+                               ", and the driver did not end the write when told to cancel it");
                 return false;
             }
         }
-        ok = ::GetOverlappedResult(DeviceOf(h), &port->writeOv, &written, FALSE);
-        error = ok ? ERROR_SUCCESS : ::GetLastError();
-        if (aborted) {
-            NoteWriteError("given up: interrupted (" + std::to_string(written) + " of " +
-                           std::to_string(n) + " bytes taken)");
-            return false;
-        }
-        if (!ok && error == ERROR_OPERATION_ABORTED) {
-            NoteWriteError(TimedOut(total, written, n));
-            return false;
-        }
     }
-    if (!ok) {
-        NoteWriteError(win32::SystemMessage(error));
+    DWORD written = 0;
+    const bool ok = ::GetOverlappedResult(device, &port->writeOv, &written, FALSE) != FALSE;
+    const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    if (ok && written == n) {
+        return true;  // all taken, even if the abort came meanwhile
+    }
+    if (aborted) {
+        NoteWriteError("given up: interrupted (" + std::to_string(written) + " of " +
+                       std::to_string(n) + " bytes taken)");
         return false;
     }
-    if (written != n) {
-        // The driver's write timeouts ended it short: the line is held.
+    if (ok || error == ERROR_OPERATION_ABORTED || IsTimeout(error)) {
+        // Ended short by the driver's write timeout, or cancelled by us at
+        // our bound: the line is held.
         NoteWriteError(TimedOut(total, written, n));
         return false;
     }
-    return true;
+    NoteWriteError(win32::SystemMessage(error));
+    return false;
 }
 
 bool DrainPort(PortHandle h) {
     Port* port = FindPort(h);
     if (port == nullptr) {
         NoteWriteError("the port is not open");
+        return false;
+    }
+    if (port->writeStuck) {
+        NoteWriteError(kStuckWrite);
         return false;
     }
     DWORD errors = 0;
@@ -312,6 +361,9 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
     }
     Port* port = FindPort(params->port);
     if (port == nullptr || port->thread != nullptr) {
+        std::lock_guard<std::mutex> g(TheBackend().lock);
+        TheBackend().lastError =
+            port == nullptr ? "the port is not open" : "the port already has a receive worker";
         return 0;
     }
     port->params = std::move(owned);
@@ -369,8 +421,8 @@ bool ClosePort(PortHandle h) {
             ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
         if (!ended) {
-            // The worker is stuck in the driver. Nothing it may still touch
-            // is freed or closed: the device stays open, so its handle
+            // The worker has not ended (stuck in a driver, say). Nothing it
+            // may still touch is freed or closed: the device stays open, so its handle
             // value cannot come back for a port opened later.
             std::lock_guard<std::mutex> g(TheBackend().lock);
             auto& b = TheBackend();
@@ -395,22 +447,32 @@ bool ClosePort(PortHandle h) {
         ::SetCommState(port->device, &port->savedState);
     }
     ::CloseHandle(port->device);
-    ::CloseHandle(port->closeEvent);
-    ::CloseHandle(port->readEvent);
-    ::CloseHandle(port->writeEvent);
+    // Closing the device ends what the driver would not cancel; should it
+    // still not say so, the records it may yet complete into are kept.
+    const bool settled = (!port->writeStuck || IoEnded(port->writeEvent)) &&
+                         (!port->readStuck || IoEnded(port->readEvent));
     std::lock_guard<std::mutex> g(TheBackend().lock);
-    TheBackend().ports.erase(h);
+    auto& b = TheBackend();
+    auto it = b.ports.find(h);
+    if (!settled) {
+        b.stranded.push_back(std::move(it->second));
+    } else {
+        ::CloseHandle(port->closeEvent);
+        ::CloseHandle(port->readEvent);
+        ::CloseHandle(port->writeEvent);
+    }
+    b.ports.erase(it);
     return true;
 }
 
 namespace {
 
 // Ends an operation of the worker's on close: cancel it and give the driver a
-// moment to say so. If it does not, the record stays valid with the port
-// until ClosePort closes the device.
+// moment to say so. If it does not, the record and the buffer stay valid
+// with the port until ClosePort has closed the device and seen it end.
 long AbandonRead(Port& port) {
     ::CancelIoEx(port.device, &port.readOv);
-    ::WaitForSingleObject(port.readOv.hEvent, kCancelWaitMs);
+    port.readStuck = !IoEnded(port.readOv.hEvent);
     return -1;
 }
 

@@ -61,6 +61,8 @@ serve com4 --type 1 --expect "$work/image1.bin"
 serve com10 --type 2 --expect "$work/image2.bin"
 serve com5 --type 1 --vanish-after 2
 serve com6 --type 0
+serve com7 --type 1 --hold-after 0
+serve com8 --type 0 --silent
 
 status=0
 DT_WINE_DATA="$data_win" "$wine_cmd" "$exe" "$@" || status=$?

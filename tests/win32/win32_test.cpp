@@ -5,11 +5,16 @@
 //   COM4  machine type 1                    \\.\COM10  machine type 2
 //   COM5  machine type 1 that vanishes after 2 blocks
 //   COM6  machine type 0, for a download that is broken off
+//   COM7  machine type 1 that holds the line (flow control) once it has
+//         read the first bytes of a session, until the port is closed
+//   COM8  a machine that never answers, for the one test that leaves its
+//         port open for the rest of the run
 // and no COM9 at all (Wine maps COM1 to the host's first serial port). Before starting them the
 // script runs this program with
 // --write-images DIR to make the images the machines expect.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -19,6 +24,8 @@
 
 #include "framework/win32/window_impl.h"
 #include "image/stored_image.h"
+#include "serial/receive_worker.h"
+#include "serial/serial_port.h"
 #include "serial/win32/line_errors.h"
 #include "tests/test_data.h"
 #include "ui/download_dlg.h"
@@ -298,33 +305,235 @@ TEST_F(Win32Dialog, PortIsLeftAsItWasFound) {
     apply(original);
 }
 
-// A failed wait or read: a line error is cleared and the worker reads on;
-// a device that has gone ends it.
-TEST(LineErrors, AreToldFromADeviceThatHasGone) {
-    struct Case {
-        DWORD error;
-        bool cleared;
-        DWORD commErrors;
-        ReadFailure expected;
-    };
-    const Case cases[] = {
-        {ERROR_OPERATION_ABORTED, true, CE_FRAME, ReadFailure::LineError},
-        {ERROR_OPERATION_ABORTED, true, CE_RXPARITY, ReadFailure::LineError},
-        {ERROR_OPERATION_ABORTED, true, CE_OVERRUN | CE_BREAK, ReadFailure::LineError},
-        {ERROR_OPERATION_ABORTED, true, 0, ReadFailure::LineError},  // flags taken already
-        {ERROR_IO_DEVICE, true, CE_RXOVER, ReadFailure::LineError},
-        {ERROR_OPERATION_ABORTED, false, 0, ReadFailure::DeviceGone},  // the port is gone
-        {ERROR_ACCESS_DENIED, true, 0, ReadFailure::DeviceGone},
-        {ERROR_BAD_COMMAND, true, CE_FRAME, ReadFailure::DeviceGone},
-        {ERROR_GEN_FAILURE, true, 0, ReadFailure::DeviceGone},
-        {ERROR_DEVICE_NOT_CONNECTED, true, 0, ReadFailure::DeviceGone},
-        {ERROR_DEVICE_REMOVED, true, 0, ReadFailure::DeviceGone},
-        {ERROR_INVALID_HANDLE, false, 0, ReadFailure::DeviceGone},
-        {ERROR_IO_DEVICE, true, 0, ReadFailure::DeviceGone},  // neither: as it always was
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ClassifyReadFailure(c.error, c.cleared, c.commErrors), c.expected)
-            << "error " << c.error << ", cleared " << c.cleared << ", flags " << c.commErrors;
+// --- The serial backend on its own, with pseudo-terminals as COM ports ------------
+
+// Runs `action` on a thread of its own after `ms`; the destructor waits for it.
+class Later {
+  public:
+    Later(DWORD ms, std::function<void()> action) : m_ms(ms), m_action(std::move(action)) {
+        m_thread = CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+    }
+    ~Later() {
+        if (m_thread) {
+            WaitForSingleObject(m_thread, INFINITE);
+            CloseHandle(m_thread);
+        }
+    }
+    Later(const Later&) = delete;
+    Later& operator=(const Later&) = delete;
+    bool Started() const { return m_thread != nullptr; }
+
+  private:
+    static DWORD WINAPI Run(LPVOID self) {
+        auto* later = static_cast<Later*>(self);
+        Sleep(later->m_ms);
+        later->m_action();
+        return 0;
+    }
+    DWORD m_ms;
+    std::function<void()> m_action;
+    HANDLE m_thread = nullptr;
+};
+
+class Win32Port : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        SetAbortFlag(nullptr);
+        if (port != kNoPort) {
+            ClosePort(port);
+        }
+    }
+    // Opens and sets up the COM port for a machine type.
+    void Open(const std::string& name, MachineType type) {
+        port = OpenPortByName(name);
+        ASSERT_NE(port, kInvalidPort) << name << ": " << LastOpenError();
+        ASSERT_TRUE(ConfigurePort(port, type)) << LastConfigureError();
+    }
+    // Starts a receive worker on the port, with no window to hand to (the
+    // line is quiet, so it never hands anything over). Returns our own
+    // handle to its thread.
+    HANDLE StartWorker() {
+        auto* params = new WorkerParams;
+        params->port = port;
+        const std::uintptr_t marker = StartReceiveWorker(params);
+        EXPECT_NE(marker, 0u) << LastOpenError();
+        HANDLE thread = nullptr;
+        if (marker != 0) {
+            EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(marker),
+                                        GetCurrentProcess(), &thread,
+                                        SYNCHRONIZE | THREAD_SUSPEND_RESUME, FALSE, 0));
+        }
+        return thread;
+    }
+    // Writes single bytes until the machine on COM7 holds the line, which it
+    // does once it has read the first.
+    void WaitUntilHeld() {
+        const std::uint8_t one = 'x';
+        for (int i = 0; i < 20; ++i) {
+            if (!WritePort(port, &one, 1)) {
+                return;
+            }
+        }
+        FAIL() << "the machine never held the line";
+    }
+
+    PortHandle port = kNoPort;
+};
+
+// A line held by flow control: the write gives up at its bound (100 ms a
+// byte and 100 ms; the driver's timeout, or our cancel just after it) and
+// says so, the same again for the next write, and at once for one the abort
+// flag gives up.
+TEST_F(Win32Port, AWriteToAHeldLineGivesUpAtItsBoundAndSaysSo) {
+    ASSERT_NO_FATAL_FAILURE(Open("COM7", 1));
+    ASSERT_NO_FATAL_FAILURE(WaitUntilHeld());
+    ASSERT_TRUE(LastWriteError().starts_with("timed out after 200 ms (")) << LastWriteError();
+
+    const Bytes frame(10, 0x2A);  // bound: 1100 ms
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_FALSE(WritePort(port, frame.data(), frame.size()));
+        const ULONGLONG took = GetTickCount64() - start;
+        EXPECT_EQ(LastWriteError(), "timed out after 1100 ms (0 of 10 bytes taken)");
+        // It waited out its bound, and not much more (the promise is a
+        // second; the margin is for a loaded machine, not a measure).
+        EXPECT_GE(took, 1050u);
+        EXPECT_LT(took, 1100u + 2000u) << "attempt " << attempt;
+        std::printf("a held write of 10 bytes gave up after %llu ms\n", took);
+    }
+
+    // A block's bound is 13.4 s; the flag, set 300 ms in, ends it within
+    // kAbortCheckMs (a second is the margin).
+    std::atomic<int> abort{0};
+    SetAbortFlag(&abort);
+    std::atomic<ULONGLONG> abortedAt{0};
+    const Bytes block(133, 0x2A);
+    bool ok = true;
+    ULONGLONG returnedAt = 0;
+    {
+        Later interrupter(300, [&] {
+            abortedAt = GetTickCount64();
+            abort = 1;
+        });
+        ASSERT_TRUE(interrupter.Started());
+        ok = WritePort(port, block.data(), block.size());
+        returnedAt = GetTickCount64();
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(LastWriteError(), "given up: interrupted (0 of 133 bytes taken)");
+    ASSERT_NE(abortedAt.load(), 0u) << "returned before the flag was set";
+    EXPECT_LT(returnedAt - abortedAt.load(), 1000u);
+    std::printf("an aborted write gave up %llu ms after the flag\n", returnedAt - abortedAt.load());
+}
+
+TEST_F(Win32Port, DrainReturnsOnceWhatWasWrittenHasLeft) {
+    ASSERT_NO_FATAL_FAILURE(Open("COM2", 1));
+    const Bytes block = Pattern(133);
+    ASSERT_TRUE(WritePort(port, block.data(), block.size())) << LastWriteError();
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(DrainPort(port)) << LastWriteError();
+    EXPECT_LT(GetTickCount64() - start, 2000u);  // its bound here: 146 ms
+    EXPECT_FALSE(DrainPort(kInvalidPort));
+    EXPECT_EQ(LastWriteError(), "the port is not open");
+}
+
+// A worker waiting on a quiet line is woken by the close: the close says
+// it went through, the thread has ended and the device is free again.
+TEST_F(Win32Port, CloseEndsAWorkerWaitingOnAQuietLine) {
+    ASSERT_NO_FATAL_FAILURE(Open("COM2", 0));
+    HANDLE worker = StartWorker();
+    ASSERT_NE(worker, nullptr);
+    Sleep(300);  // well into its wait for a first character
+    ASSERT_EQ(WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "it reads";
+
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(ClosePort(port));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_LT(took, 2000u) << "not woken: waited out (part of) kWorkerEndMs";
+    std::printf("closing a port with a waiting worker took %llu ms\n", took);
+    EXPECT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(port), &flags));
+    CloseHandle(worker);
+    port = OpenPortByName("COM2");
+    EXPECT_NE(port, kInvalidPort) << "the device was not let go: " << LastOpenError();
+}
+
+// A worker that cannot end (here: suspended) is waited for kWorkerEndMs and
+// then left, with its port: the close says so, the device stays open (so
+// its handle value is not given to another port), and once it runs again
+// the worker finds its port and params still there and ends. The port
+// stays open for the rest of the run, which is why it has COM8 to itself.
+TEST_F(Win32Port, AWorkerThatDoesNotEndIsLeftWithItsPortOpen) {
+    ASSERT_NO_FATAL_FAILURE(Open("COM8", 0));
+    HANDLE worker = StartWorker();
+    ASSERT_NE(worker, nullptr);
+    Sleep(300);  // in its wait, holding nothing another thread needs
+    ASSERT_NE(SuspendThread(worker), static_cast<DWORD>(-1));
+
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(ClosePort(port));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(LastCloseError(),
+              "the receive worker did not end within 5000 ms; the port is left open");
+    EXPECT_GE(took, static_cast<ULONGLONG>(kWorkerEndMs) - 50);
+    EXPECT_LT(took, static_cast<ULONGLONG>(kWorkerEndMs) + 2000);
+    std::printf("a close whose worker did not end gave up after %llu ms\n", took);
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(port), &flags))
+        << "the device was closed under the worker";
+    // The handle no longer names an open port.
+    const std::uint8_t one = 'x';
+    EXPECT_FALSE(WritePort(port, &one, 1));
+    EXPECT_TRUE(ClosePort(port));
+
+    ASSERT_NE(ResumeThread(worker), static_cast<DWORD>(-1));
+    EXPECT_EQ(WaitForSingleObject(worker, 5000), WAIT_OBJECT_0) << "the worker did not end";
+    CloseHandle(worker);
+    port = kNoPort;  // left to the backend for the life of the process
+}
+
+// A line error cannot be made on a pseudo-terminal (no break, framing or
+// parity error reaches its reader, and Wine reports no CE_ flags), so the
+// worker's reading on after one is shown here through what it decides on:
+// a failed wait or read is a line error only when the driver says the line
+// had one, or aborted the read as a port that aborts on errors does; any
+// sign that the device itself is gone ends the worker, whatever flags come
+// with it; and a failure that is neither ends it too rather than being
+// retried for ever.
+TEST(LineErrors, OnlyALineErrorKeepsTheWorkerReading) {
+    const DWORD lineFlags[] = {CE_RXOVER, CE_OVERRUN, CE_RXPARITY, CE_FRAME, CE_BREAK};
+    // Each line error, whatever the failure that came with it.
+    for (DWORD flag : lineFlags) {
+        for (DWORD error : {DWORD{ERROR_OPERATION_ABORTED}, DWORD{ERROR_IO_DEVICE}}) {
+            EXPECT_EQ(ClassifyReadFailure(error, true, flag), ReadFailure::LineError)
+                << "error " << error << ", flag " << flag;
+        }
+    }
+    // The worker's own ClearCommError before each read may already have
+    // taken the flags of the error that aborts the read.
+    EXPECT_EQ(ClassifyReadFailure(ERROR_OPERATION_ABORTED, true, 0), ReadFailure::LineError);
+
+    const DWORD goneErrors[] = {ERROR_ACCESS_DENIED,  ERROR_BAD_COMMAND,
+                                ERROR_GEN_FAILURE,    ERROR_DEVICE_NOT_CONNECTED,
+                                ERROR_DEVICE_REMOVED, ERROR_FILE_NOT_FOUND,
+                                ERROR_INVALID_HANDLE, ERROR_OPERATION_ABORTED};
+    for (DWORD error : goneErrors) {
+        // ClearCommError refused: the driver no longer answers for the port.
+        EXPECT_EQ(ClassifyReadFailure(error, false, 0), ReadFailure::DeviceGone) << error;
+        EXPECT_EQ(ClassifyReadFailure(error, false, CE_FRAME), ReadFailure::DeviceGone) << error;
+        // A removed device's failure, with a line error reported alongside.
+        if (error != ERROR_OPERATION_ABORTED) {
+            EXPECT_EQ(ClassifyReadFailure(error, true, CE_FRAME | CE_OVERRUN),
+                      ReadFailure::DeviceGone)
+                << error;
+        }
+    }
+    // Neither: no flags, or flags that are not the line's (the output queue
+    // full, a mode error), with a failure that is not an abort.
+    for (DWORD flags : {DWORD{0}, DWORD{CE_TXFULL}, DWORD{CE_MODE}}) {
+        EXPECT_EQ(ClassifyReadFailure(ERROR_IO_DEVICE, true, flags), ReadFailure::DeviceGone)
+            << flags;
     }
 }
 

@@ -2,6 +2,9 @@
 // FlushFileBuffers.
 #include "tools/cli/record_file.h"
 
+#include <cstdint>
+#include <string>
+
 #include "framework/win32/win32.h"
 
 namespace {
