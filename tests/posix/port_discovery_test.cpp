@@ -7,7 +7,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -277,36 +276,50 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
-// --port replaces the list; going back reads the platform's list again.
+// The list a scan tries on a machine laid out as the fake tree: device
+// nodes under /dev, so a port present that is also a fixed name meets
+// itself there and is tried once, ahead. A UART placeholder is not present,
+// but is still a fixed name; the last fixed names make room for the ports
+// present beyond them.
+TEST_F(FakeSysfs, ScanListTriesThePortsPresentFirstAndEachNameOnce) {
+    UsbAdapter("ttyUSB10", "1-2", "B1");
+    UsbAdapter("ttyUSB2", "1-1", "A5");
+    UsbDevice("2-1", "2e8a", "Pico", "E66");
+    Tty("ttyACM0", Device("2-1/2-1:1.0", "cdc_acm", "usb"));
+    Tty("ttyS0", Device("pnp0/00:01", "serial", "pnp"), "4");
+    Tty("ttyS1", Device("platform/serial8250", "serial8250", "platform"), "0");
+    Tty("tty1", {});
+    roots.dev = "/dev";
+    const std::vector<std::string> expected = {
+        "/dev/ttyUSB2", "/dev/ttyUSB10", "/dev/ttyACM0", "/dev/ttyS0",    // present
+        "/dev/ttyUSB0", "/dev/ttyUSB1",  "/dev/ttyUSB3", "/dev/ttyUSB4",  // then fixed
+        "/dev/ttyUSB5", "/dev/ttyUSB6",  "/dev/ttyUSB7", "/dev/ttyACM1",
+        "/dev/ttyACM2", "/dev/ttyACM3",  "/dev/ttyS1",   "/dev/ttyS2"};
+    EXPECT_EQ(ScanOrder(DiscoverPorts(roots), FixedPortNames()), expected);
+}
+
+// --port replaces the list; going back reads the platform's list again:
+// this machine's ports present first, in the order found, then fixed names
+// not among them, in their order, up to sixteen names in all.
 TEST(PortListTest, SetListReplacesThePlatformsUntilReset) {
     SetPortList({"/dev/pts/99"});
     EXPECT_EQ(PortList(), std::vector<std::string>{"/dev/pts/99"});
     ResetPortList();
-    // This machine's own list: the ports present, then the usual names up
-    // to sixteen in all, each once.
     const auto list = PortList();
-    EXPECT_GE(list.size(), 16u);
-    const std::set<std::string> once(list.begin(), list.end());
-    EXPECT_EQ(once.size(), list.size()) << "a name twice";
+    std::vector<std::string> present;
     for (const PortDescription& port : DiscoverPorts()) {
-        EXPECT_EQ(once.count(port.device), 1u) << port.device << " is present but not tried";
+        present.push_back(port.device);
     }
-    const auto at = [&](const std::string& name) {
-        return std::find(list.begin(), list.end(), name) - list.begin();
-    };
-    EXPECT_EQ(once.count("/dev/pts/99"), 0u) << "--port's list outlived the reset";
-    // Every port present comes before every name tried only because it is
-    // a usual one.
-    std::set<std::string> present;
-    for (const PortDescription& port : DiscoverPorts()) {
-        present.insert(port.device);
-    }
-    for (const std::string& name : list) {
-        for (const std::string& found : present) {
-            if (!present.count(name)) {
-                EXPECT_LT(at(found), at(name)) << found << " after " << name;
-            }
-        }
+    ASSERT_EQ(list.size(), std::max<std::size_t>(present.size(), 16u));
+    EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + present.size()), present);
+    const auto fixed = FixedPortNames();
+    auto next = fixed.begin();  // the rest: fixed names, in their order
+    for (std::size_t i = present.size(); i < list.size(); ++i) {
+        EXPECT_EQ(std::count(present.begin(), present.end(), list[i]), 0) << list[i] << " twice";
+        next = std::find(next, fixed.end(), list[i]);
+        ASSERT_NE(next, fixed.end()) << list[i] << " is neither present nor a fixed name, "
+                                     << "or out of the fixed names' order";
+        ++next;  // each once
     }
 }
 
