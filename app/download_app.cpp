@@ -11,6 +11,7 @@ BOOL CDownloadApp::InitInstance() {
 
     // The dialog, image buffer included, lives on this frame until the end.
     CDownloadDlg dlg;
+    dlg.SetPorts(m_ports);
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;

@@ -2,11 +2,22 @@
 // main dialog.
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "framework/afxwin.h"
 
 class CDownloadApp : public CWinApp {
   public:
     BOOL InitInstance() override;
+
+    // The ports the main dialog's Program tries (CDownloadDlg::SetPorts);
+    // none, the default, is the platform's list. Set before the dialog runs.
+    void SetPorts(std::vector<std::string> names) { m_ports = std::move(names); }
+
+  private:
+    std::vector<std::string> m_ports;
 };
 
 extern CDownloadApp theApp;

@@ -21,6 +21,11 @@ void CDownloadDlg::SetPorts(std::vector<std::string> names) {
     m_ownPorts = CapPortList(std::move(names));
 }
 
+void CDownloadDlg::SetPortOptions(const PortOptions& options) {
+    m_portOptions = options;
+    ::SetPortOptions(m_hPort, m_portOptions);  // no port open: nothing to do
+}
+
 std::string CDownloadDlg::ScanPortName() const {
     return m_portIndex < m_scanPorts.size() ? m_scanPorts[m_portIndex] : std::string();
 }
@@ -96,6 +101,9 @@ void CDownloadDlg::ScanStep() {
         return;
     }
 
+    // The port's own options, before its worker reads it: they are this
+    // dialog's, never another's.
+    ::SetPortOptions(m_hPort, m_portOptions);
     SetDlgItemText(IDC_STATUS, (name + kStatusOpenSuccess).c_str());
     m_pEvents->PortTried(name, PortOutcome::Opened, std::string());
     // A setting the driver refuses has no text of the status line: the

@@ -178,6 +178,7 @@ class Session {
         m_dlg = new (g_dialogStorage) CDownloadDlg();
         App().m_pMainWnd = m_dlg;
         CHECK(m_dlg->Create());
+        m_dlg->SetPorts(Ports());
     }
 
     ~Session() {
@@ -191,17 +192,17 @@ class Session {
     void Start(std::uint32_t length, std::uint8_t seed) {
         if (m_type != 0) {
             // The machine type box opens only after a scan that found nothing.
-            // A one-port list makes that scan short; should the dialog keep
-            // a list of its own, it walks all of them (no device is attached
-            // yet), a second a port.
+            // A one-port list makes that scan short (the scan takes its list
+            // at its first step, a second after Program); the bound covers a
+            // scan of every port all the same (no device is attached yet).
             Load(10, 0);
             CHECK(headless::Click(*m_dlg, IDC_PROGRAM));
-            SetPortList({"NOWHERE"});
+            m_dlg->SetPorts({"NOWHERE"});
             for (int s = 0; s < 300 && !m_dlg->GetDlgItem(IDC_MACHINE_TYPE)->IsWindowEnabled();
                  ++s) {
                 headless::Advance(kScanStepMs);
             }
-            SetPortList(Ports());
+            m_dlg->SetPorts(Ports());
             CHECK(headless::SelectComboItem(*m_dlg, IDC_MACHINE_TYPE, m_type));
             CHECK(m_dlg->GetMachineType() == m_type);
         }
@@ -430,7 +431,6 @@ void ResetWorld() {
     headless::Reset();
     headless::ClearMessageBoxes();
     direct::DetachAll();
-    SetPortList(Ports());
 }
 
 }  // namespace

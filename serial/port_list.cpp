@@ -2,8 +2,6 @@
 // default names (DefaultPortList, the backend's), and the order that puts
 // the ports present ahead of the fixed names.
 #include <algorithm>
-#include <mutex>
-#include <optional>
 
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
@@ -11,16 +9,6 @@
 namespace {
 
 constexpr std::size_t kMaxScanPorts = 255;
-
-struct SetList {
-    std::mutex lock;
-    std::optional<std::vector<std::string>> names;  // none: the backend's, read afresh
-};
-
-SetList& TheSetList() {
-    static SetList list;
-    return list;
-}
 
 }  // namespace
 
@@ -45,33 +33,7 @@ std::string ComPortName(unsigned number) {
 }
 
 std::vector<std::string> PortList() {
-    SetList& list = TheSetList();
-    {
-        std::lock_guard<std::mutex> g(list.lock);
-        if (list.names) {
-            return *list.names;
-        }
-    }
-    // Read outside the lock: on Linux it walks sysfs.
     return CapPortList(DefaultPortList());
-}
-
-void SetPortList(std::vector<std::string> names) {
-    SetList& list = TheSetList();
-    std::lock_guard<std::mutex> g(list.lock);
-    list.names = CapPortList(std::move(names));
-}
-
-void ResetPortList() {
-    SetList& list = TheSetList();
-    std::lock_guard<std::mutex> g(list.lock);
-    list.names.reset();
-}
-
-PortHandle OpenPort(std::size_t index) {
-    const std::vector<std::string> list = PortList();
-    // An index past the list names no device: the backend reports that.
-    return OpenPortByName(index < list.size() ? list[index] : std::string());
 }
 
 std::vector<std::string> ScanOrder(const std::vector<PortDescription>& present,

@@ -11,9 +11,10 @@
 // A port is named by a handle. 0 means no port; kInvalidPort is what a
 // failed open returns. Closing either does nothing.
 //
-// Threads. OpenPort, ConfigurePort, WritePort, StartReceiveWorker and
-// ClosePort belong to the user-interface thread. ReadPort belongs to the
-// port's receive worker, which runs on its own thread (receive_worker.h).
+// Threads. OpenPortByName, ConfigurePort, SetPortOptions, WritePort,
+// StartReceiveWorker and ClosePort belong to the user-interface thread.
+// ReadPort belongs to the port's receive worker, which runs on its own
+// thread (receive_worker.h).
 //
 // Line settings for a machine type (PortSettingsFor): its baud rate (9600
 // or 57600), 8 data bits, no parity; stop bits, flow control and every
@@ -53,13 +54,11 @@ inline constexpr PortHandle kInvalidPort = -1;
 
 struct WorkerParams;
 
-// The names a scan tries, in order: the one set by SetPortList (--port), or
-// else the platform's default list, read afresh at each call (on Linux the
-// serial ports present first, then the fixed names; serial/port_discovery.h).
-// At most 255 names. ResetPortList goes back to the platform's list.
+// The platform's list of ports a scan tries, in order, read afresh at each
+// call (on Linux the serial ports present first, then the fixed names;
+// serial/port_discovery.h), at most 255 names. A dialog given its own list
+// (CDownloadDlg::SetPorts) tries that instead.
 std::vector<std::string> PortList();
-void SetPortList(std::vector<std::string> names);
-void ResetPortList();
 // A scan's port index is one byte: a list of ports to try keeps its first
 // 255 names (PortList's, and a dialog's own).
 std::vector<std::string> CapPortList(std::vector<std::string> names);
@@ -71,10 +70,9 @@ std::vector<std::string> ComPortNames();
 // The name that opens COM port `number`: "COM3", "\\.\COM12".
 std::string ComPortName(unsigned number);
 
-// Opens PortList()[index] for exclusive reading and writing. Returns the
+// Opens the named device for exclusive reading and writing. Returns the
 // handle, or kInvalidPort when the device does not exist, is in use or
 // cannot be opened. LastOpenError() then says why, in the system's words.
-PortHandle OpenPort(std::size_t index);
 PortHandle OpenPortByName(const std::string& name);
 std::string LastOpenError();
 
@@ -145,23 +143,37 @@ inline constexpr int kWorkerEndMs = 5000;
 // until ClosePort; nothing more will come from it.
 bool PortIsLost(PortHandle port);
 
-// Fast frames (off by default, never the window's choice): for the framed
+// A port's own options, set by whoever opened it, before its worker starts
+// (SetPortOptions); every port starts with the defaults. They belong to the
+// one port: several ports open at once, each a position of its own, never
+// see each other's.
+//
+// fastFrames (off by default, never the window's choice): for the framed
 // machines a read also ends as soon as the bytes read hold a whole inbound
 // frame, trailing byte included, instead of after the interval timeout's
 // silence. Backends that cannot do this ignore it.
-void SetFastFrames(bool on);
-
-// Giving up waits at once (download-cli's Ctrl+C and SIGTERM). Once *flag
-// is nonzero, a write that is waiting for room on the line gives up within
-// 100 ms and returns false, instead of waiting out its bound (100 ms a byte
-// plus 100 ms, some 13 s for a block). The flag is only read, from any
-// thread; a signal handler may set it. nullptr, the default, never aborts.
-// Reads need no such flag: closing the port ends them.
-void SetAbortFlag(const std::atomic<int>* flag);
-// For the backends: whether the abort flag is set, and how often a waiting
-// write looks.
-bool AbortRequested();
+//
+// abortFlag (download-cli's Ctrl+C and SIGTERM; nullptr, the default, never
+// aborts): once *abortFlag is nonzero, a write to this port that is waiting
+// for room on the line gives up within kAbortCheckMs and returns false, with
+// LastWriteError() "given up: interrupted (...)", instead of waiting out its
+// bound (100 ms a byte plus 100 ms, some 13 s for a block). The flag is only
+// read, from any thread; a signal handler may set it. It must outlive the
+// port. Reads need no such flag: closing the port ends them.
+struct PortOptions {
+    bool fastFrames = false;
+    const std::atomic<int>* abortFlag = nullptr;
+};
+// Replaces the port's options; an unknown handle, kNoPort or kInvalidPort is
+// ignored. Safe while the port's worker reads, which then goes on with the
+// old setting or the new.
+void SetPortOptions(PortHandle port, const PortOptions& options);
+// How often a waiting write looks at its port's abort flag.
 inline constexpr int kAbortCheckMs = 100;
+// Whether an abort flag is set: for the backends.
+inline bool AbortIsSet(const std::atomic<int>* flag) {
+    return flag != nullptr && flag->load() != 0;
+}
 
 // The receive worker's read of up to `capacity` bytes, as above. Returns the
 // number of bytes read (at least 1), 0 when the wait ended with nothing to

@@ -1,6 +1,8 @@
 // The typed events the main dialog tells an observer: what a front end
 // without a window learns, in order, from a download on in-memory lines.
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -242,3 +244,69 @@ TEST_F(EventsTest, LoadImageFileReturnsItsError) {
 }
 
 }  // namespace
+
+// Two positions in one process, as download-cli runs them: each dialog has
+// its own ports and its own port options, and neither sees the other's. A
+// machine played by hand on each line holds its output once the length has
+// gone, and asks for blocks until the held queue (1024 bytes, eight blocks)
+// takes no more: the position whose abort flag is set gives that write up
+// as interrupted, the other, whose flag is clear, times out as usual. A line
+// on the platform's list, in neither position's, is never opened.
+TEST_F(EventsTest, TwoPositionsKeepTheirOwnPortsAndOptions) {
+    std::atomic<int> stopNow{1};
+    std::atomic<int> goOn{0};
+    dlg->SetPorts({"POS-A"});
+    dlg->SetPortOptions({.fastFrames = true, .abortFlag = &stopNow});
+    EventLog otherLog;
+    auto other = std::make_unique<CDownloadDlg>();
+    ASSERT_TRUE(other->Create());
+    other->SetEvents(&otherLog);
+    other->SetPorts({"POS-B"});
+    other->SetPortOptions({.fastFrames = false, .abortFlag = &goOn});
+
+    QuietDevice deviceA, deviceB, bystander;
+    memory::Line& lineA = memory::AttachDevice("POS-A", &deviceA);
+    memory::Line& lineB = memory::AttachDevice("POS-B", &deviceB);
+    memory::Line& unused = memory::AttachDevice(PortList().front(), &bystander);
+    const Bytes image = Pattern(1536, 4);
+    for (CDownloadDlg* d : {dlg.get(), other.get()}) {
+        d->LoadImage(image.data(), image.size());
+        ASSERT_TRUE(headless::Click(*d, IDC_PROGRAM));
+    }
+    headless::Advance(1000);
+    ASSERT_TRUE(lineA.IsOpen());
+    ASSERT_TRUE(lineB.IsOpen());
+    EXPECT_FALSE(unused.IsOpen());
+    EXPECT_TRUE(lineA.OpenPortOptions().fastFrames);
+    EXPECT_EQ(lineA.OpenPortOptions().abortFlag, &stopNow);
+    EXPECT_FALSE(lineB.OpenPortOptions().fastFrames);
+    EXPECT_EQ(lineB.OpenPortOptions().abortFlag, &goOn);
+
+    for (memory::Line* line : {&lineA, &lineB}) {
+        line->Deliver({'0'});  // asks for the length
+        headless::Advance(10);
+        line->HoldOutput(true);
+        line->Deliver({'1'});  // block 0
+        headless::Advance(10);
+        for (int block = 1; block <= 8; ++block) {
+            line->Deliver({'2', '3'});
+            headless::Advance(10);
+        }
+    }
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{
+                  "POS-A opened", "POS-A answered", "sent 128/1536 r0", "sent 256/1536 r0",
+                  "sent 384/1536 r0", "sent 512/1536 r0", "sent 640/1536 r0", "sent 768/1536 r0",
+                  "sent 896/1536 r0", "sent 1024/1536 r0",
+                  "sent 1152/1536 r0",  // shown as block 8 goes to the port
+                  "port refused 1024/1536 block 8: given up: interrupted (0 of 128 "
+                  "bytes taken)"}));
+    ASSERT_FALSE(otherLog.lines.empty());
+    EXPECT_EQ(otherLog.lines.front(), "POS-B opened");
+    EXPECT_EQ(otherLog.lines.back(),
+              "port refused 1024/1536 block 8: timed out after 12900 ms (0 of 128 bytes taken)");
+    EXPECT_TRUE(unused.Writes().empty());
+
+    other->SetEvents(nullptr);
+    other.reset();
+}

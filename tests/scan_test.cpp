@@ -16,10 +16,24 @@ const std::vector<std::string> kPorts = {
 TEST(PortList, IsTheSixteenComPorts) {
     EXPECT_EQ(ComPortNames(), kPorts);
     EXPECT_EQ(DefaultPortList(), kPorts) << "the in-memory backend stands in for Windows";
+    EXPECT_EQ(PortList(), kPorts) << "the platform's list, as a dialog without its own takes it";
     // The prefix begins at the tenth port, and goes on past the sixteenth.
     EXPECT_EQ(ComPortName(9), "COM9");
     EXPECT_EQ(ComPortName(10), "\\\\.\\COM10");
     EXPECT_EQ(ComPortName(17), "\\\\.\\COM17");
+}
+
+// A scan's port index is one byte: a dialog keeps the first 255 names of a
+// longer list of its own.
+TEST_F(DialogTest, ADialogsOwnListKeepsItsFirst255Names) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i) {
+        names.push_back("NONE-" + std::to_string(i));
+    }
+    dlg->SetPorts(names);
+    EXPECT_EQ(dlg->GetPorts(), std::vector<std::string>(names.begin(), names.begin() + 255));
+    dlg->SetPorts({});
+    EXPECT_TRUE(dlg->GetPorts().empty()) << "back to the platform's list";
 }
 
 TEST_F(DialogTest, ScanWithNoPortEndsAfter17Seconds) {

@@ -10,7 +10,6 @@ void DialogTest::SetUp() {
     headless::Reset();
     headless::ClearMessageBoxes();
     memory::DetachAll();
-    ResetPortList();
     dlg = std::make_unique<CDownloadDlg>();
     app.m_pMainWnd = dlg.get();
     ASSERT_TRUE(dlg->Create());
@@ -50,10 +49,10 @@ void DialogTest::SelectMachineType(MachineType type) {
     Load(Bytes(10), "unlock.EUP");
     Press(IDC_PROGRAM);
     // Take every device off the line while the scan runs.
-    std::vector<std::string> saved = PortList();
-    SetPortList({"NOWHERE"});
+    const std::vector<std::string> saved = dlg->GetPorts();
+    dlg->SetPorts({"NOWHERE"});
     headless::Advance(2000);
-    SetPortList(saved);
+    dlg->SetPorts(saved);
     ASSERT_TRUE(Enabled(IDC_MACHINE_TYPE));
     ASSERT_TRUE(headless::SelectComboItem(*dlg, IDC_MACHINE_TYPE, type));
     ASSERT_EQ(dlg->GetMachineType(), type);

@@ -15,12 +15,13 @@
 //   download/progress.cpp    the progress shown while blocks go out.
 //
 // A download: the scan takes the list of ports to try (the dialog's own,
-// set with SetPorts, else PortList()) and walks it one port a second. On each port that
-// opens, a receive worker is started and the machine type's opening request
-// sent; a port whose machine has not answered a second later is given up.
-// The machine that answers then drives the protocol of its type until the
-// image has gone out, and the window shows the bytes sent, a progress bar
-// and the percentage.
+// set with SetPorts, else PortList()) and walks it one port a second. Each
+// port that opens is given the dialog's port options, then a receive worker
+// is started and the machine type's opening request sent; a port whose
+// machine has not answered a second later is given up. The machine that
+// answers then drives the protocol of its type until the image has gone
+// out, and the window shows the bytes sent, a progress bar and the
+// percentage.
 //
 // Control states. "Program" is enabled by a successful Load File, an
 // exhausted scan, and the end of a download (or the machine's stop frame);
@@ -91,6 +92,13 @@ class CDownloadDlg : public CDialog {
     // front ends that run one dialog per port. At most 255 are kept; an
     // empty list goes back to PortList().
     void SetPorts(std::vector<std::string> names);
+    const std::vector<std::string>& GetPorts() const { return m_ownPorts; }
+    // The options every port this dialog opens is given, before its worker
+    // starts (serial_port.h: fast frames, the abort flag), and the port open
+    // now too. The window leaves them at their defaults; download-cli sets
+    // them per position, so no other dialog's ports see them.
+    void SetPortOptions(const PortOptions& options);
+    const PortOptions& GetPortOptions() const { return m_portOptions; }
 
     // Loads the image at `path` as Load File does once its dialog has given
     // a file: reads it for the selected machine type, shows its length,
@@ -185,6 +193,7 @@ class CDownloadDlg : public CDialog {
     CDownloadEvents m_noEvents;  // told when nobody listens: does nothing
     CDownloadEvents* m_pEvents = &m_noEvents;
     std::vector<std::string> m_ownPorts;  // empty: PortList()
+    PortOptions m_portOptions;            // given to each port opened
     // The ports of the scan under way, taken at its first step; m_portIndex
     // counts in this list.
     std::vector<std::string> m_scanPorts;

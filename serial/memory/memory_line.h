@@ -16,6 +16,7 @@
 //
 // A line keeps the settings the host asked for, and, as a real port does,
 // gets back the settings it had when the port was opened once it closes.
+// The port's own options (SetPortOptions) go with the port.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "serial/port_timeouts.h"
+#include "serial/serial_port.h"
 
 namespace memory {
 
@@ -70,6 +72,11 @@ class Line {
     LineSettings Settings() const;
     // Every write the host made, in order, since the device was attached.
     std::vector<std::vector<std::uint8_t>> Writes() const;
+    // The options of the port open on the line (SetPortOptions); the
+    // defaults while none is. Fast frames change nothing here (a chunk is a
+    // read already); a set abort flag makes a write that finds no room in
+    // the held queue give up as interrupted rather than as timed out.
+    PortOptions OpenPortOptions() const;
 
   private:
     friend struct LineAccess;  // the backend, which keeps the state below

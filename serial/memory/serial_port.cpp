@@ -23,6 +23,7 @@ struct Port {
     std::thread worker;
     std::unique_ptr<WorkerParams> params;
     LineSettings saved;  // the line's settings when the port was opened
+    PortOptions options;
 };
 
 struct Backend {
@@ -129,6 +130,12 @@ LineSettings Line::Settings() const {
 std::vector<std::vector<std::uint8_t>> Line::Writes() const {
     std::lock_guard<std::mutex> g(headless::Lock());
     return m_writes;
+}
+
+PortOptions Line::OpenPortOptions() const {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    const Port* port = FindPort(m_openHandle);
+    return port != nullptr ? port->options : PortOptions{};
 }
 
 Line& AttachDevice(const std::string& name, Peer* peer) {
@@ -283,6 +290,13 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
         if (LineAccess::Held(*line)) {
             const memory::LineSettings& s = LineAccess::SettingsOf(*line);
             if (QueuedBytes(*line) + n > s.outQueue) {
+                // No room: a real port would wait for it, until its abort
+                // flag or its bound.
+                if (AbortIsSet(port->options.abortFlag)) {
+                    NoteWriteError("given up: interrupted (0 of " + std::to_string(n) +
+                                   " bytes taken)");
+                    return false;
+                }
                 NoteWriteError("timed out after " + std::to_string(s.WriteTotal(n).count()) +
                                " ms (0 of " + std::to_string(n) + " bytes taken)");
                 return false;
@@ -394,8 +408,14 @@ bool ClosePort(PortHandle h) {
     return true;
 }
 
-// Reads here are whole chunks already; nothing to shorten.
-void SetFastFrames(bool) {}
+// Kept with the port, for Line::OpenPortOptions and the held writes; reads
+// here are whole chunks already, which fast frames leave as they are.
+void SetPortOptions(PortHandle h, const PortOptions& options) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    if (memory::Port* port = memory::FindPort(h)) {
+        port->options = options;
+    }
+}
 
 bool PortIsLost(PortHandle h) {
     std::lock_guard<std::mutex> g(headless::Lock());

@@ -57,6 +57,10 @@ struct Port {
     std::atomic<bool> closing{false};
     std::atomic<bool> framed{false};  // the machine speaks in frames
     std::atomic<bool> lost{false};    // a read found the device gone
+    // The port's options (SetPortOptions), one atomic each: the worker's
+    // reads look at fastFrames while the user-interface thread may set them.
+    std::atomic<bool> fastFrames{false};
+    std::atomic<const std::atomic<int>*> abortFlag{nullptr};
     std::thread worker;
     std::unique_ptr<WorkerParams> params;
 
@@ -291,8 +295,8 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
         // The output queue is full (flow control, or a slow line): wait for
         // room, but no longer than the write may take in all, whatever
         // poll() says (a driver may report room and then refuse it again),
-        // and look at the abort flag every 100 ms.
-        if (AbortRequested()) {
+        // and look at the port's abort flag every 100 ms.
+        if (AbortIsSet(port->abortFlag.load())) {
             NoteWriteError("given up: interrupted (" + std::to_string(done) + " of " +
                            std::to_string(n) + " bytes taken)");
             return false;
@@ -412,14 +416,15 @@ bool ClosePort(PortHandle h) {
 
 namespace {
 
-std::atomic<bool> g_fastFrames{false};
-
 long ReadOnce(Port& port, std::uint8_t* buffer, std::size_t capacity);
 
 }  // namespace
 
-void SetFastFrames(bool on) {
-    g_fastFrames = on;
+void SetPortOptions(PortHandle h, const PortOptions& options) {
+    if (std::shared_ptr<Port> port = FindPort(h)) {
+        port->fastFrames = options.fastFrames;
+        port->abortFlag = options.abortFlag;
+    }
 }
 
 bool PortIsLost(PortHandle h) {
@@ -476,7 +481,7 @@ long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
     const PortTimeouts timeouts = port->Timeouts();
     const auto deadline = Clock::now() + timeouts.ReadTotal(capacity);
     const int interval = static_cast<int>(timeouts.readIntervalTimeout);
-    const bool fast = g_fastFrames && port->framed;
+    const bool fast = port->fastFrames && port->framed;
     while (static_cast<std::size_t>(got) < capacity) {
         if (fast && HoldsWholeInFrame(buffer, static_cast<std::size_t>(got))) {
             break;  // no need to wait out the silence

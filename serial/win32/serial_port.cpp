@@ -59,6 +59,8 @@ struct Port {
     HANDLE thread = nullptr;
     std::unique_ptr<WorkerParams> params;
     std::atomic<bool> lost{false};  // a read found the device gone
+    // The port's abort flag (SetPortOptions), looked at by a waiting write.
+    std::atomic<const std::atomic<int>*> abortFlag{nullptr};
     // What the port had when we opened it, put back on close.
     DCB savedState{};
     COMMTIMEOUTS savedTimeouts{};
@@ -258,12 +260,13 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
             NoteWriteError(win32::SystemMessage(error));
             return false;
         }
-        // Waited for in slices, so that the abort flag is seen within 100 ms.
+        // Waited for in slices, so that the port's abort flag is seen
+        // within 100 ms.
         const ULONGLONG bound = static_cast<ULONGLONG>(total.count()) + kWriteGraceMs;
         const ULONGLONG start = ::GetTickCount64();
         bool done = false;
         for (;;) {
-            if (AbortRequested()) {
+            if (AbortIsSet(port->abortFlag.load())) {
                 aborted = true;
                 break;
             }
@@ -478,8 +481,13 @@ long AbandonRead(Port& port) {
 
 }  // namespace
 
-// Reads here are whole chunks already; nothing to shorten.
-void SetFastFrames(bool) {}
+// Reads here end by the driver's own timeouts; fast frames are not for
+// this backend, only the abort flag is.
+void SetPortOptions(PortHandle h, const PortOptions& options) {
+    if (Port* port = FindPort(h)) {
+        port->abortFlag = options.abortFlag;
+    }
+}
 
 bool PortIsLost(PortHandle h) {
     Port* port = FindPort(h);

@@ -44,7 +44,7 @@ TEST_P(EachMachineType, DownloadsTheImageOverAPseudoTerminal) {
         ASSERT_NO_FATAL_FAILURE(SelectMachineType(type));
     }
     ASSERT_NO_FATAL_FAILURE(Load(WriteStored(type, image)));
-    SetPortList({missing, silentPort, port});
+    dlg->SetPorts({missing, silentPort, port});
     const int threadsBefore = OwnThreadCount();
 
     const std::vector<std::string> shown = Program(60000);
@@ -91,7 +91,7 @@ TEST_F(DownloadTest, MachineVanishingMidDownloadLeavesTheToolUsable) {
     const auto file = WriteStored(1, image);
     ASSERT_NO_FATAL_FAILURE(SelectMachineType(1));
     TargetSim vanishing;
-    SetPortList({vanishing.Start(1, {"--vanish-after", "10"}, expect)});
+    dlg->SetPorts({vanishing.Start(1, {"--vanish-after", "10"}, expect)});
     ASSERT_NO_FATAL_FAILURE(Load(file));
     const int threadsBefore = OwnThreadCount();
 
@@ -108,7 +108,7 @@ TEST_F(DownloadTest, MachineVanishingMidDownloadLeavesTheToolUsable) {
     EXPECT_FALSE(vanishing.Stop(&outcome)) << "a vanished machine had it all: " << outcome;
 
     TargetSim fresh;
-    SetPortList({fresh.Start(1, {}, expect)});
+    dlg->SetPorts({fresh.Start(1, {}, expect)});
     ASSERT_NO_FATAL_FAILURE(Load(file));
     Program(30000);
     EXPECT_EQ(Status(), ProgressText(100));
@@ -121,7 +121,7 @@ TEST_F(DownloadTest, DownloadsInARowLeaveNothingBehind) {
     const Bytes image = Pattern(1500, 4);
     const auto expect = WriteFile(image, "expected.bin");
     TargetSim machine;
-    SetPortList({machine.Start(0, {}, expect)});
+    dlg->SetPorts({machine.Start(0, {}, expect)});
     ASSERT_NO_FATAL_FAILURE(Load(WriteFile(image, "fw.EUP")));
     const int threads = OwnThreadCount();
     Program(30000);  // the first one opens what stays open between runs
@@ -154,7 +154,7 @@ TEST_F(DownloadTest, ExitEndsTheProgramMidDownload) {
     std::string statusMidway;
     gtkdrv::OnNextModal([&](CWnd*, GtkWindow*) {
         ASSERT_TRUE(gtkdrv::WaitMapped(*dlg));
-        SetPortList({port});
+        dlg->SetPorts({port});
         ASSERT_NO_FATAL_FAILURE(Load(file));
         Press(IDC_PROGRAM);
         ASSERT_TRUE(
@@ -182,7 +182,7 @@ TEST_F(DownloadTest, ExitEndsTheProgramMidDownload) {
 TEST_F(DownloadTest, ScreenshotMidDownload) {
     const Bytes image = Pattern(40000, 6);
     TargetSim machine;
-    SetPortList({machine.Start(0, {"--turnaround", "25"})});
+    dlg->SetPorts({machine.Start(0, {"--turnaround", "25"})});
     ASSERT_NO_FATAL_FAILURE(Load(WriteFile(image, "fw.EUP")));
     Press(IDC_PROGRAM);
     ASSERT_TRUE(

@@ -57,8 +57,8 @@ bool TargetSim::Stop(std::string* outcome) {
 
 void GtkDialogTest::SetUp() {
     // No real device is ever tried: each test names the ports it scans.
-    SetPortList({(dir.path() / "no-such-port").string()});
     dlg = std::make_unique<CDownloadDlg>();
+    dlg->SetPorts({(dir.path() / "no-such-port").string()});
     app.m_pMainWnd = dlg.get();
     ASSERT_TRUE(dlg->Create());
     ASSERT_TRUE(gtkdrv::WaitMapped(*dlg));
@@ -92,15 +92,15 @@ void GtkDialogTest::Load(const std::filesystem::path& path) {
 }
 
 void GtkDialogTest::SelectMachineType(MachineType type) {
-    const auto ports = PortList();
-    SetPortList({(dir.path() / "unplugged").string()});
+    const std::vector<std::string> ports = dlg->GetPorts();
+    dlg->SetPorts({(dir.path() / "unplugged").string()});
     ASSERT_NO_FATAL_FAILURE(Load(WriteFile(Bytes(10), "unlock.EUP")));
     Press(IDC_PROGRAM);
     ASSERT_TRUE(gtkdrv::PumpUntil([&] { return Sensitive(IDC_MACHINE_TYPE); }, 10000))
         << "the scan did not end";
     ASSERT_TRUE(gtkdrv::ChooseComboItem(*dlg, IDC_MACHINE_TYPE, type));
     ASSERT_EQ(dlg->GetMachineType(), type);
-    SetPortList(ports);
+    dlg->SetPorts(ports);
 }
 
 bool GtkDialogTest::WaitStatus(const std::string& text, int timeoutMs) {

@@ -50,7 +50,6 @@ class PosixDownloadTest : public ::testing::Test {
         }
         dlg.reset();  // closes its port, ending the worker
         app.m_pMainWnd = nullptr;
-        ResetPortList();
         for (const auto& f : files) {
             std::filesystem::remove(f);
         }
@@ -82,7 +81,7 @@ class PosixDownloadTest : public ::testing::Test {
     // The machine type box opens only after a scan that found nothing; no
     // device is involved, so the clock may run ahead of real time.
     void SelectMachineType(MachineType type) {
-        SetPortList({kMissing});
+        dlg->SetPorts({kMissing});
         Load(WriteFile(Bytes(16, 0), ".EUP"));
         ASSERT_TRUE(headless::Click(*dlg, IDC_PROGRAM));
         headless::Advance(3000);
@@ -110,7 +109,7 @@ class PosixDownloadTest : public ::testing::Test {
     // Program against `sim`, behind a device that does not exist and one that
     // never answers.
     void ProgramBehindADeadAndASilentPort(const SimProcess& sim) {
-        SetPortList({kMissing, silent.Path(), sim.Path()});
+        dlg->SetPorts({kMissing, silent.Path(), sim.Path()});
         ASSERT_TRUE(headless::Click(*dlg, IDC_PROGRAM));
         ASSERT_TRUE(RunUntilProgramEnabled()) << "status: " << Text(IDC_STATUS);
         EXPECT_TRUE(Saw(std::string(kMissing) + kStatusOpenFail));
@@ -200,7 +199,7 @@ TEST_F(PosixDownloadTest, TheMachinesStopFrameEndsTheDownload) {
     ASSERT_NO_FATAL_FAILURE(SelectMachineType(1));
     ASSERT_NO_FATAL_FAILURE(Load(WriteImageFile(1, image)));
 
-    SetPortList({kMissing, silent.Path(), link});
+    dlg->SetPorts({kMissing, silent.Path(), link});
     ASSERT_TRUE(headless::Click(*dlg, IDC_PROGRAM));
     ASSERT_TRUE(RunUntilProgramEnabled()) << "status: " << Text(IDC_STATUS);
     EXPECT_TRUE(Saw(link + kStatusOpenSuccess));
@@ -224,7 +223,7 @@ TEST_F(PosixDownloadTest, AMachineThatVanishesLeavesTheToolReadyForTheNext) {
     {
         SimProcess sim({"--type", "1", "--vanish-after", "3", "--expect", expectFile});
         ASSERT_TRUE(sim.Started());
-        SetPortList({sim.Path()});
+        dlg->SetPorts({sim.Path()});
         ASSERT_TRUE(headless::Click(*dlg, IDC_PROGRAM));
         // The worker ends on the hang-up by itself: its thread goes away.
         ASSERT_TRUE(
@@ -243,7 +242,7 @@ TEST_F(PosixDownloadTest, AMachineThatVanishesLeavesTheToolReadyForTheNext) {
     SimProcess next({"--type", "1", "--expect", expectFile});
     ASSERT_TRUE(next.Started());
     ASSERT_NO_FATAL_FAILURE(Load(WriteImageFile(1, image)));
-    SetPortList({next.Path()});
+    dlg->SetPorts({next.Path()});
     ASSERT_TRUE(headless::Click(*dlg, IDC_PROGRAM));
     ASSERT_TRUE(RunUntilProgramEnabled()) << "status: " << Text(IDC_STATUS);
     EXPECT_EQ(Text(IDC_SEND_LENGTH), "1000");

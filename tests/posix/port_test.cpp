@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <thread>
 
+#include "serial/in_frame.h"
 #include "serial/receive_worker.h"
 #include "serial/rx_decoder.h"
 #include "serial/serial_port.h"
@@ -24,10 +26,7 @@ namespace {
 
 class PortTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        ClosePort(port);
-        ResetPortList();
-    }
+    void TearDown() override { ClosePort(port); }
 
     // Opens the pseudo-terminal's slave as the tool does, for `type`.
     void OpenFor(MachineType type) {
@@ -101,17 +100,6 @@ TEST_F(PortTest, SecondOpenIsRefusedUntilTheFirstCloses) {
     ClosePort(port);
     port = OpenPortByName(pty.Path());
     EXPECT_NE(port, kInvalidPort) << LastOpenError();
-}
-
-TEST_F(PortTest, OpenPortTakesTheNameFromThePortList) {
-    SetPortList({"/nonexistent/ttyX", pty.Path()});
-    EXPECT_EQ(OpenPort(0), kInvalidPort);
-    EXPECT_EQ(OpenPort(2), kInvalidPort);  // past the end of the list
-    port = OpenPort(1);
-    EXPECT_NE(port, kInvalidPort) << LastOpenError();
-
-    SetPortList(std::vector<std::string>(300, "/dev/null"));
-    EXPECT_EQ(PortList().size(), 255u);
 }
 
 // --- Line settings -------------------------------------------------------------------
@@ -330,7 +318,7 @@ TEST_F(PortTest, WriteGivesUpAtOnceWhenAborted) {
     OpenFor(1);
     FillLine(pty.Slave());
     std::atomic<int> abort{0};
-    SetAbortFlag(&abort);
+    SetPortOptions(port, {.abortFlag = &abort});
     const Bytes block(100000, 0x2A);  // bound: 100 ms a byte
     bool ok = true;
     std::atomic<std::int64_t> abortedAt{0};
@@ -350,7 +338,6 @@ TEST_F(PortTest, WriteGivesUpAtOnceWhenAborted) {
         },
         10s);
     interrupter.join();
-    SetAbortFlag(nullptr);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(reason.starts_with("given up: interrupted")) << reason;
     // Within kAbortCheckMs of the flag; a second is a generous margin, not
@@ -387,6 +374,47 @@ TEST_F(PortTest, AWriteToAHeldLineTimesOutAndSaysSo) {
     EXPECT_TRUE(DrainPort(port)) << LastWriteError();
     EXPECT_FALSE(DrainPort(port + 1000));
     EXPECT_EQ(LastWriteError(), "the port is not open");
+}
+
+// An abort flag is its own port's: set, it makes that port's held write
+// give up at once, while a port open beside it, whose flag is clear, waits
+// out its bound as before; and a port opened afterwards on the same device
+// starts without any flag.
+TEST_F(PortTest, AnAbortFlagGivesUpTheWritesOfItsOwnPortOnly) {
+    PtyPair besidePty;
+    const PortHandle beside = OpenPortByName(besidePty.Path());
+    ASSERT_NE(beside, kInvalidPort) << LastOpenError();
+    ConfigurePort(beside, 1);
+    OpenFor(1);
+    std::atomic<int> stopNow{1};
+    std::atomic<int> goOn{0};
+    SetPortOptions(beside, {.abortFlag = &goOn});
+    SetPortOptions(port, {.abortFlag = &stopNow});
+    ASSERT_EQ(tcflow(pty.Slave(), TCOOFF), 0);
+    ASSERT_EQ(tcflow(besidePty.Slave(), TCOOFF), 0);
+    const Bytes frame(5, 0x2A);  // bound: 600 ms
+    auto writeReason = [&](PortHandle h) {
+        std::string reason = "(the write went through)";
+        RunBounded(
+            "WritePort",
+            [&] {
+                if (!WritePort(h, frame.data(), frame.size())) {
+                    reason = LastWriteError();  // kept per thread
+                }
+            },
+            5s);
+        return reason;
+    };
+    EXPECT_EQ(writeReason(port), "given up: interrupted (0 of 5 bytes taken)");
+    EXPECT_EQ(writeReason(beside), "timed out after 600 ms (0 of 5 bytes taken)");
+
+    ClosePort(port);
+    port = OpenPortByName(pty.Path());
+    ASSERT_NE(port, kInvalidPort) << LastOpenError();
+    ConfigurePort(port, 1);
+    ASSERT_EQ(tcflow(pty.Slave(), TCOOFF), 0);
+    EXPECT_EQ(writeReason(port), "timed out after 600 ms (0 of 5 bytes taken)");
+    ClosePort(beside);
 }
 
 TEST_F(PortTest, WriteFailsOnAHungUpLineAndAnUnknownPort) {
@@ -441,6 +469,50 @@ INSTANTIATE_TEST_SUITE_P(ByMachineType, ReadGapTest,
                              return "type" + std::to_string(info.param.type) + "_pause" +
                                     std::to_string(info.param.pauseMs) + "ms";
                          });
+
+// Fast frames are their own port's. Two framed ports, each fed a whole
+// frame and then a byte every 2 ms (well within the 20 ms interval) until
+// its read returns: the port set fast ends its read at the frame although
+// the line never falls silent; the other, set after it, reads on past it.
+TEST_F(PortTest, FastFramesEndTheReadsOfTheirOwnPortOnly) {
+    PtyPair besidePty;
+    const PortHandle beside = OpenPortByName(besidePty.Path());
+    ASSERT_NE(beside, kInvalidPort) << LastOpenError();
+    ConfigurePort(beside, 1);
+    OpenFor(1);
+    SetPortOptions(port, {.fastFrames = true});
+    SetPortOptions(beside, {.fastFrames = false});
+    // A block request for block 0: no data, and a trailing byte.
+    const Bytes frame = {kInFrameHeader0, kInFrameHeader1, kBlockRequest, 0, 0, 0x5A};
+    auto readWhileStreaming = [&](PtyPair& line, PortHandle h) {
+        std::atomic<bool> returned{false};
+        std::thread machine([&] {
+            line.Send(frame);
+            for (int i = 0; i < 1000 && !returned; ++i) {
+                std::this_thread::sleep_for(2ms);
+                line.Send({0x00});
+            }
+        });
+        Bytes got(kReadSize);
+        long n = 0;
+        RunBounded(
+            "ReadPort", [&] { n = ReadPort(h, got.data(), got.size()); }, 5s);
+        returned = true;
+        machine.join();
+        got.resize(static_cast<std::size_t>(std::max(n, 0L)));
+        return got;
+    };
+    const Bytes fast = readWhileStreaming(pty, port);
+    const Bytes steady = readWhileStreaming(besidePty, beside);
+    ClosePort(beside);
+
+    ASSERT_GE(fast.size(), frame.size());
+    EXPECT_EQ(Bytes(fast.begin(), fast.begin() + 6), frame);
+    EXPECT_LT(fast.size(), kReadSize) << "the fast port waited for a silence that never came";
+    ASSERT_GE(steady.size(), frame.size());
+    EXPECT_EQ(Bytes(steady.begin(), steady.begin() + 6), frame);
+    EXPECT_GT(steady.size(), frame.size()) << "the other port's read ended at the frame";
+}
 
 TEST_F(PortTest, AReplyLongerThanTheBufferArrivesInTwoReads) {
     OpenFor(1);

@@ -138,11 +138,12 @@ class Win32Dialog : public ::testing::Test {
         Pump(200);
     }
     void SelectType(MachineType type) {
-        SetPortList({"COM9"});
+        const std::vector<std::string> ports = dlg->GetPorts();
+        dlg->SetPorts({"COM9"});
         Load(StoredFile(0));
         Click(IDC_PROGRAM);
         ASSERT_TRUE(Pump(10000, [&] { return Enabled(IDC_MACHINE_TYPE); }));
-        ResetPortList();
+        dlg->SetPorts(ports);
         SendMessageA(Hwnd(IDC_MACHINE_TYPE), CB_SETCURSEL, type, 0);
         SendMessageA(dlg->Impl()->hwnd, WM_COMMAND, MAKEWPARAM(IDC_MACHINE_TYPE, CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(Hwnd(IDC_MACHINE_TYPE)));
@@ -152,7 +153,7 @@ class Win32Dialog : public ::testing::Test {
         if (type != 0) {
             SelectType(type);
         }
-        SetPortList(std::move(ports));
+        dlg->SetPorts(std::move(ports));
         Load(StoredFile(type));
         ASSERT_EQ(Text(IDC_LENGTH), std::to_string(kSizes[type]));
         Click(IDC_PROGRAM);
@@ -197,7 +198,7 @@ TEST_F(Win32Dialog, SystemMenuOpensTheAboutBox) {
 }
 
 TEST_F(Win32Dialog, ScanReportsMissingAndSilentPorts) {
-    SetPortList({"COM9", "COM2"});
+    dlg->SetPorts({"COM9", "COM2"});
     Load(StoredFile(0));
     Click(IDC_PROGRAM);
     EXPECT_TRUE(Pump(3000, [&] { return Text(IDC_STATUS) == "COM9 open fail! "; }));
@@ -218,7 +219,7 @@ TEST_F(Win32Dialog, WholeDownloadType2OnCom10) {
 
 TEST_F(Win32Dialog, VanishingMachineLeavesTheToolUsable) {
     SelectType(1);
-    SetPortList({"COM5"});
+    dlg->SetPorts({"COM5"});
     Load(StoredFile(1));
     Click(IDC_PROGRAM);
     EXPECT_TRUE(Pump(5000, [&] { return Text(IDC_SEND_LENGTH) == "256"; }));
@@ -226,7 +227,7 @@ TEST_F(Win32Dialog, VanishingMachineLeavesTheToolUsable) {
     EXPECT_TRUE(Pump(3000, [&] { return PortIsLost(dlg->GetPort()); }));
     EXPECT_FALSE(Enabled(IDC_PROGRAM));  // no timeout inside the exchange
     // Load File makes Program available again; the machine on COM4 answers.
-    SetPortList({"COM5", "COM4"});
+    dlg->SetPorts({"COM5", "COM4"});
     Load(StoredFile(1));
     Click(IDC_PROGRAM);
     EXPECT_TRUE(Pump(60000, [&] { return Enabled(IDC_PROGRAM); }));
@@ -234,7 +235,7 @@ TEST_F(Win32Dialog, VanishingMachineLeavesTheToolUsable) {
 }
 
 TEST_F(Win32Dialog, ExitEndsTheDialogMidDownload) {
-    SetPortList({"COM6"});
+    dlg->SetPorts({"COM6"});
     Load(StoredFile(0));
     Click(IDC_PROGRAM);
     ASSERT_TRUE(Pump(5000, [&] { return Text(IDC_SEND_LENGTH) != "0"; }));
@@ -287,7 +288,7 @@ TEST_F(Win32Dialog, PortIsLeftAsItWasFound) {
     ASSERT_NO_FATAL_FAILURE(state(&before));
     ASSERT_EQ(before.BaudRate, 1200u);
 
-    SetPortList({"COM2"});  // a machine that never answers: opened, set up, given up
+    dlg->SetPorts({"COM2"});  // a machine that never answers: opened, set up, given up
     Load(StoredFile(0));
     Click(IDC_PROGRAM);
     ASSERT_TRUE(Pump(5000, [&] { return Text(IDC_STATUS) == "COM2 open success! "; }));
@@ -338,7 +339,6 @@ class Later {
 class Win32Port : public ::testing::Test {
   protected:
     void TearDown() override {
-        SetAbortFlag(nullptr);
         if (port != kNoPort) {
             ClosePort(port);
         }
@@ -405,7 +405,7 @@ TEST_F(Win32Port, AWriteToAHeldLineGivesUpAtItsBoundAndSaysSo) {
     // A block's bound is 13.4 s; the flag, set 300 ms in, ends it within
     // kAbortCheckMs (a second is the margin).
     std::atomic<int> abort{0};
-    SetAbortFlag(&abort);
+    SetPortOptions(port, {.abortFlag = &abort});
     std::atomic<ULONGLONG> abortedAt{0};
     const Bytes block(133, 0x2A);
     bool ok = true;

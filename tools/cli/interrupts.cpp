@@ -3,20 +3,17 @@
 
 #include <atomic>
 
-#include "serial/serial_port.h"
-
 namespace {
 
 std::atomic<int> g_count{0};
 std::atomic<int> g_last{0};
-std::atomic<int> g_stopNow{0};  // also the serial layer's abort flag
+std::atomic<int> g_stopNow{0};  // also the abort flag of the units' ports
 std::atomic<bool> g_firstInterruptWaits{false};
 
 }  // namespace
 
 void ArmInterrupts(bool firstInterruptWaits) {
     g_firstInterruptWaits = firstInterruptWaits;
-    SetAbortFlag(&g_stopNow);
 }
 
 void NoteInterrupt(int signal) {
@@ -29,6 +26,10 @@ void NoteInterrupt(int signal) {
 
 int StopSignal() {
     return g_stopNow.load() != 0 ? g_last.load() : 0;
+}
+
+const std::atomic<int>* StopNowFlag() {
+    return &g_stopNow;
 }
 
 int InterruptCount() {
