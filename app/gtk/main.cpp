@@ -20,10 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "app/download_app.h"
 #include "app/posix/demo.h"
 #include "framework/afxwin.h"
 #include "framework/gtk/gtk_backend.h"
-#include "serial/serial_port.h"
+#include "tools/command_line.h"
 #include "tools/info_options.h"
 
 namespace {
@@ -77,16 +78,12 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> ports;
     bool demo = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--port" && i + 1 < argc) {
-            ports.emplace_back(argv[++i]);
-        } else if (arg == "--demo") {
-            demo = true;
-        } else {
-            std::fprintf(stderr, "download-tool: unknown option %s\n\n%s", arg.c_str(), kUsage);
-            return 2;
-        }
+    const CommandLineTable options{{
+        ListOption("--port", "a device path", &ports),
+        FlagOption("--demo", &demo),
+    }};
+    if (const std::string problem = ParseCommandLine(argc, argv, options); !problem.empty()) {
+        return RefuseCommandLine("download-tool", problem, kUsage);
     }
 
     Demo simulator;
@@ -105,8 +102,6 @@ int main(int argc, char** argv) {
             port.c_str());
         std::fflush(stdout);
     }
-    if (!ports.empty()) {
-        SetPortList(ports);
-    }
+    theApp.SetPorts(ports);
     return AfxWinMain(argc, argv);
 }

@@ -1,9 +1,12 @@
 // The built programs as a user starts them: --help and --version of
-// download-tool, and what download-tool --demo tells a
-// newcomer in the terminal before the window opens.
+// download-tool, how it refuses a bad command line, and what download-tool
+// --demo tells a newcomer in the terminal before the window opens.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dt_version.h"
 #include "tools/target_sim/posix/child_process.h"
@@ -31,6 +34,38 @@ TEST(InfoOptions, HelpAndVersionPrintOnStandardOutputAndExit0) {
 
     EXPECT_EQ(RunToEnd({DT_DOWNLOAD_TOOL_PATH, "--version"}, &out), 0);
     EXPECT_EQ(out, std::string("download-tool ") + DT_VERSION + "\n");
+}
+
+// A bad command line is refused as every program of the tool refuses one:
+// one line naming the option, a blank line and the usage on standard error,
+// exit status 2, and no window. GTK may have warned of its own matters
+// before; the refusal ends standard error.
+TEST(CommandLineTest, BadOptionsAreRefusedWithTheUsageAndStatus2) {
+    std::string usage;
+    ASSERT_EQ(RunToEnd({DT_DOWNLOAD_TOOL_PATH, "--help"}, &usage), 0);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--port"}, "--port needs a device path"},
+        {{"--port", "--demo"}, "--port needs a device path"},
+        {{"--port="}, "--port needs a device path"},
+        {{"--demo=yes"}, "--demo takes no value"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--port=/dev/ttyS0", "--bogus=1"}, "unknown option --bogus"},
+        {{"--demo", "demo.EUP"}, "unexpected argument demo.EUP"},
+    };
+    for (const auto& [args, says] : cases) {
+        SCOPED_TRACE(says);
+        std::vector<std::string> argv{DT_DOWNLOAD_TOOL_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildProcess tool;
+        ChildProcess::Options options;
+        options.err = ChildProcess::Stream::Piped();
+        ASSERT_TRUE(tool.Start(argv, options));
+        const ChildProcess::Exit exit = tool.Finish(std::chrono::seconds(10));
+        EXPECT_FALSE(exit.killed) << "started instead of refusing";
+        EXPECT_EQ(exit.status, 2);
+        EXPECT_EQ(tool.Out(), "");
+        EXPECT_TRUE(tool.Err().ends_with("download-tool: " + says + "\n\n" + usage)) << tool.Err();
+    }
 }
 
 // The demo names the simulated machine's port and the three steps, then

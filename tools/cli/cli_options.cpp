@@ -1,72 +1,82 @@
 // Parsing download-cli's command line.
 #include "tools/cli/cli_options.h"
 
-#include <cstdlib>
+#include "tools/command_line.h"
+
+namespace {
+
+// A port named by its adapter ("serial:NUMBER", "location:PATH") needs
+// what follows the prefix; a device path or COM name is taken as it is.
+std::string TakePort(const std::string& name, std::vector<std::string>* ports) {
+    if (name == "serial:") {
+        return "--port serial: needs a serial number";
+    }
+    if (name == "location:") {
+        return "--port location: needs a USB location (such as 1-1.4)";
+    }
+    ports->push_back(name);
+    return {};
+}
+
+// 64 hex digits, either case, kept in lowercase.
+std::string TakeSha256(const std::string& hex, std::string* digest) {
+    if (hex.size() != 64) {
+        return "--expect-sha256 takes 64 hex digits";
+    }
+    std::string lower;
+    for (const char c : hex) {
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) {
+            lower += c;
+        } else if (c >= 'A' && c <= 'F') {
+            lower += static_cast<char>(c - 'A' + 'a');
+        } else {
+            return "--expect-sha256 takes 64 hex digits";
+        }
+    }
+    *digest = lower;
+    return {};
+}
+
+}  // namespace
 
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error) {
     CliOptions o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char* what) -> const char* {
-            if (i + 1 >= argc) {
-                error = arg + " needs " + what;
-                return nullptr;
+    bool imageGiven = false;
+    const CommandLineTable table{
+        {
+            ValueOption("--type", "a machine type",
+                        [&o](const std::string& t) -> std::string {
+                            if (t != "0" && t != "1" && t != "2") {
+                                return "--type takes 0, 1 or 2, not " + t;
+                            }
+                            o.type = t[0] - '0';
+                            return {};
+                        }),
+            ValueOption("--port", "a device path",
+                        [&o](const std::string& name) { return TakePort(name, &o.ports); }),
+            PositiveNumberOption("--timeout", "seconds", "a positive number of seconds",
+                                 &o.timeoutSeconds),
+            TextOption("--record", "a file", &o.record),
+            ValueOption("--expect-sha256", "64 hex digits",
+                        [&o](const std::string& hex) { return TakeSha256(hex, &o.expectSha256); }),
+            FlagOption("--json", &o.json),
+            FlagOption("--parallel", &o.parallel),
+            FlagOption("--loop", &o.loop),
+            FlagOption("--fast", &o.fast),
+            FlagOption("--list-ports", &o.listPorts),
+        },
+        [&](const std::string& image) -> std::string {
+            if (imageGiven) {
+                return "only one image, please: " + image;
             }
-            return argv[++i];
-        };
-        if (arg == "--type") {
-            const char* v = value("a machine type");
-            if (!v) {
-                return std::nullopt;
-            }
-            const std::string t = v;
-            if (t != "0" && t != "1" && t != "2") {
-                error = "--type takes 0, 1 or 2, not " + t;
-                return std::nullopt;
-            }
-            o.type = t[0] - '0';
-        } else if (arg == "--port") {
-            const char* v = value("a device path");
-            if (!v) {
-                return std::nullopt;
-            }
-            o.ports.push_back(v);
-        } else if (arg == "--timeout") {
-            const char* v = value("seconds");
-            if (!v) {
-                return std::nullopt;
-            }
-            char* end = nullptr;
-            o.timeoutSeconds = std::strtod(v, &end);
-            if (end == v || *end != '\0' || !(o.timeoutSeconds > 0)) {
-                error = "--timeout takes a positive number of seconds";
-                return std::nullopt;
-            }
-        } else if (arg == "--record") {
-            const char* v = value("a file");
-            if (!v) {
-                return std::nullopt;
-            }
-            o.record = v;
-        } else if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "--parallel") {
-            o.parallel = true;
-        } else if (arg == "--loop") {
-            o.loop = true;
-        } else if (arg == "--fast") {
-            o.fast = true;
-        } else if (arg == "--list-ports") {
-            o.listPorts = true;
-        } else if (arg.starts_with('-') && arg != "-") {
-            error = "unknown option " + arg;
-            return std::nullopt;
-        } else if (o.image.empty()) {
-            o.image = arg;
-        } else {
-            error = "only one image, please: " + arg;
-            return std::nullopt;
-        }
+            imageGiven = true;
+            o.image = image;
+            return {};
+        },
+    };
+    error = ParseCommandLine(argc, argv, table);
+    if (!error.empty()) {
+        return std::nullopt;
     }
     if (o.listPorts) {
         return o;
@@ -77,8 +87,6 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
         error = "no image file given";
     } else if (o.parallel && o.ports.size() < 2) {
         error = "--parallel needs at least two --port";
-    } else if (o.parallel && o.loop) {
-        error = "--parallel and --loop do not go together";
     } else if (o.fast && o.type == 0) {
         error = "--fast is for the block protocol (types 1 and 2)";
     }

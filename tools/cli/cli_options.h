@@ -15,12 +15,13 @@ struct CliOptions {
     bool parallel = false;
     bool loop = false;
     bool fast = false;
-    std::string record;      // append one JSON line per unit here
-    bool listPorts = false;  // print the serial ports present and end
+    std::string record;        // append one JSON line per unit here
+    std::string expectSha256;  // lowercase hex; when set, the image must have this SHA-256
+    bool listPorts = false;    // print the serial ports present and end
 };
 
 inline constexpr char kCliUsage[] =
-    "usage: download-cli --type 0|1|2 [--port PATH]... [options] IMAGE\n"
+    "usage: download-cli --type 0|1|2 [--port NAME]... [options] IMAGE\n"
     "       download-cli --list-ports [--json]\n"
     "\n"
     "Programs IMAGE into the machine that answers on the first of the ports\n"
@@ -28,10 +29,18 @@ inline constexpr char kCliUsage[] =
     "one a second).\n"
     "\n"
     "  --type N        0 Lorvane 300 (*.EUP), 1 Quenta 5X (*.UPL), 2 ZT418 (*.UPL)\n"
-    "  --port PATH     a port to try; repeat for several, tried in order\n"
+    "  --port NAME     a port to try; repeat for several, tried in order. NAME is a\n"
+    "                  device (/dev/ttyUSB0 on Linux; COM3, com12 or \\\\.\\COM12 on\n"
+    "                  Windows), serial:NUMBER (the USB adapter with that serial\n"
+    "                  number) or location:PATH (the adapter in that USB socket,\n"
+    "                  such as location:1-1.4 on Linux)\n"
     "  --timeout S     give up when the machine is silent for S seconds (default 10)\n"
+    "  --expect-sha256 HEX\n"
+    "                  refuse to start unless the image's SHA-256 is HEX (64 hex\n"
+    "                  digits)\n"
     "  --json          one JSON event per line on standard output\n"
-    "  --parallel      program a machine on every --port at once\n"
+    "  --parallel      program a machine on every --port at once; with --loop, each\n"
+    "                  port is a fixture position with a loop of its own\n"
     "  --loop          after each unit, wait for the next one (until interrupted);\n"
     "                  exit 0 when every unit was done, else 1\n"
     "  --record FILE   append one JSON line per programmed unit to FILE, each\n"
@@ -42,8 +51,7 @@ inline constexpr char kCliUsage[] =
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
-    "Ports are device paths on Linux (/dev/ttyUSB0) and COM names on Windows\n"
-    "(COM3, com12, \\\\.\\COM12).\n"
+    "An option's value may also follow it after '=' (--timeout=30).\n"
     "\n"
     "Exit status: 0 done (the whole image written, drained and taken), 1 with\n"
     "--loop when a unit was not done, 2 bad arguments, an unreadable image or a\n"
@@ -53,7 +61,10 @@ inline constexpr char kCliUsage[] =
     "block (a write failed or did not drain in time), 9 a record could not be\n"
     "written, 130 interrupted by Ctrl+C, 143 by SIGTERM.\n";
 
-// Parses argv; on error returns nullopt and sets error. --list-ports needs
-// no type or image. --help and --version are answered before parsing
-// (tools/info_options.h).
+// Parses argv by the table of tools/command_line.h; on error returns
+// nullopt and sets error to the one line that refuses it. --list-ports
+// needs no type or image. --help and --version are answered before parsing
+// (tools/info_options.h). A port is kept as it was typed: naming the device
+// (PortName) and finding an adapter by its serial number or location are
+// left to whoever opens it.
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error);

@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "image/unscramble.h"
+#include "tools/command_line.h"
 #include "tools/info_options.h"
 #include "tools/sim/target_machine.h"
 #include "tools/target_sim/posix/pty_server.h"
@@ -96,93 +97,38 @@ constexpr char kUsage[] =
     "\n"
     "Exit status: 0 received as expected, 1 not, 2 a usage or setup error.\n";
 
-int Usage(const char* problem) {
-    std::fprintf(stderr, "target-sim: %s\n\n%s", problem, kUsage);
-    return 2;
-}
-
-bool ParseCount(const char* text, long max, long* out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < 0 || v > max) {
-        return false;
-    }
-    *out = v;
-    return true;
-}
-
 // Returns an empty string when the options are good, else the problem.
 std::string ParseOptions(int argc, char** argv, Options* opt) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        long v = 0;
-        auto count = [&](long max) { return hasValue && ParseCount(argv[++i], max, &v); };
-        if (arg == "--silent") {
-            opt->faults.silent = true;
-        } else if (arg == "--noise") {
-            opt->faults.noise = true;
-        } else if (arg == "--split") {
-            opt->faults.splitReplies = true;
-        } else if (arg == "--stored") {
-            opt->stored = true;
-        } else if (arg == "--trust-length") {
-            opt->faults.trustLength = true;
-        } else if (arg == "--link" && hasValue) {
-            opt->link = argv[++i];
-        } else if (arg == "--expect" && hasValue) {
-            opt->expectFile = argv[++i];
-        } else if (arg == "--timing" && hasValue) {
-            opt->timingFile = argv[++i];
-        } else if (arg == "--type") {
-            if (!count(2)) {
-                return "--type takes 0, 1 or 2";
-            }
-            opt->type = static_cast<int>(v);
-        } else if (arg == "--repeat-every") {
-            if (!count(1 << 20) || v == 0) {
-                return "--repeat-every takes a count of at least 1";
-            }
-            opt->faults.repeatEvery = static_cast<int>(v);
-        } else if (arg == "--stop-at") {
-            if (!count(1 << 20)) {
-                return "--stop-at takes a block number";
-            }
-            opt->faults.stopAtBlock = static_cast<int>(v);
-        } else if (arg == "--vanish-after") {
-            if (!count(1 << 20)) {
-                return "--vanish-after takes a block count";
-            }
-            opt->faults.vanishAfterBlock = static_cast<int>(v);
-        } else if (arg == "--mute-after") {
-            if (!count(1 << 20)) {
-                return "--mute-after takes a block count";
-            }
-            opt->faults.muteAfterBlock = static_cast<int>(v);
-        } else if (arg == "--restart-after") {
-            if (!count(1 << 20)) {
-                return "--restart-after takes a block count";
-            }
-            opt->faults.restartAfterBlock = static_cast<int>(v);
-        } else if (arg == "--hold-after") {
-            if (!count(1 << 20)) {
-                return "--hold-after takes a block count";
-            }
-            opt->faults.holdAfterBlock = static_cast<int>(v);
-        } else if (arg == "--baud") {
-            if (!count(10'000'000) || v == 0) {
-                return "--baud takes a line rate";
-            }
-            opt->baud = static_cast<unsigned>(v);
-        } else if (arg == "--turnaround") {
-            if (!count(60'000)) {
-                return "--turnaround takes milliseconds";
-            }
-            opt->turnaroundMs = static_cast<std::uint32_t>(v);
-        } else {
-            return "unknown or incomplete option " + arg;
-        }
+    constexpr long long kBlocks = 1 << 20;  // far beyond any image's block count
+    SimFaults& faults = opt->faults;
+    const CommandLineTable table{{
+        IntegerOption("--type", "a machine type", 0, 2, "0, 1 or 2", &opt->type),
+        TextOption("--link", "a path", &opt->link),
+        TextOption("--expect", "a file", &opt->expectFile),
+        TextOption("--timing", "a file", &opt->timingFile),
+        FlagOption("--stored", &opt->stored),
+        FlagOption("--silent", &faults.silent),
+        FlagOption("--noise", &faults.noise),
+        FlagOption("--split", &faults.splitReplies),
+        FlagOption("--trust-length", &faults.trustLength),
+        IntegerOption("--repeat-every", "a count", 1, kBlocks, "a count of at least 1",
+                      &faults.repeatEvery),
+        IntegerOption("--stop-at", "a block number", 0, kBlocks, "a block number",
+                      &faults.stopAtBlock),
+        IntegerOption("--vanish-after", "a block count", 0, kBlocks, "a block count",
+                      &faults.vanishAfterBlock),
+        IntegerOption("--mute-after", "a block count", 0, kBlocks, "a block count",
+                      &faults.muteAfterBlock),
+        IntegerOption("--restart-after", "a block count", 0, kBlocks, "a block count",
+                      &faults.restartAfterBlock),
+        IntegerOption("--hold-after", "a block count", 0, kBlocks, "a block count",
+                      &faults.holdAfterBlock),
+        IntegerOption("--baud", "a line rate", 1, 10'000'000, "a line rate", &opt->baud),
+        IntegerOption("--turnaround", "milliseconds", 0, 60'000, "milliseconds",
+                      [opt](long long ms) { opt->turnaroundMs = static_cast<std::uint32_t>(ms); }),
+    }};
+    if (std::string problem = ParseCommandLine(argc, argv, table); !problem.empty()) {
+        return problem;
     }
     if (opt->type < 0) {
         return "--type is required";
@@ -277,7 +223,7 @@ int main(int argc, char** argv) {
     }
     Options opt;
     if (const std::string problem = ParseOptions(argc, argv, &opt); !problem.empty()) {
-        return Usage(problem.c_str());
+        return RefuseCommandLine("target-sim", problem, kUsage);
     }
 
     std::vector<std::uint8_t> expected;
