@@ -15,8 +15,11 @@
 // UARTs and other hardware ttys; within each, by name with numbers in
 // numeric order (ttyUSB2 before ttyUSB10).
 //
-// The Windows backend knows of no such list yet and finds nothing; its scan
-// keeps the sixteen COM names. ScanOrder is the same everywhere.
+// The Windows backend asks SetupAPI for the present devices of the Ports
+// class and those with the COM port interface, each time it is asked; what
+// their answers mean, and the order (the same as Linux's, by COM number
+// within each kind), is told in serial/com_port_info.h. Its scan then tries
+// COM1 to \\.\COM16 not among them. ScanOrder is the same everywhere.
 #pragma once
 
 #include <string>
@@ -30,10 +33,16 @@ struct PortDescription {
     std::string driver;        // e.g. "ftdi_sio", "cdc_acm", "serial"
     std::string vendorId;      // USB vendor id, four hex digits
     std::string productId;     // USB product id, four hex digits
-    std::string manufacturer;  // USB manufacturer text
-    std::string product;       // USB product text
+    std::string manufacturer;  // USB manufacturer text (Windows: the driver's maker)
+    std::string product;       // USB product text (not on Windows)
     std::string serialNumber;  // USB serial number
     std::string byId;          // its stable name in /dev/serial/by-id, if any
+    std::string friendlyName;  // Windows' name for it, e.g. "USB Serial Port (COM5)"
+    // Where its USB device is plugged in, the same whatever name the port
+    // gets: on Linux the USB device's name in sysfs, its hub ports from the
+    // bus ("1-1.4"); on Windows its location information
+    // ("Port_#0004.Hub_#0001").
+    std::string location;
 };
 
 // Where discovery looks: the system's folders, or a test's stand-ins.

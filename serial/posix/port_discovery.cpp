@@ -52,7 +52,10 @@ fs::path Controller(fs::path device) {
 }
 
 // The USB device a tty hangs from: the nearest folder above that carries a
-// vendor id. A few levels up at most (interface, then device).
+// vendor id (a hub above it carries one too). A few levels up at most
+// (interface, then device). The kernel names that folder after the hub
+// ports that lead to it ("1-1.4": bus 1, port 1, then port 4 of the hub
+// there), which stays the same whatever ttyUSB number the adapter gets.
 void ReadUsbDetails(fs::path device, PortDescription& port) {
     std::error_code ec;
     for (int depth = 0; depth < 5 && device.has_relative_path(); ++depth) {
@@ -62,6 +65,7 @@ void ReadUsbDetails(fs::path device, PortDescription& port) {
             port.manufacturer = ReadAttribute(device / "manufacturer");
             port.product = ReadAttribute(device / "product");
             port.serialNumber = ReadAttribute(device / "serial");
+            port.location = device.filename().string();
             return;
         }
         device = device.parent_path();

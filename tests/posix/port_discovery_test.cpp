@@ -75,10 +75,13 @@ class FakeSysfs : public ::testing::Test {
         return dir;
     }
 
+    // An adapter's tty below its USB device and that device's interface
+    // ("1-1.4/1-1.4:1.0/ttyUSB0"); the device may sit below hubs.
     void UsbAdapter(const std::string& tty, const std::string& usbPath, const std::string& serial) {
         UsbDevice(usbPath, "0403", "FT232R USB UART", serial);
+        const std::string leaf = fs::path(usbPath).filename().string();
         const fs::path port =
-            Device(usbPath + "/" + usbPath + ":1.0/" + tty, "ftdi_sio", "usb-serial");
+            Device(usbPath + "/" + leaf + ":1.0/" + tty, "ftdi_sio", "usb-serial");
         Tty(tty, port);
     }
 
@@ -154,6 +157,7 @@ TEST_F(FakeSysfs, TellsWhatIsKnownOfEachPort) {
     EXPECT_EQ(usb.manufacturer, "FTDI");
     EXPECT_EQ(usb.product, "FT232R USB UART");
     EXPECT_EQ(usb.serialNumber, "A50285BI");
+    EXPECT_EQ(usb.location, "1-1");
     EXPECT_EQ(
         usb.byId,
         (root.path() / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
@@ -162,11 +166,41 @@ TEST_F(FakeSysfs, TellsWhatIsKnownOfEachPort) {
     EXPECT_EQ(acm.driver, "cdc_acm");
     EXPECT_EQ(acm.vendorId, "2e8a");
     EXPECT_EQ(acm.serialNumber, "E661");
+    EXPECT_EQ(acm.location, "2-1");
     EXPECT_TRUE(acm.byId.empty());
 
     const PortDescription& uart = ports[2];
     EXPECT_TRUE(uart.vendorId.empty());
     EXPECT_TRUE(uart.serialNumber.empty());
+    EXPECT_TRUE(uart.location.empty());
+    for (const PortDescription& p : ports) {
+        EXPECT_TRUE(p.friendlyName.empty()) << p.device << ": Linux has no such name";
+    }
+}
+
+// Adapters behind a hub, as the kernel lays them out below the host
+// controller: each port's location is its own USB device's hub path, not
+// the hub's (which has a vendor id too), and it stays with the hub port
+// when the adapter comes back under another tty number.
+TEST_F(FakeSysfs, LocationIsTheAdaptersHubPortPath) {
+    const std::string bus = "pci0000:00/0000:00:14.0/usb1";
+    UsbDevice(bus + "/1-1", "05e3", "USB2.0 Hub", "");
+    UsbAdapter("ttyUSB0", bus + "/1-1/1-1.4", "A5");
+    UsbAdapter("ttyUSB1", bus + "/1-1/1-1.2", "B7");
+    auto ports = DiscoverPorts(roots);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].location, "1-1.4");
+    EXPECT_EQ(ports[0].serialNumber, "A5");
+    EXPECT_EQ(ports[1].location, "1-1.2");
+
+    // Pulled and plugged back in: the kernel gives it another number.
+    fs::remove_all(root.path() / "sys/class/tty/ttyUSB0");
+    fs::remove_all(Devices() / bus / "1-1/1-1.4");
+    UsbAdapter("ttyUSB2", bus + "/1-1/1-1.4", "A5");
+    ports = DiscoverPorts(roots);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[1].device, Dev("ttyUSB2"));
+    EXPECT_EQ(ports[1].location, "1-1.4");
 }
 
 // Nothing is cached: an adapter plugged in between two calls is found by
@@ -298,13 +332,10 @@ TEST_F(FakeSysfs, ScanListTriesThePortsPresentFirstAndEachNameOnce) {
     EXPECT_EQ(ScanOrder(DiscoverPorts(roots), FixedPortNames()), expected);
 }
 
-// --port replaces the list; going back reads the platform's list again:
-// this machine's ports present first, in the order found, then fixed names
-// not among them, in their order, up to sixteen names in all.
-TEST(PortListTest, SetListReplacesThePlatformsUntilReset) {
-    SetPortList({"/dev/pts/99"});
-    EXPECT_EQ(PortList(), std::vector<std::string>{"/dev/pts/99"});
-    ResetPortList();
+// The platform's list, read afresh: this machine's ports present first, in
+// the order found, then fixed names not among them, in their order, up to
+// sixteen names in all.
+TEST(PortListTest, IsThePortsPresentThenTheFixedNames) {
     const auto list = PortList();
     std::vector<std::string> present;
     for (const PortDescription& port : DiscoverPorts()) {

@@ -18,6 +18,9 @@ std::string Printable(const std::string& s) {
 
 std::string TextLine(const PortDescription& p) {
     std::string line = Printable(p.device) + ": " + Printable(p.kind);
+    if (!p.friendlyName.empty()) {
+        line += ", \"" + Printable(p.friendlyName) + "\"";
+    }
     if (!p.driver.empty()) {
         line += ", driver " + Printable(p.driver);
     }
@@ -33,6 +36,9 @@ std::string TextLine(const PortDescription& p) {
     if (!p.serialNumber.empty()) {
         line += ", serial number " + Printable(p.serialNumber);
     }
+    if (!p.location.empty()) {
+        line += ", location " + Printable(p.location);
+    }
     if (!p.byId.empty()) {
         line += ", " + Printable(p.byId);
     }
@@ -41,10 +47,16 @@ std::string TextLine(const PortDescription& p) {
 
 std::string JsonLine(const PortDescription& p) {
     const std::pair<const char*, const std::string*> fields[] = {
-        {"port", &p.device},          {"kind", &p.kind},
-        {"driver", &p.driver},        {"vendor_id", &p.vendorId},
-        {"product_id", &p.productId}, {"manufacturer", &p.manufacturer},
-        {"product", &p.product},      {"serial_number", &p.serialNumber},
+        {"port", &p.device},
+        {"kind", &p.kind},
+        {"friendly_name", &p.friendlyName},
+        {"driver", &p.driver},
+        {"vendor_id", &p.vendorId},
+        {"product_id", &p.productId},
+        {"manufacturer", &p.manufacturer},
+        {"product", &p.product},
+        {"serial_number", &p.serialNumber},
+        {"location", &p.location},
         {"by_id", &p.byId},
     };
     std::string line = "{";

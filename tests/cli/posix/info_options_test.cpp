@@ -105,6 +105,35 @@ TEST(ListPortsFormatTest, JsonHasOneObjectALineWithTheKnownKeys) {
               "{\"port\":\"/dev/ttyS0\",\"kind\":\"uart\",\"driver\":\"serial\"}\n");
 }
 
+// A Windows adapter: its friendly name, quoted, after the kind, and where
+// it is plugged in after its serial number; the Linux adapter's location
+// in the same place.
+TEST(ListPortsFormatTest, FriendlyNameAndLocationWhenKnown) {
+    PortDescription com;
+    com.device = "\\\\.\\COM17";
+    com.kind = "usb";
+    com.friendlyName = "USB Serial Port (COM17)";
+    com.driver = "FTSER2K";
+    com.vendorId = "0403";
+    com.productId = "6001";
+    com.manufacturer = "FTDI";
+    com.serialNumber = "A1B2C3D4";
+    com.location = "Port_#0004.Hub_#0001";
+    PortDescription tty = Adapter();
+    tty.location = "1-1.4";
+    EXPECT_EQ(FormatPortList({com, tty}, false),
+              "\\\\.\\COM17: usb, \"USB Serial Port (COM17)\", driver FTSER2K, USB 0403:6001 "
+              "FTDI, serial number A1B2C3D4, location Port_#0004.Hub_#0001\n"
+              "/dev/ttyUSB0: usb, driver ftdi_sio, USB 0403:6001 FTDI FT232R USB UART, serial "
+              "number A50285BI, location 1-1.4, "
+              "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n");
+    EXPECT_EQ(FormatPortList({com}, true),
+              "{\"port\":\"\\\\\\\\.\\\\COM17\",\"kind\":\"usb\",\"friendly_name\":"
+              "\"USB Serial Port (COM17)\",\"driver\":\"FTSER2K\",\"vendor_id\":\"0403\","
+              "\"product_id\":\"6001\",\"manufacturer\":\"FTDI\",\"serial_number\":"
+              "\"A1B2C3D4\",\"location\":\"Port_#0004.Hub_#0001\"}\n");
+}
+
 // A device's own texts may hold anything: quotes and backslashes are
 // escaped in JSON, and no control character (an escape sequence, a line
 // break that would make two lines of one port) reaches the output raw.
