@@ -18,6 +18,14 @@ std::string InterruptReason(int signal);
 // rather than a pipe or a file (a line per tenth).
 bool StdoutIsTerminal();
 
+// This computer's name, as the records give the station: the host name.
+std::string StationName();
+
+// Whether standard output is a terminal that takes the escape sequences
+// which move the cursor and clear lines, for a board redrawn in place (on
+// Windows, a console that could be switched to take them).
+bool StdoutRedrawsInPlace();
+
 // A port name as typed on the command line, in the form the scan uses.
 std::string PortName(const std::string& typed);
 // The system's reason for a failed open, with a hint where one helps.

@@ -8,6 +8,7 @@
 
 #include "framework/afxwin.h"
 #include "image/machine_types.h"
+#include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
 #include "tools/cli/cli_options.h"
@@ -16,6 +17,7 @@
 #include "tools/cli/list_ports.h"
 #include "tools/cli/record_file.h"
 #include "tools/cli/report.h"
+#include "tools/cli/station.h"
 #include "tools/cli/unit.h"
 #include "tools/info_options.h"
 
@@ -35,21 +37,23 @@ struct Run {
     const CliOptions& options;
     const LoadedImage& image;
     RecordFile records;
+    std::string station;  // this computer's name, for the records
     bool recordFailed = false;
 
     // Records the unit, if --record was given, before its result is
     // reported: a line that cannot be written is said on stderr, and the
     // run ends after this unit with kRecordFailed.
-    void Record(const UnitOutcome& u) {
+    bool Record(const UnitOutcome& u, int position = 0) {
         if (!records.IsOpen()) {
-            return;
+            return true;
         }
         std::string error;
-        if (!records.Append(RecordLine(options, u, image), error)) {
+        if (!records.Append(RecordLine(options, u, image, station, position), error)) {
             std::fprintf(stderr, "download-cli: writing a record to %s: %s\n",
                          options.record.c_str(), error.c_str());
             recordFailed = true;
         }
+        return !recordFailed;
     }
 };
 
@@ -100,33 +104,6 @@ int RunOneAtATime(Run& run) {
     return o.loop ? (failed ? 1 : 0) : status;
 }
 
-// Several machines at once, one dialog per port, all served by this one
-// thread: a result line each, as each ends, and the worst status.
-int RunParallel(Run& run) {
-    const CliOptions& o = run.options;
-    std::vector<std::unique_ptr<UnitRunner>> runners;
-    std::vector<std::unique_ptr<Output>> outputs;
-    std::vector<UnitRunner*> units;
-    for (const std::string& port : o.ports) {
-        runners.push_back(
-            std::make_unique<UnitRunner>(o, std::vector<std::string>{port}, run.image));
-        runners.back()->Prepare();
-        outputs.push_back(std::make_unique<Output>(o, true, false));
-        units.push_back(runners.back().get());
-    }
-    for (std::size_t i = 0; i < runners.size(); ++i) {
-        runners[i]->Start(EventsOf(*outputs[i]));
-    }
-    int worst = 0;
-    RunUnits(units, StopSignal, InterruptReason, [&](std::size_t i) {
-        const UnitOutcome u = runners[i]->Outcome();
-        run.Record(u);
-        outputs[i]->Result(u);
-        worst = std::max(worst, ExitStatus(u, LastInterrupt()));
-    });
-    return run.recordFailed ? kRecordFailed : worst;
-}
-
 // What the operator should know before the first unit: an image the
 // machine will not get whole, or will be told the wrong length of.
 void WarnAboutImage(const CliOptions& o, const LoadedImage& image) {
@@ -164,12 +141,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (std::string& port : options->ports) {
-        port = PortName(port);
+        if (AdapterNameKind(port) == AdapterKey::None) {
+            port = PortName(port);
+        }
     }
-    SetUpConsole(options->loop && !options->parallel);
-    if (options->fast) {
-        SetFastFrames(true);
-    }
+    SetUpConsole(options->loop);
     // The image is read once, here: refused already if it is not a regular
     // file (never waited on), and the bytes read are both what every unit
     // is programmed with and what the records describe.
@@ -178,7 +154,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "download-cli: %s\n", error.c_str());
         return kBadArguments;
     }
-    Run run{*options, image, {}, false};
+    if (!options->expectSha256.empty() && options->expectSha256 != image.sha256) {
+        std::fprintf(stderr,
+                     "download-cli: %s is not the expected image: its SHA-256 is\n  %s\nnot\n  "
+                     "%s\n",
+                     options->image.c_str(), image.sha256.c_str(), options->expectSha256.c_str());
+        return kBadArguments;
+    }
+    Run run{*options, image, {}, StationName(), false};
     if (!options->record.empty() && !run.records.Open(options->record, error)) {
         std::fprintf(stderr, "download-cli: opening %s: %s\n", options->record.c_str(),
                      error.c_str());
@@ -186,5 +169,12 @@ int main(int argc, char** argv) {
     }
     WarnAboutImage(*options, image);
     CWinApp app;
-    return options->parallel ? RunParallel(run) : RunOneAtATime(run);
+    if (options->parallel) {
+        const int status = RunStation(
+            *options, image,
+            [&](const UnitOutcome& u, int position) { return run.Record(u, position); },
+            StdoutRedrawsInPlace());
+        return run.recordFailed ? kRecordFailed : status;
+    }
+    return RunOneAtATime(run);
 }

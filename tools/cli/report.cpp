@@ -7,6 +7,7 @@
 #include <ctime>
 #include <vector>
 
+#include "dt_version.h"
 #include "framework/afxfile.h"
 #include "image/machine_types.h"
 #include "tools/cli/console.h"
@@ -56,7 +57,7 @@ UnitEvents Output::Events() {
                  ",\"result\":" + JsonString(what) +
                  (reason.empty() ? "" : ",\"reason\":" + JsonString(ExplainOpenError(reason))) +
                  "}");
-        } else if (!m_quiet && outcome != PortOutcome::Opened) {
+        } else if ((!m_quiet || m_tellPorts) && outcome != PortOutcome::Opened) {
             // Between units, --loop scans again and again; each port's
             // state is told once per wait, not on every pass.
             const std::string line =
@@ -109,8 +110,27 @@ void Output::Units(int passed, int failed) {
 
 void Output::Line(const std::string& text) {
     EndBar();
+    if (m_position > 0 && m_options.json && text.starts_with('{')) {
+        Emit("{\"position\":" + std::to_string(m_position) + "," + text.substr(1));
+    } else {
+        Emit(text);
+    }
+}
+
+void Output::Emit(const std::string& text) {
+    if (m_sink) {
+        m_sink(text);
+        return;
+    }
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);
+}
+
+void Output::SetPosition(int position, std::function<void(const std::string&)> sink,
+                         bool tellPorts) {
+    m_position = position;
+    m_sink = std::move(sink);
+    m_tellPorts = tellPorts;
 }
 
 std::string Output::Fixed(double v) {
@@ -196,9 +216,25 @@ bool ReadImage(const std::string& path, LoadedImage& image, std::string& error) 
     return true;
 }
 
-std::string RecordLine(const CliOptions& o, const UnitOutcome& u, const LoadedImage& image) {
-    return "{\"time\":" + JsonString(UtcTime(std::time(nullptr))) +
-           ",\"port\":" + JsonString(u.port) + ",\"type\":" + std::to_string(o.type) +
+std::string RecordLine(const CliOptions& o, const UnitOutcome& u, const LoadedImage& image,
+                       const std::string& station, int position) {
+    // Where the unit was programmed: the station, its position, the port
+    // and its adapter as far as they are known.
+    std::string where = ",\"station\":" + JsonString(station) +
+                        ",\"version\":" + JsonString(DT_VERSION) +
+                        (position > 0 ? ",\"position\":" + std::to_string(position) : "") +
+                        ",\"port\":" + JsonString(u.port);
+    if (!u.portName.empty() && u.portName != u.port) {
+        where += ",\"port_name\":" + JsonString(u.portName);
+    }
+    if (!u.adapterSerial.empty()) {
+        where += ",\"adapter_serial\":" + JsonString(u.adapterSerial);
+    }
+    if (!u.adapterLocation.empty()) {
+        where += ",\"adapter_location\":" + JsonString(u.adapterLocation);
+    }
+    return "{\"time\":" + JsonString(UtcTime(std::time(nullptr))) + where +
+           ",\"type\":" + std::to_string(o.type) +
            ",\"machine\":" + JsonString(kMachineTypes[static_cast<std::size_t>(o.type)].name) +
            ",\"image\":" + JsonString(o.image) + ",\"size\":" + std::to_string(image.bytes.size()) +
            ",\"sha256\":" + JsonString(image.sha256) +

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -22,16 +23,25 @@ class Output {
     void Units(int passed, int failed);
     void Line(const std::string& text);
 
+    // A station's position, from 1: every --json event then names it, and
+    // each line goes to `sink` instead of standard output. tellPorts: ports
+    // that did not open or answer are told, once per wait, even when quiet.
+    void SetPosition(int position, std::function<void(const std::string&)> sink, bool tellPorts);
+
   private:
     static std::string Fixed(double v);
     void Progress(std::uint32_t sent, std::uint32_t total);
     void EndBar();
+    void Emit(const std::string& text);
 
     const CliOptions& m_options;
     bool m_quiet;
     bool m_tty;
     bool m_barShown = false;
     std::string m_port;  // the port that answered, for --parallel's events
+    int m_position = 0;
+    bool m_tellPorts = false;
+    std::function<void(const std::string&)> m_sink;
     std::set<std::string> m_toldWhileWaiting;
     int m_lastTenth = -1;
     int m_lastPercent = -1;
@@ -47,4 +57,7 @@ bool ReadImage(const std::string& path, LoadedImage& image, std::string& error);
 // The record line of one unit (with its newline): what was programmed -
 // the bytes read from the image file, and the file's size when it was cut
 // - where, and how it ended.
-std::string RecordLine(const CliOptions& o, const UnitOutcome& u, const LoadedImage& image);
+// station: this computer's name; position: the unit's fixture position
+// from 1, or 0 without --parallel.
+std::string RecordLine(const CliOptions& o, const UnitOutcome& u, const LoadedImage& image,
+                       const std::string& station, int position);

@@ -4,7 +4,9 @@
 #include <chrono>
 
 #include "framework/headless/headless.h"
+#include "serial/port_discovery.h"
 #include "serial/serial_port.h"
+#include "tools/cli/interrupts.h"
 #include "ui/download_dlg.h"
 
 namespace {
@@ -59,6 +61,9 @@ void UnitRunner::Prepare() {
     m_dlg->Create();
     m_dlg->SetEvents(this);
     m_dlg->SetPorts(m_ports);  // none given: the platform's list
+    // This position's own ports get its options: fast frames as asked,
+    // and writes that give up at once on an interrupt that stops now.
+    m_dlg->SetPortOptions(PortOptions{m_options.fast, StopNowFlag()});
     // The window opens the machine type box only after a scan that found
     // nothing; on the command line the type is given, so select it directly.
     CWnd* box = m_dlg->GetDlgItem(IDC_MACHINE_TYPE);
@@ -84,8 +89,44 @@ void UnitRunner::Start(const UnitEvents& events) {
         m_dlg->LoadImage(m_image.bytes.data(), m_image.bytes.size());
         m_outcome.total = m_dlg->GetImageLength();
     }
+    m_nothingToTryUntil.reset();
+    const std::vector<std::string> ports = ResolvePorts();
+    if (!m_ports.empty() && ports.empty()) {
+        // As long as a scan of one port that does not open takes.
+        m_nothingToTryUntil = Clock::now() + std::chrono::seconds(1);
+        return;
+    }
+    m_dlg->SetPorts(ports);
     m_programReady = false;
     headless::Click(*m_dlg, IDC_PROGRAM);
+}
+
+std::vector<std::string> UnitRunner::ResolvePorts() {
+    m_resolved.clear();
+    const std::vector<PortDescription> present = DiscoverPorts();
+    std::vector<std::string> devices;
+    for (const std::string& name : m_ports) {
+        ResolvedPort port;
+        std::string error;
+        if (!ResolvePortName(name, present, port, error)) {
+            m_outcome.port = name;
+            m_outcome.portName = name;
+            m_nothingToTryReason = error;
+            if (m_events.portTried) {
+                m_events.portTried(name, PortOutcome::OpenFailed, error);
+            }
+            continue;
+        }
+        devices.push_back(port.device);
+        m_resolved.emplace_back(name, std::move(port));
+    }
+    if (m_ports.empty()) {
+        // The platform's list: what is known of each present port.
+        for (const PortDescription& p : present) {
+            m_resolved.emplace_back(p.device, ResolvedPort{p.device, p});
+        }
+    }
+    return devices;
 }
 
 void UnitRunner::Decide(UnitResult result, const std::string& reason) {
@@ -93,12 +134,24 @@ void UnitRunner::Decide(UnitResult result, const std::string& reason) {
         return;
     }
     m_decided = true;
+    for (const auto& [name, port] : m_resolved) {
+        if (port.device == m_outcome.port) {
+            m_outcome.portName = name;
+            m_outcome.adapterSerial = port.present.serialNumber;
+            m_outcome.adapterLocation = port.present.location;
+            break;
+        }
+    }
     m_outcome.result = result;
     m_outcome.reason = reason;
     m_outcome.seconds = SecondsSince(m_start);
 }
 
 bool UnitRunner::Finished() {
+    if (!m_decided && m_nothingToTryUntil && Clock::now() >= *m_nothingToTryUntil) {
+        m_programReady = true;
+        Decide(UnitResult::NoMachine, m_nothingToTryReason);
+    }
     if (!m_decided && m_connected) {
         const auto timeout = std::chrono::duration<double>(m_options.timeoutSeconds);
         if (Clock::now() - m_lastActive > timeout) {
@@ -185,7 +238,7 @@ void UnitRunner::DownloadEnded(const DownloadEnding& ending) {
         case DownloadEnd::PortRefused:
             // A write given up for Ctrl+C or SIGTERM: the interrupt ends
             // the unit (RunUnits, at once), not the port.
-            if (AbortRequested()) {
+            if (StopSignal() != 0) {
                 break;
             }
             Decide(UnitResult::PortRefused,

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "serial/adapter_names.h"
 #include "tools/cli/cli_options.h"
 #include "ui/download_events.h"
 
@@ -37,6 +39,10 @@ struct UnitOutcome {
     UnitResult result = UnitResult::NoMachine;
     std::string reason;  // in plain words
     std::string port;    // where the machine answered, else the last port tried
+    // What the port was named by on the command line (a device, or an
+    // adapter's serial:/location: name), and its adapter where known.
+    std::string portName;
+    std::string adapterSerial, adapterLocation;
     std::uint32_t sent = 0, total = 0;
     std::uint32_t repeats = 0;
     double seconds = 0;
@@ -65,15 +71,18 @@ struct LoadedImage {
 
 class UnitRunner : private CDownloadEvents {
   public:
-    // ports: the ports this unit's scans try; empty for the platform's list.
-    // The image must outlive the runner.
+    // ports: the ports this unit's scans try, as named on the command line
+    // (serial/adapter_names.h: resolved afresh for each unit); empty for the
+    // platform's list. The image must outlive the runner.
     UnitRunner(const CliOptions& options, std::vector<std::string> ports, const LoadedImage& image);
     ~UnitRunner() override;  // closes the port and ends its worker
 
     // Makes the dialog, selects the machine type and loads the image.
     void Prepare();
-    // Presses Program for the next unit. The outcome is known once
-    // Finished() holds.
+    // Resolves the port names and presses Program for the next unit. A
+    // name that does not resolve is told as a port that did not open; when
+    // none does, the unit ends after a second as "no machine". The outcome
+    // is known once Finished() holds.
     void Start(const UnitEvents& events);
     // Whether the unit has ended; also decides a silence past --timeout.
     bool Finished();
@@ -98,6 +107,8 @@ class UnitRunner : private CDownloadEvents {
     void PortNotClosed(const std::string& port, const std::string& reason) override;
 
     void Decide(UnitResult result, const std::string& reason);
+    // The ports to try this unit, by device; tells those that do not resolve.
+    std::vector<std::string> ResolvePorts();
 
     const CliOptions& m_options;
     std::vector<std::string> m_ports;
@@ -112,6 +123,12 @@ class UnitRunner : private CDownloadEvents {
     UnitOutcome m_outcome;
     Clock::time_point m_start{};
     Clock::time_point m_lastActive{};
+    // What the names resolved to at the unit's start: device -> its name
+    // and description.
+    std::vector<std::pair<std::string, ResolvedPort>> m_resolved;
+    // A unit none of whose ports resolved ends at this time.
+    std::optional<Clock::time_point> m_nothingToTryUntil;
+    std::string m_nothingToTryReason;
 };
 
 // Serves the units on the headless clock in real time until each has

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "dt_version.h"
 #include "image/machine_types.h"
 #include "image/stored_image.h"
 #include "tests/cli/posix/cli_process.h"
@@ -733,9 +734,11 @@ TEST_F(CliTest, RecordAppendsALinePerUnit) {
     };
     const Unit units[2] = {{Port(sim), "done", "the whole image was sent"},
                            {MissingPort(), "no machine", "no machine answered on any port"}};
-    const std::set<std::string> fields = {"time",    "port",   "type",   "machine",
-                                          "image",   "size",   "sha256", "seconds",
-                                          "repeats", "result", "reason"};
+    const std::set<std::string> fields = {"time",    "station", "version", "port",   "type",
+                                          "machine", "image",   "size",    "sha256", "seconds",
+                                          "repeats", "result",  "reason"};
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
     static const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
     for (int n = 0; n < 2; ++n) {
         SCOPED_TRACE(lines[n]);
@@ -752,6 +755,11 @@ TEST_F(CliTest, RecordAppendsALinePerUnit) {
         const JsonObject& o = *object;
         EXPECT_TRUE(std::regex_match(Field(o, "time"), utc));
         EXPECT_EQ(Field(o, "port"), units[n].port);
+        if (!UnderWine()) {  // Windows' computer name is its own
+            EXPECT_EQ(Field(o, "station"), host);
+        }
+        EXPECT_FALSE(Field(o, "station").empty());
+        EXPECT_EQ(Field(o, "version"), DT_VERSION);
         EXPECT_EQ(Field(o, "type"), "1");
         EXPECT_EQ(Field(o, "machine"), kMachineTypes[1].name);
         EXPECT_EQ(Field(o, "image"), image);
@@ -1064,6 +1072,160 @@ TEST_F(CliTest, LoopFinishesTheUnitOnOneCtrlCAndStopsOnTwo) {
             EXPECT_EQ(r.exitStatus, 130) << Describe(r);
             EXPECT_EQ(Field(*object, "result"), "interrupted");
             EXPECT_FALSE(Contains(r.out, "units: ")) << r.out;
+        }
+    }
+}
+
+// --- A production station: --parallel --loop ------------------------------------------
+
+// The events of one position, parsed.
+std::vector<JsonObject> EventsOf(const std::string& out, const std::string& position) {
+    std::vector<JsonObject> events;
+    for (const std::string& line : Lines(out)) {
+        const auto object = ParseJsonLine(line);
+        if (object && Field(*object, "position") == position) {
+            events.push_back(*object);
+        }
+    }
+    return events;
+}
+
+std::size_t CountEvents(const std::vector<JsonObject>& events, const std::string& name) {
+    return static_cast<std::size_t>(
+        std::count_if(events.begin(), events.end(),
+                      [&](const JsonObject& e) { return Field(e, "event") == name; }));
+}
+
+// Each position programs, records and waits for its next unit without
+// waiting for the others: a quick machine is served unit after unit while
+// a slow one is still on its first. An adapter that is not present is a
+// port that did not open, and no unit. One Ctrl+C lets the unit under way
+// finish.
+TEST_F(CliTest, StationServesEveryPositionOnItsOwn) {
+    const Bytes image = Pattern(3000, 11);
+    SimProcess quick(SimArgs(1, image));
+    SimProcess slow(SimArgs(1, image, {"--baud", "9600"}));  // some 4 s a unit
+    ASSERT_TRUE(quick.Started());
+    ASSERT_TRUE(slow.Started());
+    const std::string record = (dir.path() / "station.jsonl").string();
+    CliProcess cli({"--type", "1", "--parallel", "--loop", "--json", "--port", Port(quick),
+                    "--port", Port(slow), "--port", "serial:NO-SUCH-ADAPTER", "--record",
+                    ToolPath(record), WriteImageFile(1, image)});
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(cli.WaitUntil(
+        [](const std::string& out) { return CountEvents(EventsOf(out, "1"), "done") >= 3; }, 60s))
+        << cli.Out();
+    EXPECT_LT(CountEvents(EventsOf(cli.Out(), "2"), "done"), 3u) << cli.Out();
+    cli.Signal(SIGINT);
+    const auto r = cli.Finish(30s);
+    EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+    EXPECT_EQ(r.err, "");
+
+    // Every line is an event of one of the three positions.
+    for (const std::string& line : Lines(r.out)) {
+        const auto object = ParseJsonLine(line);
+        ASSERT_TRUE(object.has_value()) << line;
+        const std::string position = Field(*object, "position");
+        EXPECT_TRUE(position == "1" || position == "2" || position == "3") << line;
+    }
+    const auto absent = EventsOf(r.out, "3");
+    ASSERT_FALSE(absent.empty()) << r.out;
+    for (const JsonObject& e : absent) {
+        EXPECT_EQ(Field(e, "event"), "port");
+        EXPECT_EQ(Field(e, "result"), "open failed");
+        EXPECT_EQ(Field(e, "reason"),
+                  "no USB adapter with serial number NO-SUCH-ADAPTER is present");
+    }
+
+    // Each position counts its own units; each unit has its record.
+    std::map<std::string, std::size_t> done;
+    for (const std::string position : {"1", "2"}) {
+        const auto events = EventsOf(r.out, position);
+        done[position] = CountEvents(events, "done");
+        EXPECT_EQ(CountEvents(events, "error"), 0u) << r.out;
+        const auto last = std::find_if(events.rbegin(), events.rend(), [](const JsonObject& e) {
+            return Field(e, "event") == "units";
+        });
+        ASSERT_NE(last, events.rend()) << r.out;
+        EXPECT_EQ(Field(*last, "passed"), std::to_string(done[position]));
+    }
+    EXPECT_GE(done["1"], 3u);
+    EXPECT_GE(done["2"], 1u) << "the slow position's unit under way is finished";
+    const std::vector<std::string> records = Lines(ReadText(record));
+    EXPECT_EQ(records.size(), done["1"] + done["2"]);
+    for (const std::string& line : records) {
+        const auto object = ParseJsonLine(line);
+        ASSERT_TRUE(object.has_value()) << line;
+        const std::string position = Field(*object, "position");
+        EXPECT_EQ(Field(*object, "port"), position == "1" ? Port(quick) : Port(slow)) << line;
+        EXPECT_EQ(Field(*object, "result"), "done") << line;
+        EXPECT_FALSE(Field(*object, "station").empty()) << line;
+        EXPECT_TRUE(object->contains("station") && object->contains("version")) << line;
+    }
+    ExpectWholeImage(quick);
+    ExpectWholeImage(slow);
+}
+
+// SIGTERM stops every position at once: each unit under way is recorded as
+// interrupted.
+TEST_F(CliTest, StationStopsEveryPositionAtOnceOnSigterm) {
+    const Bytes image = Pattern(6000, 12);
+    SimProcess first(SimArgs(1, image, {"--baud", "9600"}));
+    SimProcess second(SimArgs(1, image, {"--baud", "9600"}));
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(second.Started());
+    const std::string record = (dir.path() / "station.jsonl").string();
+    CliProcess cli({"--type", "1", "--parallel", "--loop", "--json", "--port", Port(first),
+                    "--port", Port(second), "--record", ToolPath(record),
+                    WriteImageFile(1, image)});
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(cli.WaitUntil(
+        [](const std::string& out) {
+            return CountEvents(EventsOf(out, "1"), "progress") > 1 &&
+                   CountEvents(EventsOf(out, "2"), "progress") > 1;
+        },
+        30s))
+        << cli.Out();
+    cli.Signal(SIGTERM);
+    const auto r = cli.Finish(10s);
+    EXPECT_EQ(r.exitStatus, 143) << Describe(r);
+    const std::vector<std::string> records = Lines(ReadText(record));
+    ASSERT_EQ(records.size(), 2u) << ReadText(record);
+    std::set<std::string> positions;
+    for (const std::string& line : records) {
+        const auto object = ParseJsonLine(line);
+        ASSERT_TRUE(object.has_value()) << line;
+        EXPECT_EQ(Field(*object, "result"), "interrupted") << line;
+        positions.insert(Field(*object, "position"));
+    }
+    EXPECT_EQ(positions, (std::set<std::string>{"1", "2"}));
+}
+
+// --expect-sha256 pins the image: another file is refused before any port
+// is opened, with both hashes.
+TEST_F(CliTest, ExpectSha256RefusesAnotherImage) {
+    const Bytes image = Pattern(1000, 13);
+    const std::string file = WriteImageFile(1, image);
+    const std::string actual = Sha256Hex(StoredImage(1, image));
+    std::string other = actual;
+    other[0] = other[0] == '0' ? '1' : '0';
+    for (const bool same : {true, false}) {
+        SCOPED_TRACE(same ? "the same image" : "another image");
+        SimProcess sim(SimArgs(1, image));
+        ASSERT_TRUE(sim.Started());
+        std::string pinned = same ? actual : other;
+        std::transform(pinned.begin(), pinned.end(), pinned.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        const auto r =
+            RunCli({"--type", "1", "--expect-sha256", pinned, "--port", Port(sim), file});
+        if (same) {
+            EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+            ExpectWholeImage(sim);
+        } else {
+            EXPECT_EQ(r.exitStatus, 2) << Describe(r);
+            EXPECT_TRUE(Contains(r.err, actual) && Contains(r.err, other)) << r.err;
+            EXPECT_EQ(r.out, "");
+            EXPECT_TRUE(Contains(sim.Stop().lastLine, ": received 0 bytes in 0 blocks"));
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/cli/interrupts.h"
@@ -44,4 +45,17 @@ std::string ExplainOpenError(const std::string& reason) {
         return reason + " (the port is in use by another program)";
     }
     return reason;
+}
+
+std::string StationName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return "";
+    }
+    return name;
+}
+
+bool StdoutRedrawsInPlace() {
+    const char* term = std::getenv("TERM");
+    return StdoutIsTerminal() && !(term != nullptr && std::strcmp(term, "dumb") == 0);
 }

@@ -91,3 +91,22 @@ std::string ExplainOpenError(const std::string& reason) {
     }
     return reason;
 }
+
+std::string StationName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (!::GetComputerNameA(name, &size)) {
+        return "";
+    }
+    return std::string(name, size);
+}
+
+bool StdoutRedrawsInPlace() {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!StdoutIsTerminal() || !::GetConsoleMode(out, &mode)) {
+        return false;
+    }
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
