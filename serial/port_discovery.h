@@ -19,7 +19,8 @@
 // class and those with the COM port interface, each time it is asked; what
 // their answers mean, and the order (the same as Linux's, by COM number
 // within each kind), is told in serial/com_port_info.h. Its scan then tries
-// COM1 to \\.\COM16 not among them. ScanOrder is the same everywhere.
+// every one of COM1 to \\.\COM16 not among them (the list is not cut at
+// sixteen names as Linux's is). ScanOrder is the same everywhere.
 #pragma once
 
 #include <string>

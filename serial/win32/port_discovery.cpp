@@ -188,5 +188,9 @@ std::vector<std::string> FixedPortNames() {
 }
 
 std::vector<std::string> DefaultPortList() {
-    return ScanOrder(DiscoverPorts(), FixedPortNames());
+    // Every one of the sixteen names after the ports present, as the
+    // window's own list has them.
+    const std::vector<PortDescription> present = DiscoverPorts();
+    const std::vector<std::string> fixed = FixedPortNames();
+    return ScanOrder(present, fixed, present.size() + fixed.size());
 }

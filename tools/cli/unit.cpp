@@ -1,6 +1,7 @@
 // Runs units' downloads through the main dialog on the headless framework.
 #include "tools/cli/unit.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "framework/headless/headless.h"
@@ -10,6 +11,24 @@
 #include "ui/download_dlg.h"
 
 namespace {
+
+// The ports present, as the system lists them, looked up at most once a
+// second however many positions ask: on Windows a listing takes the
+// user-interface thread for some milliseconds. Only that thread asks.
+std::vector<PortDescription> PresentPorts() {
+    using Clock = std::chrono::steady_clock;
+    static std::vector<PortDescription> present;
+    static std::optional<Clock::time_point> listedAt;
+    if (!listedAt || Clock::now() - *listedAt > std::chrono::seconds(1)) {
+        present = DiscoverPorts();
+        listedAt = Clock::now();
+    }
+    return present;
+}
+
+std::vector<PortDescription> NoPorts() {
+    return {};
+}
 
 double SecondsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -103,7 +122,10 @@ void UnitRunner::Start(const UnitEvents& events) {
 
 std::vector<std::string> UnitRunner::ResolvePorts() {
     m_resolved.clear();
-    const std::vector<PortDescription> present = DiscoverPorts();
+    const bool byAdapter = std::any_of(m_ports.begin(), m_ports.end(), [](const std::string& n) {
+        return AdapterNameKind(n) != AdapterKey::None;
+    });
+    const std::vector<PortDescription> present = byAdapter ? PresentPorts() : NoPorts();
     std::vector<std::string> devices;
     for (const std::string& name : m_ports) {
         ResolvedPort port;
@@ -120,12 +142,6 @@ std::vector<std::string> UnitRunner::ResolvePorts() {
         devices.push_back(port.device);
         m_resolved.emplace_back(name, std::move(port));
     }
-    if (m_ports.empty()) {
-        // The platform's list: what is known of each present port.
-        for (const PortDescription& p : present) {
-            m_resolved.emplace_back(p.device, ResolvedPort{p.device, p});
-        }
-    }
     return devices;
 }
 
@@ -134,17 +150,29 @@ void UnitRunner::Decide(UnitResult result, const std::string& reason) {
         return;
     }
     m_decided = true;
-    for (const auto& [name, port] : m_resolved) {
-        if (port.device == m_outcome.port) {
-            m_outcome.portName = name;
-            m_outcome.adapterSerial = port.present.serialNumber;
-            m_outcome.adapterLocation = port.present.location;
-            break;
-        }
+    if (m_connected) {
+        DescribeAdapter();
     }
     m_outcome.result = result;
     m_outcome.reason = reason;
     m_outcome.seconds = SecondsSince(m_start);
+}
+
+void UnitRunner::DescribeAdapter() {
+    const auto it = std::find_if(m_resolved.begin(), m_resolved.end(),
+                                 [&](const auto& r) { return r.second.device == m_outcome.port; });
+    m_outcome.portName = it != m_resolved.end() ? it->first : m_outcome.port;
+    PortDescription known = it != m_resolved.end() ? it->second.present : PortDescription{};
+    if (known.device.empty()) {
+        // Named by its device: what the system says of it now.
+        ResolvedPort port;
+        std::string error;
+        if (ResolvePortName(m_outcome.port, PresentPorts(), port, error)) {
+            known = port.present;
+        }
+    }
+    m_outcome.adapterSerial = known.serialNumber;
+    m_outcome.adapterLocation = known.location;
 }
 
 bool UnitRunner::Finished() {

@@ -109,6 +109,9 @@ class UnitRunner : private CDownloadEvents {
     void Decide(UnitResult result, const std::string& reason);
     // The ports to try this unit, by device; tells those that do not resolve.
     std::vector<std::string> ResolvePorts();
+    // The name the port that answered was given, and its adapter's serial
+    // number and location where the system knows them.
+    void DescribeAdapter();
 
     const CliOptions& m_options;
     std::vector<std::string> m_ports;
