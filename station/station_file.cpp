@@ -1,0 +1,309 @@
+// Reading and writing the station file (its format: station_file.h).
+#include "station/station_file.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "station/disk_file.h"
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t more = 0;
+        unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (s.size() - i <= more) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= more; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if (k == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) {
+                return false;
+            }
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+bool HasControl(std::string_view s) {
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseTimeout(std::string_view text, double& seconds) {
+    double x = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, x);
+    if (failure != std::errc() || stop != end || !std::isfinite(x) || !(x > 0)) {
+        return false;
+    }
+    seconds = x;
+    return true;
+}
+
+bool ParseSha256(std::string_view text, std::string& hex) {
+    if (text.size() != 64) {
+        return false;
+    }
+    std::string lower;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            lower += c;
+        } else if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) {
+            lower += static_cast<char>(c | 0x20);
+        } else {
+            return false;
+        }
+    }
+    hex = std::move(lower);
+    return true;
+}
+
+std::string FormatNumber(double x) {
+    char text[64];
+    const auto [end, failure] = std::to_chars(text, text + sizeof text, x);
+    return failure == std::errc() ? std::string(text, end) : std::string("0");
+}
+
+// What the parser knows of the keys given so far.
+struct Seen {
+    int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0;  // their lines
+};
+
+// One "key = value" line (number n) into s; an error text, or empty.
+std::string TakeSetting(std::string_view key, std::string_view value, int n, Seen& seen,
+                        StationSettings& s) {
+    const std::string where = "line " + std::to_string(n) + ": ";
+    int* line = key == "type"      ? &seen.type
+                : key == "image"   ? &seen.image
+                : key == "sha256"  ? &seen.sha256
+                : key == "record"  ? &seen.record
+                : key == "timeout" ? &seen.timeout
+                                   : nullptr;
+    if (line == nullptr && key != "port") {
+        return where + "unknown key \"" + std::string(key) + "\"";
+    }
+    if (line != nullptr && *line != 0) {
+        return where + std::string(key) + " is given twice (first on line " +
+               std::to_string(*line) + ")";
+    }
+    if (line != nullptr) {
+        *line = n;
+    }
+    if (key == "type") {
+        if (value.size() != 1 || value[0] < '0' || value[0] > '2') {
+            return where + "type takes 0, 1 or 2";
+        }
+        s.type = value[0] - '0';
+    } else if (key == "sha256") {
+        if (!ParseSha256(value, s.sha256)) {
+            return where + "sha256 takes 64 hex digits";
+        }
+    } else if (key == "timeout") {
+        if (!ParseTimeout(value, s.timeoutSeconds)) {
+            return where + "timeout takes a positive number of seconds";
+        }
+    } else if (value.empty()) {
+        return where + std::string(key) + " takes a name, not nothing";
+    } else if (key == "image") {
+        s.image = value;
+    } else if (key == "record") {
+        s.record = value;
+    } else {
+        for (std::size_t p = 0; p < s.ports.size(); ++p) {
+            if (s.ports[p] == value) {
+                return where + "port " + std::string(value) + " is already position " +
+                       std::to_string(p + 1);
+            }
+        }
+        s.ports.emplace_back(value);
+    }
+    return {};
+}
+
+}  // namespace
+
+bool ParseStationFile(const std::string& text, StationSettings& settings, std::string& error) {
+    std::string_view rest = text;
+    if (rest.starts_with(kBom)) {
+        rest.remove_prefix(kBom.size());
+    }
+    StationSettings s;
+    Seen seen;
+    for (int n = 1; !rest.empty(); ++n) {
+        const std::size_t end = rest.find('\n');
+        std::string_view raw = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (raw.ends_with('\r')) {
+            raw.remove_suffix(1);
+        }
+        const std::string where = "line " + std::to_string(n) + ": ";
+        if (!IsUtf8(raw)) {
+            error = where + "not UTF-8 text";
+            return false;
+        }
+        if (HasControl(raw)) {
+            error = where + "a control character";
+            return false;
+        }
+        const std::string_view line = Trim(raw);
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            error = where + "not \"key = value\" (no \"=\")";
+            return false;
+        }
+        const std::string_view key = Trim(line.substr(0, equals));
+        if (key.empty()) {
+            error = where + "no key before \"=\"";
+            return false;
+        }
+        error = TakeSetting(key, Trim(line.substr(equals + 1)), n, seen, s);
+        if (!error.empty()) {
+            return false;
+        }
+    }
+    if (seen.type == 0) {
+        error = "no type given";
+    } else if (seen.image == 0) {
+        error = "no image given";
+    } else if (s.ports.empty()) {
+        error = "no port given";
+    } else if (s.ports.size() > static_cast<std::size_t>(kMaxPositions)) {
+        error = std::to_string(s.ports.size()) + " ports: a station has at most " +
+                std::to_string(kMaxPositions);
+    } else {
+        settings = std::move(s);
+        return true;
+    }
+    return false;
+}
+
+std::string FormatStationFile(const StationSettings& s) {
+    std::string text =
+        "# Station file of the download tool: the image a production station\n"
+        "# programs and the port of each fixture position, position 1 first.\n"
+        "# One \"key = value\" a line; lines starting with \"#\" are comments.\n";
+    text += "type = " + std::to_string(s.type) + "\n";
+    text += "image = " + s.image + "\n";
+    if (!s.sha256.empty()) {
+        std::string lower = s.sha256;
+        for (char& c : lower) {
+            if (c >= 'A' && c <= 'F') {
+                c = static_cast<char>(c | 0x20);
+            }
+        }
+        text += "sha256 = " + lower + "\n";
+    }
+    if (!s.record.empty()) {
+        text += "record = " + s.record + "\n";
+    }
+    for (const std::string& port : s.ports) {
+        text += "port = " + port + "\n";
+    }
+    text += "timeout = " + FormatNumber(s.timeoutSeconds) + "\n";
+    return text;
+}
+
+bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error) {
+    DiskReader file;
+    switch (file.Open(path, error)) {
+        case DiskReader::Opened::Yes:
+            break;
+        case DiskReader::Opened::Missing:
+        case DiskReader::Opened::Failed:
+            return false;
+    }
+    // One byte past the limit tells a file that is too large, without
+    // reading the rest of it.
+    std::string text(kMaxStationFileBytes + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const long long n = file.Read(text.data() + got, text.size() - got, error);
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > kMaxStationFileBytes) {
+        error = "reading " + path + ": larger than " + std::to_string(kMaxStationFileBytes / 1024) +
+                " KiB, not a station file";
+        return false;
+    }
+    text.resize(got);
+    if (!ParseStationFile(text, settings, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool WriteStationFile(const std::string& path, const StationSettings& settings,
+                      std::string& error) {
+    bool control = HasControl(settings.image) || HasControl(settings.record);
+    for (const std::string& port : settings.ports) {
+        control = control || HasControl(port);
+    }
+    if (control) {
+        error = "writing " + path + ": a value holds a line break or another control character";
+        return false;
+    }
+    const std::string text = FormatStationFile(settings);
+    StationSettings back;
+    if (!ParseStationFile(text, back, error)) {
+        error = "writing " + path + ": " + error;
+        return false;
+    }
+    StationSettings expected = settings;
+    expected.sha256 = back.sha256;  // written in lower case
+    if (!(back == expected)) {
+        error = "writing " + path +
+                ": a value begins or ends with a blank, which the file "
+                "cannot keep";
+        return false;
+    }
+    return ReplaceFileWhole(path, text, error);
+}

@@ -1,0 +1,94 @@
+// The station file: what a production station programs and the port of
+// each fixture position, kept in a small text file that people write by
+// hand and the station window writes back.
+//
+// The file's format
+// -----------------
+// Plain text in UTF-8; LF or CRLF line ends; a UTF-8 byte-order mark at the
+// start is skipped. Each line is one of:
+//
+//     (nothing, or only blanks)           ignored
+//     # any text                          a comment: the first character
+//                                         that is not a blank is "#"
+//     key = value                         a setting
+//
+// A setting is split at its first "=", and both sides are trimmed of
+// blanks (spaces and tabs). The value is taken as it is written: it may
+// hold blanks, further "=" and "#", and backslashes are not escapes, so
+// Windows names such as C:\fw\a b.UPL or \\.\COM17 are written plainly.
+// A value cannot begin or end with a blank, nor hold a line break or
+// another control character. Keys are written in lower case:
+//
+//     type     the machine type: 0 (Lorvane 300), 1 (Quenta 5X) or
+//              2 (ZT418). Required.
+//     image    the firmware image to program. Required.
+//     sha256   the image's SHA-256, 64 hex digits in either case: the
+//              station refuses another image. Optional.
+//     record   the record file, where each unit's line is appended.
+//              Optional.
+//     port     a fixture position's port, given 1 to 16 times: the first
+//              is position 1, the next position 2, and so on. A device
+//              name (/dev/ttyUSB3, COM3, \\.\COM17) or an adapter's name
+//              (serial:FT1A2B3C, location:1-1.4). No port twice.
+//     timeout  seconds of silence after the machine's first answer before
+//              a unit is given up; a positive number (10 when not given).
+//
+// Every key but port is given at most once. Example:
+//
+//     # Line 3, fixture B
+//     type = 1
+//     image = /srv/firmware/FIRMWARE.UPL
+//     sha256 = 9b7a178935852f0d391e73aa7cc5ffbeb0a4c184f3903000daee6a676a5dec54
+//     record = /var/log/station/units.jsonl
+//     port = serial:FT1A2B3C
+//     port = location:1-1.4
+//     port = /dev/ttyUSB3
+//     timeout = 10
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// A station has at most this many fixture positions.
+inline constexpr int kMaxPositions = 16;
+// A station file larger than this is refused unread.
+inline constexpr std::size_t kMaxStationFileBytes = 64 * 1024;
+inline constexpr double kDefaultTimeoutSeconds = 10;
+
+struct StationSettings {
+    int type = 0;
+    std::string image;
+    std::string sha256;              // lower case, or empty
+    std::string record;              // empty: no record file
+    std::vector<std::string> ports;  // position 1 first
+    double timeoutSeconds = kDefaultTimeoutSeconds;
+
+    bool operator==(const StationSettings&) const = default;
+};
+
+// Reads a station file's text. On success fills settings and returns true;
+// otherwise returns false, leaves settings as they were and says why in
+// error, naming the line where there is one ("line 4: unknown key
+// \"prot\"", "no port given").
+bool ParseStationFile(const std::string& text, StationSettings& settings, std::string& error);
+
+// The text of a station file holding settings, led by a comment that says
+// what the file is. ParseStationFile reads it back to the same settings
+// when they are settings it could have read (sha256 in lower case, no
+// value with blanks at its ends); WriteStationFile checks that it does.
+std::string FormatStationFile(const StationSettings& settings);
+
+// Reads and parses the station file at path (UTF-8, on every system). A
+// path that is not a regular file (a FIFO, a device, a folder) is refused
+// without waiting on it, and so is a file larger than kMaxStationFileBytes.
+// Errors name the operation and the file: "opening PATH: No such file or
+// directory", "PATH: line 4: unknown key \"prot\"".
+bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error);
+
+// Writes settings to path, replacing the file there whole: the text goes
+// to a new file beside it, is flushed to the disk, and is then renamed over
+// the old one, so that a crash leaves either the old file or the new one,
+// never a part of either. Settings that would not read back as they are
+// are refused before anything is written.
+bool WriteStationFile(const std::string& path, const StationSettings& settings, std::string& error);

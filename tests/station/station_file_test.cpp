@@ -1,0 +1,250 @@
+// The station file: its text read and written, and the file on the disk.
+#include "station/station_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/station/station_test_folder.h"
+
+namespace {
+
+const char* const kSha = "9b7a178935852f0d391e73aa7cc5ffbeb0a4c184f3903000daee6a676a5dec54";
+
+StationSettings Settings(int type, std::string image, std::vector<std::string> ports,
+                         std::string sha256 = "", std::string record = "",
+                         double timeout = kDefaultTimeoutSeconds) {
+    StationSettings s;
+    s.type = type;
+    s.image = std::move(image);
+    s.sha256 = std::move(sha256);
+    s.record = std::move(record);
+    s.ports = std::move(ports);
+    s.timeoutSeconds = timeout;
+    return s;
+}
+
+std::string PortLines(int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i) {
+        text += "port = COM" + std::to_string(i) + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> ComPorts(int count) {
+    std::vector<std::string> ports;
+    for (int i = 1; i <= count; ++i) {
+        ports.push_back("COM" + std::to_string(i));
+    }
+    return ports;
+}
+
+TEST(StationFileTest, ReadsWhatPeopleWrite) {
+    struct Case {
+        const char* name;
+        std::string text;
+        StationSettings expected;
+    };
+    const Case cases[] = {
+        {"every key",
+         "# a comment; blank lines are ignored\n"
+         "type = 1\n"
+         "image = /srv/firmware/FIRMWARE.UPL\n"
+         "sha256 = " +
+             std::string(kSha) +
+             "\n"
+             "record = /var/log/station/units.jsonl\n"
+             "port = serial:FT1A2B3C\n"
+             "port = location:1-1.4\n"
+             "port = /dev/ttyUSB3\n"
+             "timeout = 10\n",
+         Settings(1, "/srv/firmware/FIRMWARE.UPL",
+                  {"serial:FT1A2B3C", "location:1-1.4", "/dev/ttyUSB3"}, kSha,
+                  "/var/log/station/units.jsonl", 10)},
+        {"CRLF, a byte-order mark, no newline at the end",
+         "\xEF\xBB\xBFtype = 2\r\nimage = a.UPL\r\n\r\nport = COM3\r\ntimeout = 2.5",
+         Settings(2, "a.UPL", {"COM3"}, "", "", 2.5)},
+        {"Windows names, blanks, '=' and '#' in values, tabs around",
+         "\t type\t=0 \n"
+         "image =   C:\\fw\\a b.UPL  \n"
+         "record=D:\\logs\\x=y #1.jsonl\n"
+         "  # an indented comment\n"
+         "port = \\\\.\\COM17\n"
+         "port = COM3\n"
+         "port = #4\n",
+         Settings(0, "C:\\fw\\a b.UPL", {"\\\\.\\COM17", "COM3", "#4"}, "",
+                  "D:\\logs\\x=y #1.jsonl")},
+        {"sha256 in capitals, kept in lower case; UTF-8 in a name",
+         "type = 1\nimage = /srv/Ürün/é.UPL\nport = COM1\nsha256 = "
+         "9B7A178935852F0D391E73AA7CC5FFBEB0A4C184F3903000DAEE6A676A5DEC54\n",
+         Settings(1, "/srv/Ürün/é.UPL", {"COM1"}, kSha)},
+        {"sixteen ports, in order", "type = 1\nimage = a\n" + PortLines(16),
+         Settings(1, "a", ComPorts(16))},
+        {"a timeout in exponent form", "type = 1\nimage = a\nport = b\ntimeout = 1.5e1\n",
+         Settings(1, "a", {"b"}, "", "", 15)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StationSettings s;
+        std::string error;
+        ASSERT_TRUE(ParseStationFile(c.text, s, error)) << error;
+        EXPECT_EQ(s, c.expected);
+        EXPECT_EQ(s.ports, c.expected.ports);
+    }
+}
+
+TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
+    const std::string head = "type = 1\nimage = a.UPL\n";
+    struct Case {
+        std::string text;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"type = 1\nimage = a\nport = b\nprot = c\n", "line 4: unknown key \"prot\""},
+        {"Type = 1\nimage = a\nport = b\n", "line 1: unknown key \"Type\""},
+        {"# head\ntype = 3\nimage = a\nport = b\n", "line 2: type takes 0, 1 or 2"},
+        {"type = 1.0\n", "line 1: type takes 0, 1 or 2"},
+        {"type = 01\n", "line 1: type takes 0, 1 or 2"},
+        {"type =\n", "line 1: type takes 0, 1 or 2"},
+        {"image = a\nport = b\n", "no type given"},
+        {"", "no type given"},
+        {"\xEF\xBB\xBF\r\n# only a comment\r\n", "no type given"},
+        {"type = 1\nport = b\n", "no image given"},
+        {head, "no port given"},
+        {head + PortLines(17), "17 ports: a station has at most 16"},
+        {head + "image = b.UPL\n", "line 3: image is given twice (first on line 2)"},
+        {"type = 1\r\ntype = 1\r\n", "line 2: type is given twice (first on line 1)"},
+        {head + "port = a\nport = b\nport = a\n", "line 5: port a is already position 1"},
+        {head + "port COM3\n", "line 3: not \"key = value\" (no \"=\")"},
+        {head + " = COM3\n", "line 3: no key before \"=\""},
+        {head + "image =\n", "line 3: image is given twice (first on line 2)"},
+        {"type = 1\nimage = \t\n", "line 2: image takes a name, not nothing"},
+        {head + "port =\n", "line 3: port takes a name, not nothing"},
+        {head + "sha256 = " + std::string(kSha).substr(1) + "\n",
+         "line 3: sha256 takes 64 hex digits"},
+        {head + "sha256 = " + std::string(kSha).substr(1) + "g\n",
+         "line 3: sha256 takes 64 hex digits"},
+        {head + "timeout = 0\n", "line 3: timeout takes a positive number of seconds"},
+        {head + "timeout = -5\n", "line 3: timeout takes a positive number of seconds"},
+        {head + "timeout = 10 s\n", "line 3: timeout takes a positive number of seconds"},
+        {head + "timeout = inf\n", "line 3: timeout takes a positive number of seconds"},
+        {head + "timeout = nan\n", "line 3: timeout takes a positive number of seconds"},
+        {head + "timeout = 1e999\n", "line 3: timeout takes a positive number of seconds"},
+        {head + "port = COM\xFF\n", "line 3: not UTF-8 text"},
+        {head + "port = \xC0\xAF\n", "line 3: not UTF-8 text"},      // an overlong "/"
+        {head + "port = \xED\xA0\x80\n", "line 3: not UTF-8 text"},  // a surrogate
+        {head + "port = \xE2\x82\n", "line 3: not UTF-8 text"},      // cut short
+        {head + "port = CO\x01M3\n", "line 3: a control character"},
+        {head + "port = COM3\rport = COM4\n", "line 3: a control character"},
+        {head + std::string("port = COM3\0", 12) + "\n", "line 3: a control character"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const StationSettings before = Settings(2, "kept", {"kept"});
+        StationSettings s = before;
+        std::string error;
+        EXPECT_FALSE(ParseStationFile(c.text, s, error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(s, before);  // untouched on failure
+    }
+}
+
+TEST(StationFileTest, FormattedSettingsReadBackTheSame) {
+    const StationSettings cases[] = {
+        Settings(1, "/srv/firmware/FIRMWARE.UPL", {"serial:FT1A2B3C", "location:1-1.4"}, kSha,
+                 "/var/log/station/units.jsonl", 10),
+        Settings(0, "C:\\fw\\a b=c #1.UPL", {"\\\\.\\COM17"}, "", "D:\\logs\\u n.jsonl", 0.1),
+        Settings(2, "é.UPL", ComPorts(16), "", "", 1e-3),
+    };
+    for (const StationSettings& s : cases) {
+        SCOPED_TRACE(s.image);
+        const std::string text = FormatStationFile(s);
+        EXPECT_TRUE(text.starts_with("# ")) << text;
+        StationSettings back;
+        std::string error;
+        ASSERT_TRUE(ParseStationFile(text, back, error)) << error << "\n" << text;
+        EXPECT_EQ(back, s);
+    }
+}
+
+using StationFileDiskTest = StationFolderTest;
+
+TEST_F(StationFileDiskTest, WriteReplacesTheFileWholeAndLeavesNothingElse) {
+    Put("station.txt", "type = 0\nimage = old.EUP\nport = COM1\n# a longer old file\n");
+    const StationSettings s =
+        Settings(1, "C:\\fw\\a b.UPL", {"serial:FT1A2B3C", "COM4"},
+                 "9B7A178935852F0D391E73AA7CC5FFBEB0A4C184F3903000DAEE6A676A5DEC54");
+    std::string error;
+    ASSERT_TRUE(WriteStationFile(PathOf("station.txt"), s, error)) << error;
+    EXPECT_EQ(Names(), std::vector<std::string>{"station.txt"});
+    EXPECT_EQ(Contents("station.txt"), FormatStationFile(s));
+
+    StationSettings back;
+    ASSERT_TRUE(ReadStationFile(PathOf("station.txt"), back, error)) << error;
+    StationSettings expected = s;
+    expected.sha256 = kSha;
+    EXPECT_EQ(back, expected);
+
+    // A new file where there was none.
+    ASSERT_TRUE(WriteStationFile(PathOf("new.txt"), s, error)) << error;
+    EXPECT_EQ(Names(), (std::vector<std::string>{"new.txt", "station.txt"}));
+}
+
+TEST_F(StationFileDiskTest, WriteRefusesWhatWouldNotReadBack) {
+    Put("station.txt", "kept");
+    const StationSettings refused[] = {
+        Settings(1, " a.UPL", {"COM1"}),  // a blank the file cannot keep
+        Settings(1, "a.UPL", {"COM1 "}),
+        Settings(1, "a\nport = COM9", {"COM1"}),  // would add a position
+        Settings(3, "a.UPL", {"COM1"}),
+        Settings(1, "a.UPL", {}),
+        Settings(1, "a.UPL", {"COM1"}, "abc"),
+    };
+    for (const StationSettings& s : refused) {
+        SCOPED_TRACE(s.image + " " + (s.ports.empty() ? "" : s.ports[0]));
+        std::string error;
+        EXPECT_FALSE(WriteStationFile(PathOf("station.txt"), s, error));
+        EXPECT_TRUE(error.starts_with("writing " + PathOf("station.txt") + ": ")) << error;
+        EXPECT_EQ(Contents("station.txt"), "kept");
+        EXPECT_EQ(Names(), std::vector<std::string>{"station.txt"});
+    }
+    std::string error;
+    EXPECT_FALSE(WriteStationFile(PathOf("no-such-folder/station.txt"),
+                                  Settings(1, "a.UPL", {"COM1"}), error));
+    EXPECT_NE(error.find("no-such-folder"), std::string::npos) << error;
+    EXPECT_EQ(Names(), std::vector<std::string>{"station.txt"});
+}
+
+TEST_F(StationFileDiskTest, ReadRefusesWhatIsNotASmallRegularFile) {
+    const std::string good = "type = 1\nimage = a\nport = b\n";
+    // Exactly the limit is read; one byte more is refused unread.
+    std::string full = good;
+    while (full.size() < kMaxStationFileBytes) {
+        full +=
+            std::string(std::min<std::size_t>(80, kMaxStationFileBytes - full.size()) - 1, '#') +
+            "\n";
+    }
+    ASSERT_EQ(full.size(), kMaxStationFileBytes);
+    StationSettings s;
+    std::string error;
+    EXPECT_TRUE(ReadStationFile(Put("full.txt", full), s, error)) << error;
+    EXPECT_EQ(s, Settings(1, "a", {"b"}));
+
+    EXPECT_FALSE(ReadStationFile(Put("large.txt", full + "\n"), s, error));
+    EXPECT_EQ(error, "reading " + PathOf("large.txt") + ": larger than 64 KiB, not a station file");
+
+    EXPECT_FALSE(ReadStationFile(PathOf("missing.txt"), s, error));
+    EXPECT_TRUE(error.starts_with("opening " + PathOf("missing.txt") + ": ")) << error;
+
+    std::filesystem::create_directory(m_folder / "folder");
+    EXPECT_FALSE(ReadStationFile(PathOf("folder"), s, error));
+    EXPECT_NE(error.find(PathOf("folder")), std::string::npos) << error;
+
+    EXPECT_FALSE(ReadStationFile(Put("bad.txt", good + "prot = c\n"), s, error));
+    EXPECT_EQ(error, PathOf("bad.txt") + ": line 4: unknown key \"prot\"");
+    EXPECT_EQ(s, Settings(1, "a", {"b"}));
+}
+
+}  // namespace
