@@ -214,6 +214,7 @@ int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& 
             }
             return;
         }
+        board.Clear();  // a record that fails is said on stderr
         if (!record(u, p.number)) {
             recordFailed = true;
         }
