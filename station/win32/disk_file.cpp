@@ -2,37 +2,15 @@
 // calls; a new file, FlushFileBuffers, MoveFileExW over the old one.
 #include "station/disk_file.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "framework/win32/win32.h"
 
 #include <atomic>
 #include <cstdint>
 
 namespace {
 
-std::string SystemReason(DWORD error) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string reason = n && text ? std::string(text, n) : "error " + std::to_string(error);
-    if (text) {
-        LocalFree(text);
-    }
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason;
-}
-
 std::string Failure(const char* operation, const std::string& path, DWORD error) {
-    return std::string(operation) + " " + path + ": " + SystemReason(error);
+    return std::string(operation) + " " + path + ": " + win32::SystemMessage(error);
 }
 
 // path in UTF-16 for the wide calls; false when it is not UTF-8 or holds a
@@ -150,7 +128,8 @@ bool ReplaceFileWhole(const std::string& path, std::string_view contents, std::s
     }
     if (!MoveFileExW(wideTemporary.c_str(), widePath.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = "renaming " + temporary + " to " + path + ": " + SystemReason(GetLastError());
+        error =
+            "renaming " + temporary + " to " + path + ": " + win32::SystemMessage(GetLastError());
         DeleteFileW(wideTemporary.c_str());
         return false;
     }

@@ -25,11 +25,6 @@ namespace {
 
 // Exit statuses of the run as a whole, beside the units' own (unit.h).
 constexpr int kBadArguments = 2;
-constexpr int kRecordFailed = 9;  // a record line could not be written
-
-int ExitStatus(const UnitOutcome& u, int signal) {
-    return u.result == UnitResult::Interrupted ? 128 + signal : static_cast<int>(u.result);
-}
 
 // What a run shares: its options, the image read once, and the record
 // file, opened before the first unit.
@@ -42,7 +37,7 @@ struct Run {
 
     // Records the unit, if --record was given, before its result is
     // reported: a line that cannot be written is said on stderr, and the
-    // run ends after this unit with kRecordFailed.
+    // run ends after this unit with kExitRecordFailed.
     bool Record(const UnitOutcome& u, int position = 0) {
         if (!records.IsOpen()) {
             return true;
@@ -79,8 +74,7 @@ int RunOneAtATime(Run& run) {
         runner.Start(EventsOf(out));
         RunUnits({&runner}, StopSignal, InterruptReason, nullptr);
         const UnitOutcome u = runner.Outcome();
-        if (o.loop && !runner.Answered() &&
-            (u.result == UnitResult::NoMachine || u.result == UnitResult::Interrupted)) {
+        if (o.loop && runner.OnlyWaited()) {
             // Waiting for the next unit to be attached: not a unit yet.
             if (u.result == UnitResult::Interrupted) {
                 return 128 + LastInterrupt();
@@ -90,10 +84,10 @@ int RunOneAtATime(Run& run) {
         run.Record(u);
         out.Result(u);
         if (run.recordFailed) {
-            return kRecordFailed;
+            return kExitRecordFailed;
         }
         if (u.result == UnitResult::Interrupted) {
-            return ExitStatus(u, LastInterrupt());
+            return ExitStatusOf(u, LastInterrupt());
         }
         status = static_cast<int>(u.result);
         (u.result == UnitResult::Done ? passed : failed) += 1;
@@ -170,11 +164,10 @@ int main(int argc, char** argv) {
     WarnAboutImage(*options, image);
     CWinApp app;
     if (options->parallel) {
-        const int status = RunStation(
+        return RunStation(
             *options, image,
             [&](const UnitOutcome& u, int position) { return run.Record(u, position); },
             StdoutRedrawsInPlace());
-        return run.recordFailed ? kRecordFailed : status;
     }
     return RunOneAtATime(run);
 }

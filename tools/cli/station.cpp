@@ -22,7 +22,6 @@ using Clock = std::chrono::steady_clock;
 // port, the download by the silence timeout: this is a safety net).
 constexpr auto kUnitLimit = std::chrono::hours(1);
 constexpr auto kBoardEvery = std::chrono::milliseconds(200);
-constexpr int kRecordFailed = 9;
 
 struct Position {
     int number = 0;    // from 1, in the order of --port
@@ -137,10 +136,6 @@ std::string Lead(int position) {
     return lead;
 }
 
-int ExitStatus(const UnitOutcome& u) {
-    return u.result == UnitResult::Interrupted ? 128 + LastInterrupt() : static_cast<int>(u.result);
-}
-
 }  // namespace
 
 int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& record,
@@ -203,8 +198,7 @@ int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& 
 
     auto ended = [&](Position& p) {
         const UnitOutcome u = p.runner->Outcome();
-        if (o.loop && !p.runner->Answered() &&
-            (u.result == UnitResult::NoMachine || u.result == UnitResult::Interrupted)) {
+        if (o.loop && p.runner->OnlyWaited()) {
             // Waiting for the next unit to be attached: not a unit yet.
             if (u.result == UnitResult::NoMachine && !winding()) {
                 start(p);
@@ -219,7 +213,7 @@ int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& 
             recordFailed = true;
         }
         p.output->Result(u);
-        worst = std::max(worst, ExitStatus(u));
+        worst = std::max(worst, ExitStatusOf(u, LastInterrupt()));
         p.percent = -1;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, " %.1f s", u.seconds);
@@ -281,10 +275,10 @@ int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& 
     }
     board.Draw(positions, true);
     if (!o.loop) {
-        return recordFailed ? kRecordFailed : worst;
+        return recordFailed ? kExitRecordFailed : worst;
     }
-    if (StopSignal() != 0) {
-        return 128 + LastInterrupt();
+    if (recordFailed) {
+        return kExitRecordFailed;
     }
-    return recordFailed ? kRecordFailed : (failed ? 1 : 0);
+    return StopSignal() != 0 ? 128 + LastInterrupt() : (failed ? 1 : 0);
 }

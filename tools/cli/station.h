@@ -26,7 +26,7 @@ using RecordUnit = std::function<bool(const UnitOutcome& u, int position)>;
 // Serves every --port until each position has ended (without --loop, after
 // one unit; with it, after an interrupt or a record that failed). Returns
 // the exit status: without --loop the worst of the units', with --loop 0
-// when every unit was done and 1 otherwise; 128 + the signal when an
-// interrupt stopped it at once, 9 when a record could not be written.
+// when every unit was done and 1 otherwise, or 128 + the signal when an
+// interrupt stopped it at once; 9 whenever a record could not be written.
 int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& record,
                bool terminal);

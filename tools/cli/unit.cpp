@@ -26,10 +26,6 @@ std::vector<PortDescription> PresentPorts() {
     return present;
 }
 
-std::vector<PortDescription> NoPorts() {
-    return {};
-}
-
 double SecondsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
@@ -56,6 +52,15 @@ const char* ResultName(UnitResult r) {
             return "interrupted";
     }
     return "?";
+}
+
+int ExitStatusOf(const UnitOutcome& u, int signal) {
+    return u.result == UnitResult::Interrupted ? 128 + signal : static_cast<int>(u.result);
+}
+
+bool UnitRunner::OnlyWaited() const {
+    return !m_connected && (m_outcome.result == UnitResult::NoMachine ||
+                            m_outcome.result == UnitResult::Interrupted);
 }
 
 UnitRunner::UnitRunner(const CliOptions& options, std::vector<std::string> ports,
@@ -125,7 +130,8 @@ std::vector<std::string> UnitRunner::ResolvePorts() {
     const bool byAdapter = std::any_of(m_ports.begin(), m_ports.end(), [](const std::string& n) {
         return AdapterNameKind(n) != AdapterKey::None;
     });
-    const std::vector<PortDescription> present = byAdapter ? PresentPorts() : NoPorts();
+    const std::vector<PortDescription> present =
+        byAdapter ? PresentPorts() : std::vector<PortDescription>{};
     std::vector<std::string> devices;
     for (const std::string& name : m_ports) {
         ResolvedPort port;

@@ -50,6 +50,13 @@ struct UnitOutcome {
 
 const char* ResultName(UnitResult r);
 
+// A record line could not be written: the run's own exit status.
+inline constexpr int kExitRecordFailed = 9;
+
+// The exit status of a unit: its result's, or 128 + signal when an
+// interrupt ended it.
+int ExitStatusOf(const UnitOutcome& u, int signal);
+
 // What a unit tells as it goes: the front end prints it.
 struct UnitEvents {
     std::function<void(const std::string& port, PortOutcome outcome, const std::string& reason)>
@@ -92,6 +99,10 @@ class UnitRunner : private CDownloadEvents {
     void GiveUp();
     // A machine has answered in this unit.
     bool Answered() const { return m_connected; }
+    // The unit ended before any machine answered, by a scan that found none
+    // or by an interrupt: with --loop, only a wait for the next unit, which
+    // is neither recorded nor counted.
+    bool OnlyWaited() const;
     UnitOutcome Outcome() const;
 
   private:
