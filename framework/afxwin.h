@@ -91,6 +91,14 @@ inline constexpr UINT SC_CLOSE = 0xF060;
 
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+// Message box styles: the buttons, then the icon.
+inline constexpr UINT MB_OK = 0x0000;
+inline constexpr UINT MB_YESNO = 0x0004;
+inline constexpr UINT MB_ICONERROR = 0x0010;
+inline constexpr UINT MB_ICONWARNING = 0x0030;
 
 inline constexpr int ICON_SMALL = 0;
 inline constexpr int ICON_BIG = 1;
@@ -301,8 +309,11 @@ class CDialog : public CWnd {
     // being handled while it runs.
     virtual INT_PTR DoModal();
     // Creates the window from its template without running it (modeless),
-    // as tests and embedders do. Runs OnInitDialog.
-    BOOL Create();
+    // as tests and embedders do. Runs OnInitDialog. A window created hidden
+    // is never shown: it serves a front end that drives the dialog through
+    // its messages and shows what happens in a window of its own (its
+    // timers and hand-overs run as a shown window's do).
+    BOOL Create(BOOL bShow = TRUE);
     void EndDialog(int nResult);
 
     virtual BOOL OnInitDialog();
@@ -361,3 +372,12 @@ std::string AfxLoadString(UINT nID);  // empty when there is no such string
 
 // The framework's message box, as used by its own error reports.
 int AfxMessageBox(const std::string& text);
+// A message box with buttons and an icon (MB_OK or MB_YESNO, with
+// MB_ICONWARNING or MB_ICONERROR): returns IDOK, IDYES or IDNO. Closing a
+// yes/no box without an answer is IDNO.
+int AfxMessageBox(const std::string& text, UINT nType);
+
+// The framework's clock: milliseconds since some fixed moment, never going
+// back; the clock its timers count on (on the headless backend, the
+// virtual clock).
+std::uint64_t AfxTickCount();

@@ -35,6 +35,8 @@ struct ControlTemplate {
     bool border = false;       // edit, progress
     bool smooth = false;       // progress: a continuous bar, not blocks
     int iconId = 0;            // ControlKind::Icon
+    bool large = false;        // static: text in a large bold font, for a result seen from afar
+    bool center = false;       // static: text centred in its box
 };
 
 struct DialogTemplate {

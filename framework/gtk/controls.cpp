@@ -32,6 +32,17 @@ void OnComboChanged(GtkComboBox* combo, gpointer data) {
     SendCommand(c->dialog, control->GetDlgCtrlID(), CBN_SELCHANGE);
 }
 
+// A large static: the dialog font (the label's own, from its window's
+// style) three times as big, and bold. Attributes of the label, they stay
+// through gtk_label_set_text.
+void SetLargeFont(GtkLabel* label) {
+    PangoAttrList* attrs = pango_attr_list_new();
+    pango_attr_list_insert(attrs, pango_attr_scale_new(3.0));
+    pango_attr_list_insert(attrs, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+    gtk_label_set_attributes(label, attrs);
+    pango_attr_list_unref(attrs);
+}
+
 }  // namespace
 
 void SendCommand(CWnd* dialog, int id, UINT code) {
@@ -48,8 +59,14 @@ GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits
             break;
         case ControlKind::Static:
             widget = gtk_label_new(ct.text);
-            gtk_label_set_xalign(GTK_LABEL(widget), 0.0f);
+            gtk_label_set_xalign(GTK_LABEL(widget), ct.center ? 0.5f : 0.0f);
             gtk_label_set_yalign(GTK_LABEL(widget), 0.0f);
+            if (ct.center) {
+                gtk_label_set_justify(GTK_LABEL(widget), GTK_JUSTIFY_CENTER);
+            }
+            if (ct.large) {
+                SetLargeFont(GTK_LABEL(widget));
+            }
             break;
         case ControlKind::PushButton:
         case ControlKind::DefPushButton:

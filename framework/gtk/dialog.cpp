@@ -191,7 +191,7 @@ void EndAllModalLoops() {
 
 CDialog::~CDialog() = default;
 
-BOOL CDialog::Create() {
+BOOL CDialog::Create(BOOL bShow) {
     const DialogTemplate* t = AfxFindDialogTemplate(m_nIDTemplate);
     if (t == nullptr || m_pImpl->alive) {
         return FALSE;
@@ -260,7 +260,11 @@ BOOL CDialog::Create() {
             gtk_widget_grab_default(c.widget);
         }
     }
-    gtk_widget_show(window);
+    // A window created hidden stays so: its toplevel is never shown, but
+    // its timers and hand-overs run on the main context all the same.
+    if (bShow) {
+        gtk_widget_show(window);
+    }
     if (focusDefault) {
         // The first enabled, visible tab stop takes the focus.
         for (std::size_t i = 0; i < t->controls.size(); ++i) {

@@ -175,14 +175,36 @@ INT_PTR CFileDialog::DoModal() {
 // --- The framework's message box ------------------------------------------------------
 
 int AfxMessageBox(const std::string& text) {
+    return AfxMessageBox(text, MB_OK);
+}
+
+// OK or Yes and No, with a warning or an error sign; a box that names no
+// sign has the warning sign (the framework's own reports), or the question
+// sign when it asks. Closing a yes/no box without an answer is No.
+int AfxMessageBox(const std::string& text, UINT nType) {
+    const bool yesNo = (nType & 0x0F) == MB_YESNO;
+    GtkMessageType sign = yesNo ? GTK_MESSAGE_QUESTION : GTK_MESSAGE_WARNING;
+    switch (nType & 0xF0) {
+        case MB_ICONERROR:
+            sign = GTK_MESSAGE_ERROR;
+            break;
+        case MB_ICONWARNING:
+            sign = GTK_MESSAGE_WARNING;
+            break;
+        default:
+            break;
+    }
     CWnd* owner = gtk::DefaultOwner(nullptr, nullptr);
     GtkWidget* box =
-        gtk_message_dialog_new(gtk::ParentWindow(owner), GTK_DIALOG_DESTROY_WITH_PARENT,
-                               GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s", text.c_str());
+        gtk_message_dialog_new(gtk::ParentWindow(owner), GTK_DIALOG_DESTROY_WITH_PARENT, sign,
+                               yesNo ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", text.c_str());
     if (const gchar* name = g_get_application_name()) {
         gtk_window_set_title(GTK_WINDOW(box), name);
     }
-    gtk::RunModal(GTK_DIALOG(box), owner);
+    const gint response = gtk::RunModal(GTK_DIALOG(box), owner);
     gtk_widget_destroy(box);
-    return IDOK;
+    if (!yesNo) {
+        return IDOK;
+    }
+    return response == GTK_RESPONSE_YES ? IDYES : IDNO;
 }

@@ -236,6 +236,11 @@ HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return gtk::IconForResource(nIDResource);
 }
 
+// GLib's monotonic clock, which its timeouts (our timers) count on.
+std::uint64_t AfxTickCount() {
+    return static_cast<std::uint64_t>(g_get_monotonic_time() / 1000);
+}
+
 CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(&wnd->Impl()->paint) {}
 CPaintDC::~CPaintDC() = default;
 

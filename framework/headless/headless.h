@@ -82,6 +82,11 @@ void ScriptModal(std::function<INT_PTR(CDialog&)> script);
 // included. With no script a file dialog is cancelled.
 void ScriptFileDialog(std::function<std::optional<std::string>(const CFileDialog&)> script);
 
+// How the next message boxes are answered: each takes the oldest script,
+// which sees the text and returns IDYES or IDNO (a box with only OK ends
+// with OK whatever it returns). With no script a yes/no box is answered No.
+void ScriptMessageBox(std::function<int(const std::string&)> script);
+
 // --- What the user saw. -----------------------------------------------------
 
 std::vector<std::string> MessageBoxes();  // texts of every message box so far

@@ -17,6 +17,7 @@ struct UserSeen {
     bool iconErased = false;
     std::deque<std::function<INT_PTR(CDialog&)>> modalScripts;
     std::deque<std::function<std::optional<std::string>(const CFileDialog&)>> fileScripts;
+    std::deque<std::function<int(const std::string&)>> messageBoxScripts;
     std::function<void(CWnd&, int)> observer;
 };
 
@@ -84,6 +85,10 @@ void ScriptModal(std::function<INT_PTR(CDialog&)> script) {
 
 void ScriptFileDialog(std::function<std::optional<std::string>(const CFileDialog&)> script) {
     Seen().fileScripts.push_back(std::move(script));
+}
+
+void ScriptMessageBox(std::function<int(const std::string&)> script) {
+    Seen().messageBoxScripts.push_back(std::move(script));
 }
 
 std::vector<std::string> MessageBoxes() {
@@ -269,7 +274,7 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 CDialog::~CDialog() = default;
 
-BOOL CDialog::Create() {
+BOOL CDialog::Create(BOOL /*bShow*/) {
     const DialogTemplate* t = AfxFindDialogTemplate(m_nIDTemplate);
     if (t == nullptr) {
         return FALSE;
@@ -347,8 +352,24 @@ HICON CWinApp::LoadIcon(UINT nIDResource) const {
 }
 
 int AfxMessageBox(const std::string& text) {
-    headless::Seen().messageBoxes.push_back(text);
-    return IDOK;
+    return AfxMessageBox(text, MB_OK);
+}
+
+int AfxMessageBox(const std::string& text, UINT nType) {
+    auto& seen = headless::Seen();
+    seen.messageBoxes.push_back(text);
+    const bool yesNo = (nType & 0xF) == MB_YESNO;
+    if (seen.messageBoxScripts.empty()) {
+        return yesNo ? IDNO : IDOK;
+    }
+    auto script = std::move(seen.messageBoxScripts.front());
+    seen.messageBoxScripts.pop_front();
+    const int answer = script(text);
+    return yesNo ? (answer == IDYES ? IDYES : IDNO) : IDOK;
+}
+
+std::uint64_t AfxTickCount() {
+    return headless::Now();
 }
 
 CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(reinterpret_cast<HDC>(wnd)) {}

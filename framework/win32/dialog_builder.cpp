@@ -31,7 +31,7 @@ DWORD StyleOf(const ControlTemplate& c) {
         case ControlKind::GroupBox:
             return style | BS_GROUPBOX;
         case ControlKind::Static:
-            return style | SS_LEFT;
+            return style | (c.center ? SS_CENTER : SS_LEFT);
         case ControlKind::PushButton:
             return style | BS_PUSHBUTTON;
         case ControlKind::DefPushButton:
@@ -48,7 +48,47 @@ DWORD StyleOf(const ControlTemplate& c) {
     return style;
 }
 
+// The window property that holds a dialog's large font.
+constexpr char kLargeFontProperty[] = "DownloadTool.LargeFont";
+
 }  // namespace
+
+void SetLargeFonts(HWND dialog, const DialogTemplate& t) {
+    HFONT font = nullptr;
+    // The dialog manager makes the controls in template order, each below
+    // the one before: the order its tab key follows.
+    HWND control = GetWindow(dialog, GW_CHILD);
+    for (const ControlTemplate& c : t.controls) {
+        if (control == nullptr || LOWORD(GetDlgCtrlID(control)) != static_cast<WORD>(c.id)) {
+            break;  // not the window the template describes here
+        }
+        if (c.kind == ControlKind::Static && c.large) {
+            if (font == nullptr) {
+                auto base = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+                LOGFONTA lf{};
+                if (base == nullptr || GetObjectA(base, sizeof lf, &lf) != sizeof lf) {
+                    GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
+                }
+                lf.lfHeight = lf.lfHeight != 0 ? lf.lfHeight * 3 : -36;
+                lf.lfWidth = 0;
+                lf.lfWeight = FW_BOLD;
+                font = CreateFontIndirectA(&lf);
+                if (font == nullptr) {
+                    return;
+                }
+                SetPropA(dialog, kLargeFontProperty, font);
+            }
+            SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        }
+        control = GetWindow(control, GW_HWNDNEXT);
+    }
+}
+
+void FreeLargeFont(HWND dialog) {
+    if (HANDLE font = RemovePropA(dialog, kLargeFontProperty)) {
+        DeleteObject(static_cast<HFONT>(font));
+    }
+}
 
 std::wstring Widen(const char* utf8) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);

@@ -37,6 +37,11 @@
 namespace win32 {
 // The dialog template in the layout the dialog manager reads.
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t);
+// The large statics of a dialog just made from `t` get a font of its own
+// (the dialog font, three times as high, bold), which goes with the dialog
+// window: FreeLargeFont on its WM_NCDESTROY, when its controls are gone.
+void SetLargeFonts(HWND dialog, const DialogTemplate& t);
+void FreeLargeFont(HWND dialog);
 std::wstring Widen(const char* utf8);
 std::string SystemMessage(DWORD error);
 HWND MainWindow();

@@ -33,7 +33,15 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         for (const auto& control : w.controls) {
             control->Impl()->hwnd = ::GetDlgItem(hwnd, control->GetDlgCtrlID());
         }
+        if (w.tmpl) {
+            SetLargeFonts(hwnd, *w.tmpl);
+        }
         return dlg->OnInitDialog();
+    }
+    if (message == WM_NCDESTROY) {
+        // Whether or not the window still names its CWnd: after its
+        // controls, which used it.
+        FreeLargeFont(hwnd);
     }
     auto* wnd = reinterpret_cast<CWnd*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (wnd == nullptr) {
@@ -175,21 +183,17 @@ LRESULT CWnd::DefWindowProc(UINT, WPARAM, LPARAM) {
 
 CDialog::~CDialog() = default;
 
-namespace {
+namespace win32 {
 
-bool CreateFromTemplate(CDialog& dlg, UINT id, HWND owner) {
-    const DialogTemplate* t = AfxFindDialogTemplate(id);
-    if (t == nullptr) {
-        return false;
-    }
+bool CreateDialogWindow(CDialog& dlg, const DialogTemplate& t, HWND owner) {
     WindowImpl& w = *dlg.Impl();
-    w.tmpl = t;
+    w.tmpl = &t;
     w.ended = false;
     w.result = IDCANCEL;
     w.controls.clear();
-    const std::vector<WORD> bytes = win32::BuildDialogTemplate(*t);
+    const std::vector<WORD> bytes = BuildDialogTemplate(t);
     // Control wrappers first, so OnInitDialog finds its controls.
-    for (const ControlTemplate& c : t->controls) {
+    for (const ControlTemplate& c : t.controls) {
         if (c.id == -1) {
             continue;
         }
@@ -199,25 +203,38 @@ bool CreateFromTemplate(CDialog& dlg, UINT id, HWND owner) {
         w.controls.push_back(std::move(control));
     }
     std::size_t k = 0;
-    for (const ControlTemplate& c : t->controls) {
+    for (const ControlTemplate& c : t.controls) {
         if (c.id != -1) {
             WindowData::SetControlId(*w.controls[k++], c.id);
         }
     }
     HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
                                            reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), owner,
-                                           &win32::DialogProc, reinterpret_cast<LPARAM>(&dlg));
+                                           &DialogProc, reinterpret_cast<LPARAM>(&dlg));
     return hwnd != nullptr;
+}
+
+}  // namespace win32
+
+namespace {
+
+bool CreateFromTemplate(CDialog& dlg, UINT id, HWND owner) {
+    const DialogTemplate* t = AfxFindDialogTemplate(id);
+    return t != nullptr && win32::CreateDialogWindow(dlg, *t, owner);
 }
 
 }  // namespace
 
-BOOL CDialog::Create() {
+BOOL CDialog::Create(BOOL bShow) {
     HWND owner = m_pParentWnd ? m_pParentWnd->Impl()->hwnd : nullptr;
     if (!CreateFromTemplate(*this, m_nIDTemplate, owner)) {
         return FALSE;
     }
-    ::ShowWindow(m_pImpl->hwnd, SW_SHOW);
+    // Hidden, it stays so: nothing here shows it later. Its timers and
+    // hand-overs are the thread's messages to it, shown or not.
+    if (bShow && m_pImpl->hwnd) {
+        ::ShowWindow(m_pImpl->hwnd, SW_SHOW);
+    }
     return TRUE;
 }
 
@@ -280,8 +297,27 @@ HICON CWinApp::LoadIcon(UINT nIDResource) const {
 }
 
 int AfxMessageBox(const std::string& text) {
-    return ::MessageBoxA(win32::MainWindow(), text.c_str(), "DownloadTool",
-                         MB_OK | MB_ICONEXCLAMATION);
+    return AfxMessageBox(text, MB_OK);
+}
+
+// A box that names no sign has the warning sign (the framework's own
+// reports), or the question sign when it asks. Whatever ends a yes/no box
+// but Yes (its close box, where the system offers one) is No.
+int AfxMessageBox(const std::string& text, UINT nType) {
+    const bool yesNo = (nType & MB_TYPEMASK) == MB_YESNO;
+    UINT style = (yesNo ? MB_YESNO : MB_OK) | (nType & MB_ICONMASK);
+    if ((nType & MB_ICONMASK) == 0) {
+        style |= yesNo ? MB_ICONQUESTION : MB_ICONEXCLAMATION;
+    }
+    const int answer = ::MessageBoxA(win32::MainWindow(), text.c_str(), "DownloadTool", style);
+    if (!yesNo) {
+        return IDOK;
+    }
+    return answer == IDYES ? IDYES : IDNO;
+}
+
+std::uint64_t AfxTickCount() {
+    return ::GetTickCount64();
 }
 
 CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd), m_hDC(nullptr), m_paint{} {

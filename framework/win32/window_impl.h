@@ -12,3 +12,11 @@ struct WindowImpl : WindowData {
     HWND hwnd = nullptr;
     bool defaultRequested = false;  // a handler asked for the default handling
 };
+
+namespace win32 {
+// Makes a dialog's window from a template, hidden, with a wrapper for each
+// control that has an id, and runs OnInitDialog. CDialog::Create and
+// DoModal do so with the template AfxFindDialogTemplate gives; tests with
+// templates of their own.
+bool CreateDialogWindow(CDialog& dlg, const DialogTemplate& t, HWND owner);
+}  // namespace win32

@@ -1,5 +1,8 @@
 // The GTK backend's timers, hand-overs and modal loops, on a small probe
-// dialog that counts what reaches it.
+// dialog that counts what reaches it; a window created hidden; large
+// statics; the message box's answers.
+#include "framework/gtk/gtk_headers.h"  // first: see there
+
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -7,7 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "framework/dialog_template.h"
 #include "framework/gtk/gtk_backend.h"
+#include "framework/gtk/window_impl.h"
 #include "framework/handover.h"
 #include "framework/handover_queue.h"
 #include "tests/gtk/gtk_support.h"
@@ -235,4 +240,125 @@ TEST_F(FrameworkTest, ModalLoopKeepsTheOwnersWorkGoing) {
     EXPECT_GE(ticksMeanwhile, 2);
     EXPECT_EQ(receivedMeanwhile, 1u);
     EXPECT_FALSE(modal.IsWindowAlive());
+}
+
+// A window created hidden is never shown, and its timers run as a shown
+// window's do.
+TEST_F(FrameworkTest, HiddenWindowIsNeverShownButItsTimersRun) {
+    ProbeDlg hidden;
+    ASSERT_TRUE(hidden.Create(FALSE));
+    ASSERT_TRUE(hidden.IsWindowAlive());
+    hidden.SetTimer(1, 10);
+    EXPECT_TRUE(gtkdrv::PumpUntil([&] { return hidden.ticks[1] >= 2; }, 5000));
+    EXPECT_FALSE(hidden.IsWindowVisible());
+    EXPECT_FALSE(gtk_widget_get_mapped(gtk::WidgetOf(hidden)));
+    hidden.DestroyWindow();
+}
+
+namespace {
+
+// The font a label's text is drawn in: that of its first run.
+PangoFontDescription* FontOf(GtkWidget* label) {
+    PangoLayoutLine* line =
+        pango_layout_get_line_readonly(gtk_label_get_layout(GTK_LABEL(label)), 0);
+    if (line == nullptr || line->runs == nullptr) {
+        return nullptr;
+    }
+    return pango_font_describe(static_cast<PangoGlyphItem*>(line->runs->data)->item->analysis.font);
+}
+
+int PixelHeight(GtkWidget* label) {
+    int height = 0;
+    pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), nullptr, &height);
+    return height;
+}
+
+}  // namespace
+
+// A large static draws its text in the dialog font, three times as high and
+// bold, new texts too; a centred one centres it in its box.
+TEST_F(FrameworkTest, LargeStaticDrawsItsTextLargeAndBold) {
+    const DialogTemplate* t = AfxFindDialogTemplate(IDD_ABOUTBOX);
+    ASSERT_NE(t, nullptr);
+    const gtk::BaseUnits units = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
+    ControlTemplate ordinary{ControlKind::Static, 1, "PASS", 0, 0, 100, 8};
+    ControlTemplate large{ControlKind::Static, 2, "PASS", 0, 10, 100, 40};
+    large.large = large.center = true;
+
+    // Made as the dialog makes its controls, in the probe's window.
+    std::vector<std::unique_ptr<CWnd>> controls;
+    std::vector<GtkWidget*> labels;
+    for (const ControlTemplate* ct : {&ordinary, &large}) {
+        controls.push_back(MakeDrawnControl(&probe, *ct));
+        GtkWidget* label = gtk::MakeControl(*ct, controls.back().get(), units);
+        gtk_fixed_put(GTK_FIXED(probe.Impl()->fixed), label, units.X(ct->x), units.Y(ct->y));
+        gtk_widget_show(label);
+        labels.push_back(label);
+    }
+    EXPECT_FLOAT_EQ(gtk_label_get_xalign(GTK_LABEL(labels[0])), 0.0f);
+    EXPECT_FLOAT_EQ(gtk_label_get_xalign(GTK_LABEL(labels[1])), 0.5f);
+
+    for (const char* text : {"PASS", "FAIL 12"}) {
+        SCOPED_TRACE(text);
+        controls[0]->SetWindowText(text);
+        controls[1]->SetWindowText(text);
+        ASSERT_EQ(gtk_label_get_text(GTK_LABEL(labels[1])), std::string(text));
+        PangoFontDescription* small = FontOf(labels[0]);
+        PangoFontDescription* big = FontOf(labels[1]);
+        ASSERT_NE(small, nullptr);
+        ASSERT_NE(big, nullptr);
+        EXPECT_STREQ(pango_font_description_get_family(big),
+                     pango_font_description_get_family(small));
+        EXPECT_NEAR(pango_font_description_get_size(big),
+                    3 * pango_font_description_get_size(small), PANGO_SCALE / 2);
+        EXPECT_EQ(pango_font_description_get_weight(big), PANGO_WEIGHT_BOLD);
+        EXPECT_EQ(pango_font_description_get_weight(small), PANGO_WEIGHT_NORMAL);
+        EXPECT_GT(PixelHeight(labels[1]), 2 * PixelHeight(labels[0]));
+        pango_font_description_free(small);
+        pango_font_description_free(big);
+    }
+    for (GtkWidget* label : labels) {
+        gtk_container_remove(GTK_CONTAINER(probe.Impl()->fixed), label);
+    }
+}
+
+// The message box with buttons and a sign returns the answer; a yes/no box
+// closed without one is No.
+TEST_F(FrameworkTest, MessageBoxReturnsTheAnswer) {
+    struct Case {
+        UINT type;
+        GtkMessageType sign;
+        bool yesNo;
+        int response;  // what the operator does
+        int expected;
+    };
+    const Case cases[] = {
+        {MB_YESNO | MB_ICONWARNING, GTK_MESSAGE_WARNING, true, GTK_RESPONSE_YES, IDYES},
+        {MB_YESNO | MB_ICONWARNING, GTK_MESSAGE_WARNING, true, GTK_RESPONSE_NO, IDNO},
+        {MB_YESNO | MB_ICONERROR, GTK_MESSAGE_ERROR, true, GTK_RESPONSE_DELETE_EVENT, IDNO},
+        {MB_OK | MB_ICONERROR, GTK_MESSAGE_ERROR, false, GTK_RESPONSE_OK, IDOK},
+        {MB_OK | MB_ICONWARNING, GTK_MESSAGE_WARNING, false, GTK_RESPONSE_DELETE_EVENT, IDOK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type << ", response " << c.response);
+        GtkMessageType sign = GTK_MESSAGE_OTHER;
+        bool yes = false, no = false, ok = false;
+        std::string text;
+        gtkdrv::OnNextModal([&](CWnd*, GtkWindow* box) {
+            ASSERT_TRUE(GTK_IS_MESSAGE_DIALOG(box));
+            g_object_get(box, "message-type", &sign, nullptr);
+            GtkDialog* dialog = GTK_DIALOG(box);
+            yes = gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_YES) != nullptr;
+            no = gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_NO) != nullptr;
+            ok = gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_OK) != nullptr;
+            text = gtkdrv::MessageBoxText(box);
+            gtkdrv::RespondToDialog(box, c.response);
+        });
+        EXPECT_EQ(AfxMessageBox("Replace the file?", c.type), c.expected);
+        EXPECT_EQ(text, "Replace the file?");
+        EXPECT_EQ(sign, c.sign);
+        EXPECT_EQ(yes, c.yesNo);
+        EXPECT_EQ(no, c.yesNo);
+        EXPECT_EQ(ok, !c.yesNo);
+    }
 }

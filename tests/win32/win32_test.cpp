@@ -306,6 +306,83 @@ TEST_F(Win32Dialog, PortIsLeftAsItWasFound) {
     apply(original);
 }
 
+// --- The framework on its own -------------------------------------------------------
+
+class TickingDlg : public CDialog {
+  public:
+    TickingDlg() : CDialog(IDD_ABOUTBOX) {}
+    int ticks = 0;
+    void OnTimer(UINT_PTR) { ++ticks; }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(TickingDlg, CDialog)
+ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+// A window created hidden is never shown, and its timers run as a shown
+// window's do.
+TEST(Win32Framework, HiddenWindowIsNeverShownButItsTimersRun) {
+    TickingDlg hidden;
+    ASSERT_TRUE(hidden.Create(FALSE));
+    ASSERT_TRUE(hidden.IsWindowAlive());
+    hidden.SetTimer(1, 10);
+    EXPECT_TRUE(Pump(5000, [&] { return hidden.ticks >= 2; }));
+    EXPECT_FALSE(IsWindowVisible(hidden.Impl()->hwnd));
+    hidden.DestroyWindow();
+}
+
+// A large static has the dialog font three times as high and bold, through
+// a new text too, and a centred one centres it; the font goes with the
+// dialog.
+TEST(Win32Framework, LargeStaticHasTheDialogFontLargeAndBold) {
+    const DialogTemplate* main = AfxFindDialogTemplate(IDD_MAIN);
+    ASSERT_NE(main, nullptr);
+    ControlTemplate large{ControlKind::Static, 202, "PASS", 5, 20, 190, 40};
+    large.large = large.center = true;
+    const DialogTemplate t{0,
+                           "Large statics",
+                           200,
+                           70,
+                           main->fontFace,
+                           main->fontPointSize,
+                           false,
+                           false,
+                           {{ControlKind::Static, IDC_STATIC, "Result:", 5, 5, 60, 8},
+                            {ControlKind::Static, 201, "PASS", 70, 5, 60, 8},
+                            large}};
+    CDialog dlg(0);
+    ASSERT_TRUE(win32::CreateDialogWindow(dlg, t, nullptr));
+    HWND ordinary = dlg.GetDlgItem(201)->Impl()->hwnd;
+    HWND big = dlg.GetDlgItem(202)->Impl()->hwnd;
+    auto fontOf = [](HWND control) {
+        return reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+    };
+    auto logFont = [](HFONT font) {
+        LOGFONTA lf{};
+        EXPECT_EQ(GetObjectA(font, sizeof lf, &lf), static_cast<int>(sizeof lf));
+        return lf;
+    };
+    EXPECT_EQ(GetWindowLongA(ordinary, GWL_STYLE) & SS_TYPEMASK, SS_LEFT);
+    EXPECT_EQ(GetWindowLongA(big, GWL_STYLE) & SS_TYPEMASK, SS_CENTER);
+    const HFONT largeFont = fontOf(big);
+    for (const char* text : {"PASS", "FAIL 12"}) {
+        SCOPED_TRACE(text);
+        dlg.GetDlgItem(202)->SetWindowText(text);
+        ASSERT_EQ(fontOf(big), largeFont);
+        const LOGFONTA small = logFont(fontOf(ordinary));
+        const LOGFONTA lf = logFont(fontOf(big));
+        EXPECT_STREQ(lf.lfFaceName, small.lfFaceName);
+        EXPECT_NE(small.lfHeight, 0);
+        EXPECT_EQ(lf.lfHeight, 3 * small.lfHeight);
+        EXPECT_EQ(lf.lfWeight, FW_BOLD);
+        EXPECT_LT(small.lfWeight, FW_BOLD);
+    }
+    EXPECT_TRUE(dlg.DestroyWindow());
+    LOGFONTA gone{};
+    EXPECT_EQ(GetObjectA(largeFont, sizeof gone, &gone), 0) << "the large font outlived its dialog";
+}
+
 // --- The serial backend on its own, with pseudo-terminals as COM ports ------------
 
 // Runs `action` on a thread of its own after `ms`; the destructor waits for it.
