@@ -1,5 +1,5 @@
 // Quoting texts as JSON strings.
-#include "tools/cli/json.h"
+#include "station/json.h"
 
 #include <cstdio>
 

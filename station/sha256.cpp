@@ -1,5 +1,5 @@
 // SHA-256 as FIPS 180-4 gives it; small and dependency-free.
-#include "tools/cli/sha256.h"
+#include "station/sha256.h"
 
 #include <array>
 #include <cstdio>

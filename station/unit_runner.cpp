@@ -1,13 +1,10 @@
-// Runs units' downloads through the main dialog on the headless framework.
-#include "tools/cli/unit.h"
+// Runs units' downloads through the main dialog, in a dialog nobody sees.
+#include "station/unit_runner.h"
 
 #include <algorithm>
-#include <chrono>
 
-#include "framework/headless/headless.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
-#include "tools/cli/interrupts.h"
 #include "ui/download_dlg.h"
 
 namespace {
@@ -16,18 +13,17 @@ namespace {
 // second however many positions ask: on Windows a listing takes the
 // user-interface thread for some milliseconds. Only that thread asks.
 std::vector<PortDescription> PresentPorts() {
-    using Clock = std::chrono::steady_clock;
     static std::vector<PortDescription> present;
-    static std::optional<Clock::time_point> listedAt;
-    if (!listedAt || Clock::now() - *listedAt > std::chrono::seconds(1)) {
+    static std::optional<std::uint64_t> listedAt;
+    if (!listedAt || AfxTickCount() - *listedAt > 1000) {
         present = DiscoverPorts();
-        listedAt = Clock::now();
+        listedAt = AfxTickCount();
     }
     return present;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+double SecondsSince(std::uint64_t t) {
+    return static_cast<double>(AfxTickCount() - t) / 1000.0;
 }
 
 }  // namespace
@@ -54,18 +50,14 @@ const char* ResultName(UnitResult r) {
     return "?";
 }
 
-int ExitStatusOf(const UnitOutcome& u, int signal) {
-    return u.result == UnitResult::Interrupted ? 128 + signal : static_cast<int>(u.result);
-}
-
 bool UnitRunner::OnlyWaited() const {
     return !m_connected && (m_outcome.result == UnitResult::NoMachine ||
                             m_outcome.result == UnitResult::Interrupted);
 }
 
-UnitRunner::UnitRunner(const CliOptions& options, std::vector<std::string> ports,
+UnitRunner::UnitRunner(const UnitSettings& settings, std::vector<std::string> ports,
                        const LoadedImage& image)
-    : m_options(options), m_ports(std::move(ports)), m_image(image) {}
+    : m_settings(settings), m_ports(std::move(ports)), m_image(image) {}
 
 UnitRunner::~UnitRunner() {
     if (m_dlg) {
@@ -82,18 +74,18 @@ void UnitRunner::Prepare() {
     if (AfxGetApp() && AfxGetApp()->m_pMainWnd == nullptr) {
         AfxGetApp()->m_pMainWnd = m_dlg.get();
     }
-    m_dlg->Create();
+    m_dlg->Create(FALSE);
     m_dlg->SetEvents(this);
     m_dlg->SetPorts(m_ports);  // none given: the platform's list
     // This position's own ports get its options: fast frames as asked,
-    // and writes that give up at once on an interrupt that stops now.
-    m_dlg->SetPortOptions(PortOptions{m_options.fast, StopNowFlag()});
+    // and writes that give up at once when everything stops now.
+    m_dlg->SetPortOptions(PortOptions{m_settings.fast, m_settings.abortFlag});
     // The window opens the machine type box only after a scan that found
-    // nothing; on the command line the type is given, so select it directly.
-    CWnd* box = m_dlg->GetDlgItem(IDC_MACHINE_TYPE);
-    box->EnableWindow(TRUE);
-    headless::SelectComboItem(*m_dlg, IDC_MACHINE_TYPE, m_options.type);
-    box->EnableWindow(FALSE);
+    // nothing; here the type is given, so it is selected directly, as the
+    // box tells the dialog of a choice.
+    m_dlg->GetDlgItem(IDC_MACHINE_TYPE)
+        ->SendMessage(CB_SETCURSEL, static_cast<WPARAM>(m_settings.type), 0);
+    m_dlg->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_MACHINE_TYPE, CBN_SELCHANGE), 0);
     m_dlg->LoadImage(m_image.bytes.data(), m_image.bytes.size());
     m_programReady = true;
 }
@@ -104,7 +96,7 @@ void UnitRunner::Start(const UnitEvents& events) {
     m_decided = false;
     m_outcome = UnitOutcome{};
     m_outcome.total = m_dlg->GetImageLength();
-    m_start = m_lastActive = Clock::now();
+    m_start = m_lastActive = AfxTickCount();
     if (!m_programReady) {
         // A unit that went silent, lost its port or was interrupted left
         // Program disabled, as the window does: load again, as the operator
@@ -117,12 +109,12 @@ void UnitRunner::Start(const UnitEvents& events) {
     const std::vector<std::string> ports = ResolvePorts();
     if (!m_ports.empty() && ports.empty()) {
         // As long as a scan of one port that does not open takes.
-        m_nothingToTryUntil = Clock::now() + std::chrono::seconds(1);
+        m_nothingToTryUntil = AfxTickCount() + 1000;
         return;
     }
     m_dlg->SetPorts(ports);
     m_programReady = false;
-    headless::Click(*m_dlg, IDC_PROGRAM);
+    m_dlg->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRAM, BN_CLICKED), 0);
 }
 
 std::vector<std::string> UnitRunner::ResolvePorts() {
@@ -182,13 +174,12 @@ void UnitRunner::DescribeAdapter() {
 }
 
 bool UnitRunner::Finished() {
-    if (!m_decided && m_nothingToTryUntil && Clock::now() >= *m_nothingToTryUntil) {
+    if (!m_decided && m_nothingToTryUntil && AfxTickCount() >= *m_nothingToTryUntil) {
         m_programReady = true;
         Decide(UnitResult::NoMachine, m_nothingToTryReason);
     }
     if (!m_decided && m_connected) {
-        const auto timeout = std::chrono::duration<double>(m_options.timeoutSeconds);
-        if (Clock::now() - m_lastActive > timeout) {
+        if (SecondsSince(m_lastActive) > m_settings.timeoutSeconds) {
             Decide(UnitResult::Silent, "the machine answered, then fell silent");
         }
     }
@@ -231,7 +222,7 @@ void UnitRunner::MachineAnswered(const std::string& port) {
     }
     m_connected = true;
     m_outcome.port = port;
-    m_lastActive = Clock::now();
+    m_lastActive = AfxTickCount();
     if (m_events.connected) {
         m_events.connected(port);
     }
@@ -241,7 +232,7 @@ void UnitRunner::BlockSent(std::uint32_t sent, std::uint32_t total, std::uint32_
     if (m_decided) {
         return;
     }
-    m_lastActive = Clock::now();
+    m_lastActive = AfxTickCount();
     m_outcome.sent = sent;
     m_outcome.total = total;
     m_outcome.repeats = repeats;
@@ -270,9 +261,9 @@ void UnitRunner::DownloadEnded(const DownloadEnding& ending) {
                                                std::to_string(ending.total) + " bytes");
             break;
         case DownloadEnd::PortRefused:
-            // A write given up for Ctrl+C or SIGTERM: the interrupt ends
-            // the unit (RunUnits, at once), not the port.
-            if (StopSignal() != 0) {
+            // A write given up because everything stops at once: the
+            // interrupt ends the unit, not the port.
+            if (m_settings.abortFlag && m_settings.abortFlag->load() != 0) {
                 break;
             }
             Decide(UnitResult::PortRefused,
@@ -288,41 +279,5 @@ void UnitRunner::PortLost(const std::string&) {
 void UnitRunner::PortNotClosed(const std::string& port, const std::string& reason) {
     if (m_events.portNotClosed) {
         m_events.portNotClosed(port, reason);
-    }
-}
-
-void RunUnits(const std::vector<UnitRunner*>& units, const std::function<int()>& stopSignal,
-              const std::function<std::string(int)>& interruptReason,
-              const std::function<void(std::size_t)>& finished) {
-    std::vector<bool> told(units.size(), false);
-    auto allDone = [&] {
-        if (const int signal = stopSignal()) {
-            for (UnitRunner* unit : units) {
-                unit->Interrupt(interruptReason(signal));
-            }
-        }
-        bool all = true;
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            if (!units[i]->Finished()) {
-                all = false;
-            } else if (!told[i]) {
-                told[i] = true;
-                if (finished) {
-                    finished(i);
-                }
-            }
-        }
-        return all;
-    };
-    // The scan is bounded by the port list (two seconds a port at most); the
-    // download by the silence timeout. The outer limit is a safety net.
-    const std::uint64_t limitMs = 3600 * 1000;
-    if (!headless::RunInRealTime(allDone, limitMs)) {
-        for (UnitRunner* unit : units) {
-            if (!unit->Finished()) {
-                unit->GiveUp();
-            }
-        }
-        allDone();
     }
 }

@@ -1,14 +1,16 @@
-// One programmed unit: the main dialog's own logic, run without a window on
-// the headless framework in real time, acting as the operator would and
+// One programmed unit: the main dialog's own logic, in a dialog nobody
+// sees, driven through its messages as the operator would drive it, and
 // learning what happened from the dialog's typed events
 // (ui/download_events.h), never from what its controls show.
 //
-// Several units may run at once (--parallel): each has its own dialog and
-// its own ports, and RunUnits serves them all on the one user-interface
-// thread.
+// Every fixture position of a station has one runner, and so has
+// download-cli: several run at once, each with its own dialog and its own
+// ports, all on the one user-interface thread. Times are the framework's
+// clock (AfxTickCount), so a runner keeps real time in a window and
+// download-cli, and virtual time in tests.
 #pragma once
 
-#include <chrono>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,7 +19,6 @@
 #include <vector>
 
 #include "serial/adapter_names.h"
-#include "tools/cli/cli_options.h"
 #include "ui/download_events.h"
 
 class CDownloadDlg;
@@ -32,7 +33,7 @@ enum class UnitResult : int {
     PortLost = 6,
     EndedEarly = 7,     // the machine closed the exchange before the whole image was sent
     PortRefused = 8,    // a write failed, or the output did not drain in time
-    Interrupted = 128,  // Ctrl+C or SIGTERM
+    Interrupted = 128,  // Ctrl+C, SIGTERM, or the station stopped at once
 };
 
 struct UnitOutcome {
@@ -50,12 +51,15 @@ struct UnitOutcome {
 
 const char* ResultName(UnitResult r);
 
-// A record line could not be written: the run's own exit status.
-inline constexpr int kExitRecordFailed = 9;
-
-// The exit status of a unit: its result's, or 128 + signal when an
-// interrupt ended it.
-int ExitStatusOf(const UnitOutcome& u, int signal);
+// What every unit of a runner is programmed with, and how.
+struct UnitSettings {
+    int type = 0;                // machine type, 0 to 2
+    double timeoutSeconds = 10;  // silence after the machine's first answer
+    bool fast = false;           // block protocol: frames handed over as soon as complete
+    // Set (nonzero) when everything is to stop at once: every write of the
+    // unit then gives up without waiting out its bound (PortOptions).
+    const std::atomic<int>* abortFlag = nullptr;
+};
 
 // What a unit tells as it goes: the front end prints it.
 struct UnitEvents {
@@ -81,17 +85,19 @@ class UnitRunner : private CDownloadEvents {
     // ports: the ports this unit's scans try, as named on the command line
     // (serial/adapter_names.h: resolved afresh for each unit); empty for the
     // platform's list. The image must outlive the runner.
-    UnitRunner(const CliOptions& options, std::vector<std::string> ports, const LoadedImage& image);
+    UnitRunner(const UnitSettings& settings, std::vector<std::string> ports,
+               const LoadedImage& image);
     ~UnitRunner() override;  // closes the port and ends its worker
 
-    // Makes the dialog, selects the machine type and loads the image.
+    // Makes the dialog (never shown), selects the machine type and loads
+    // the image.
     void Prepare();
     // Resolves the port names and presses Program for the next unit. A
     // name that does not resolve is told as a port that did not open; when
     // none does, the unit ends after a second as "no machine". The outcome
     // is known once Finished() holds.
     void Start(const UnitEvents& events);
-    // Whether the unit has ended; also decides a silence past --timeout.
+    // Whether the unit has ended; also decides a silence past the timeout.
     bool Finished();
     // Ends the unit under way as interrupted, unless it has ended already.
     void Interrupt(const std::string& reason);
@@ -100,14 +106,12 @@ class UnitRunner : private CDownloadEvents {
     // A machine has answered in this unit.
     bool Answered() const { return m_connected; }
     // The unit ended before any machine answered, by a scan that found none
-    // or by an interrupt: with --loop, only a wait for the next unit, which
+    // or by an interrupt: in a loop, only a wait for the next unit, which
     // is neither recorded nor counted.
     bool OnlyWaited() const;
     UnitOutcome Outcome() const;
 
   private:
-    using Clock = std::chrono::steady_clock;
-
     void PortTried(const std::string& port, PortOutcome outcome,
                    const std::string& reason) override;
     void ScanEnded() override;
@@ -124,7 +128,7 @@ class UnitRunner : private CDownloadEvents {
     // number and location where the system knows them.
     void DescribeAdapter();
 
-    const CliOptions& m_options;
+    UnitSettings m_settings;
     std::vector<std::string> m_ports;
     const LoadedImage& m_image;
     std::unique_ptr<CDownloadDlg> m_dlg;
@@ -135,20 +139,12 @@ class UnitRunner : private CDownloadEvents {
     bool m_connected = false;
     bool m_decided = false;
     UnitOutcome m_outcome;
-    Clock::time_point m_start{};
-    Clock::time_point m_lastActive{};
+    std::uint64_t m_start = 0;  // AfxTickCount()
+    std::uint64_t m_lastActive = 0;
     // What the names resolved to at the unit's start: device -> its name
     // and description.
     std::vector<std::pair<std::string, ResolvedPort>> m_resolved;
     // A unit none of whose ports resolved ends at this time.
-    std::optional<Clock::time_point> m_nothingToTryUntil;
+    std::optional<std::uint64_t> m_nothingToTryUntil;
     std::string m_nothingToTryReason;
 };
-
-// Serves the units on the headless clock in real time until each has
-// finished. stopSignal() is asked between steps (at least every 50 ms):
-// nonzero ends every unit still going as interrupted, with
-// interruptReason(signal). finished(i) is called once as unit i ends.
-void RunUnits(const std::vector<UnitRunner*>& units, const std::function<int()>& stopSignal,
-              const std::function<std::string(int)>& interruptReason,
-              const std::function<void(std::size_t)>& finished);

@@ -8,6 +8,7 @@
 #include "framework/headless/headless.h"
 #include "serial/configure_errors.h"
 #include "serial/memory/memory_line.h"
+#include "serial/port_discovery.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "serial/write_error.h"
@@ -200,6 +201,21 @@ using memory::TheBackend;
 
 std::vector<std::string> DefaultPortList() {
     return ComPortNames();
+}
+
+// The lines with a device attached and not hung up: ports without an
+// adapter that the system could name.
+std::vector<PortDescription> DiscoverPorts(const DiscoveryRoots&) {
+    std::lock_guard<std::mutex> g(headless::Lock());
+    std::vector<PortDescription> present;
+    for (const auto& [name, line] : TheBackend().lines) {
+        if (LineAccess::PeerOf(*line) != nullptr && !LineAccess::HungUp(*line)) {
+            PortDescription port;
+            port.device = name;
+            present.push_back(port);
+        }
+    }
+    return present;
 }
 
 PortHandle OpenPortByName(const std::string& name) {

@@ -1,5 +1,5 @@
 // The --record file on POSIX: O_APPEND, one write() a line, fsync().
-#include "tools/cli/record_file.h"
+#include "station/record_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // The --record file on Windows: appended data only, one WriteFile a line,
 // FlushFileBuffers.
-#include "tools/cli/record_file.h"
+#include "station/record_file.h"
 
 #include <cstdint>
 #include <string>

@@ -18,9 +18,6 @@ std::string InterruptReason(int signal);
 // rather than a pipe or a file (a line per tenth).
 bool StdoutIsTerminal();
 
-// This computer's name, as the records give the station: the host name.
-std::string StationName();
-
 // Whether standard output is a terminal that takes the escape sequences
 // which move the cursor and clear lines, for a board redrawn in place (on
 // Windows, a console that could be switched to take them).

@@ -1,7 +1,7 @@
 // Formatting the serial ports present for download-cli --list-ports.
 #include "tools/cli/list_ports.h"
 
-#include "tools/cli/json.h"
+#include "station/json.h"
 
 namespace {
 

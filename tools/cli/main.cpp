@@ -11,11 +11,13 @@
 #include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
+#include "station/computer_name.h"
+#include "station/record_file.h"
+#include "station/records.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/console.h"
 #include "tools/cli/interrupts.h"
 #include "tools/cli/list_ports.h"
-#include "tools/cli/record_file.h"
 #include "tools/cli/report.h"
 #include "tools/cli/station.h"
 #include "tools/cli/unit.h"
@@ -43,7 +45,8 @@ struct Run {
             return true;
         }
         std::string error;
-        if (!records.Append(RecordLine(options, u, image, station, position), error)) {
+        if (!records.Append(RecordLine(options.type, options.image, u, image, station, position),
+                            error)) {
             std::fprintf(stderr, "download-cli: writing a record to %s: %s\n",
                          options.record.c_str(), error.c_str());
             recordFailed = true;
@@ -63,7 +66,7 @@ UnitEvents EventsOf(Output& out) {
 // One unit, or with --loop units until interrupted. Returns the exit status.
 int RunOneAtATime(Run& run) {
     const CliOptions& o = run.options;
-    UnitRunner runner(o, o.ports, run.image);
+    UnitRunner runner(UnitSettingsOf(o), o.ports, run.image);
     runner.Prepare();
     Output out(o, false, StdoutIsTerminal());
     // With --loop the first Ctrl+C lets the unit under way finish, so that

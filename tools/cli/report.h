@@ -47,17 +47,3 @@ class Output {
     int m_lastPercent = -1;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
-
-// Reads the image file once (through the same file layer as the dialog,
-// so it refuses what that refuses): the bytes the dialog takes, at most its
-// capacity, their SHA-256, and the whole file's size. False, with the
-// message, when it cannot.
-bool ReadImage(const std::string& path, LoadedImage& image, std::string& error);
-
-// The record line of one unit (with its newline): what was programmed -
-// the bytes read from the image file, and the file's size when it was cut
-// - where, and how it ended.
-// station: this computer's name; position: the unit's fixture position
-// from 1, or 0 without --parallel.
-std::string RecordLine(const CliOptions& o, const UnitOutcome& u, const LoadedImage& image,
-                       const std::string& station, int position);

@@ -146,7 +146,8 @@ int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& 
         Position& p = positions[i];
         p.number = static_cast<int>(i) + 1;
         p.name = o.ports[i];
-        p.runner = std::make_unique<UnitRunner>(o, std::vector<std::string>{p.name}, image);
+        p.runner = std::make_unique<UnitRunner>(UnitSettingsOf(o), std::vector<std::string>{p.name},
+                                                image);
         p.runner->Prepare();
         p.output = std::make_unique<Output>(o, true, false);
         if (o.json) {

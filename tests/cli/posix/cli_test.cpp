@@ -30,10 +30,10 @@
 #include "dt_version.h"
 #include "image/machine_types.h"
 #include "image/stored_image.h"
+#include "station/json.h"
+#include "station/sha256.h"
 #include "tests/cli/posix/cli_process.h"
 #include "tests/posix/posix_support.h"
-#include "tools/cli/json.h"
-#include "tools/cli/sha256.h"
 
 namespace {
 

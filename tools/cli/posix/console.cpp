@@ -47,14 +47,6 @@ std::string ExplainOpenError(const std::string& reason) {
     return reason;
 }
 
-std::string StationName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) {
-        return "";
-    }
-    return name;
-}
-
 bool StdoutRedrawsInPlace() {
     const char* term = std::getenv("TERM");
     return StdoutIsTerminal() && !(term != nullptr && std::strcmp(term, "dumb") == 0);

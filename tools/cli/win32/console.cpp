@@ -92,15 +92,6 @@ std::string ExplainOpenError(const std::string& reason) {
     return reason;
 }
 
-std::string StationName() {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    if (!::GetComputerNameA(name, &size)) {
-        return "";
-    }
-    return std::string(name, size);
-}
-
 bool StdoutRedrawsInPlace() {
     HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;

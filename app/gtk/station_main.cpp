@@ -1,0 +1,50 @@
+// download-station: the station window on GTK 3, serial ports on tty
+// devices.
+//
+//   download-station [--start] [STATION-FILE] [--help] [--version]
+#include "framework/gtk/gtk_headers.h"  // first: see there
+
+#include <glib-unix.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/station_app.h"
+#include "framework/afxwin.h"
+#include "framework/gtk/gtk_backend.h"
+#include "tools/command_line.h"
+#include "tools/info_options.h"
+
+namespace {
+
+// Ctrl+C, or a polite kill, ends the station as closing it would, whatever
+// window is up: every position stops at once, its unit recorded as
+// interrupted, and its port is closed and restored.
+gboolean EndOnSignal(gpointer) {
+    gtk::EndAllModalLoops();
+    return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (AnswerInfoOptions(argc, argv, "download-station", kStationUsage)) {
+        return 0;
+    }
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+        setenv("GSETTINGS_BACKEND", "memory", 0);
+    }
+    if (!gtk_init_check(&argc, &argv)) {
+        std::fprintf(stderr, "download-station: cannot open the display\n");
+        return 1;
+    }
+    if (const std::string problem = TakeStationCommandLine(argc, argv); !problem.empty()) {
+        return RefuseCommandLine("download-station", problem, kStationUsage);
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        g_unix_signal_add(signal, &EndOnSignal, nullptr);
+    }
+    AfxWinMain(argc, argv);
+    return theStationApp.ExitCode();
+}

@@ -1,0 +1,91 @@
+// The image as the records describe it, and the record lines.
+#include "station/records.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "dt_version.h"
+#include "framework/afxfile.h"
+#include "image/machine_types.h"
+#include "station/json.h"
+#include "station/sha256.h"
+#include "ui/download_dlg.h"
+
+namespace {
+
+// The time in UTC as 2026-12-10T08:15:00Z, by the calendar of <chrono>: the
+// same on every platform, and no shared buffer for units that end at once.
+std::string UtcTime(std::time_t t) {
+    using namespace std::chrono;
+    const auto when = time_point_cast<seconds>(system_clock::from_time_t(t));
+    const auto day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss time{when - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
+}  // namespace
+
+bool ReadImage(const std::string& path, LoadedImage& image, std::string& error) {
+    std::vector<std::uint8_t> bytes(kImageCapacity);
+    std::uint64_t size = 0;
+    try {
+        CFile file(path, CFile::modeRead | CFile::typeBinary);
+        // One request for what the dialog takes, as its Load File makes;
+        // the rest is only counted, for the record of a file that was cut.
+        const UINT n = file.Read(bytes.data(), static_cast<UINT>(bytes.size()));
+        bytes.resize(n);
+        size = n;
+        if (n == kImageCapacity) {
+            std::uint8_t chunk[65536];
+            for (UINT more = 1; more > 0; size += more) {
+                more = file.Read(chunk, sizeof chunk);
+            }
+        }
+    } catch (const CFileException& e) {
+        error = e.Message();
+        return false;
+    }
+    image.sha256 = Sha256Hex(bytes);
+    image.bytes = std::move(bytes);
+    image.fileSize = size;
+    return true;
+}
+
+std::string RecordLine(int type, const std::string& imagePath, const UnitOutcome& u,
+                       const LoadedImage& image, const std::string& station, int position) {
+    // Where the unit was programmed: the station, its position, the port
+    // and its adapter as far as they are known.
+    std::string where = ",\"station\":" + JsonString(station) +
+                        ",\"version\":" + JsonString(DT_VERSION) +
+                        (position > 0 ? ",\"position\":" + std::to_string(position) : "") +
+                        ",\"port\":" + JsonString(u.port);
+    if (!u.portName.empty() && u.portName != u.port) {
+        where += ",\"port_name\":" + JsonString(u.portName);
+    }
+    if (!u.adapterSerial.empty()) {
+        where += ",\"adapter_serial\":" + JsonString(u.adapterSerial);
+    }
+    if (!u.adapterLocation.empty()) {
+        where += ",\"adapter_location\":" + JsonString(u.adapterLocation);
+    }
+    return "{\"time\":" + JsonString(UtcTime(std::time(nullptr))) + where +
+           ",\"type\":" + std::to_string(type) +
+           ",\"machine\":" + JsonString(kMachineTypes[static_cast<std::size_t>(type)].name) +
+           ",\"image\":" + JsonString(imagePath) +
+           ",\"size\":" + std::to_string(image.bytes.size()) +
+           ",\"sha256\":" + JsonString(image.sha256) +
+           (image.Cut() ? ",\"file_size\":" + std::to_string(image.fileSize) : std::string()) +
+           ",\"seconds\":" + std::to_string(u.seconds) +
+           ",\"repeats\":" + std::to_string(u.repeats) +
+           ",\"result\":" + JsonString(ResultName(u.result)) +
+           ",\"reason\":" + JsonString(u.reason) + "}\n";
+}

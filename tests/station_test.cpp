@@ -1,0 +1,205 @@
+// The station's positions on in-memory lines and the virtual clock: each
+// position's loop, its records and counts, and stopping.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "framework/headless/headless.h"
+#include "image/stored_image.h"
+#include "serial/memory/memory_line.h"
+#include "station/json_object.h"
+#include "station/station.h"
+#include "tests/test_data.h"
+#include "tools/sim/memory_device.h"
+
+namespace {
+
+constexpr MachineType kType = 1;  // the block protocol
+
+// Takes a position's line away once its first unit is recorded, so that
+// each position programs exactly one unit and then waits.
+class OneUnitEach : public StationEvents {
+  public:
+    void PositionChanged(std::size_t index) override {
+        if (station && station->Positions()[index].last && !hungUp[index]) {
+            hungUp[index] = true;
+            if (lines[index]) {
+                lines[index]->Hangup();
+            }
+        }
+    }
+    void RecordFailed(const std::string& message) override { recordFailures.push_back(message); }
+
+    Station* station = nullptr;
+    std::map<std::size_t, memory::Line*> lines;
+    std::map<std::size_t, bool> hungUp;
+    std::vector<std::string> recordFailures;
+};
+
+class StationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        headless::Reset();
+        memory::DetachAll();
+        image.bytes = StoredImage(kType, Pattern(2048, 7));
+        image.fileSize = image.bytes.size();
+        image.sha256 = "00";
+        settings.type = kType;
+        settings.image = "fw.UPL";
+        settings.record = (dir.path() / "units.jsonl").string();
+        settings.timeoutSeconds = 3;
+    }
+    void TearDown() override {
+        station.reset();
+        memory::DetachAll();
+        headless::Reset();
+    }
+
+    // Steps the station as the window's timer does, until done() or the
+    // limit of virtual time.
+    bool RunUntil(const std::function<bool()>& done, std::uint64_t limitMs = 60000) {
+        for (std::uint64_t t = 0; t < limitMs; t += 100) {
+            station->Step();
+            if (done()) {
+                return true;
+            }
+            headless::Advance(100);
+        }
+        return false;
+    }
+
+    std::vector<std::map<std::string, std::string>> Records() const {
+        std::ifstream in(settings.record);
+        std::vector<std::map<std::string, std::string>> records;
+        for (std::string line; std::getline(in, line);) {
+            std::vector<JsonField> object;
+            EXPECT_TRUE(ReadFlatJsonObject(line, object)) << line;
+            std::map<std::string, std::string> fields;
+            for (const JsonField& field : object) {
+                fields[field.key] = field.text;
+            }
+            records.push_back(fields);
+        }
+        return records;
+    }
+
+    TempDir dir{"station"};
+    CWinApp app;
+    LoadedImage image;
+    StationSettings settings;
+    OneUnitEach events;
+    std::unique_ptr<Station> station;
+};
+
+TEST_F(StationTest, EachPositionEndsItsUnitItsOwnWayAtTheSameTime) {
+    // Done, the stop frame, silence and a lost port, on four positions.
+    SimulatedDevice done(kType), stopped(kType, SimFaults{.stopAtBlock = 5}),
+        silent(kType, SimFaults{.muteAfterBlock = 4}),
+        lost(kType, SimFaults{.vanishAfterBlock = 6});
+    settings.ports = {"COM1", "COM2", "COM3", "COM4"};
+    events.lines[0] = &done.AttachTo("COM1");
+    events.lines[1] = &stopped.AttachTo("COM2");
+    events.lines[2] = &silent.AttachTo("COM3");
+    events.lines[3] = &lost.AttachTo("COM4");
+
+    station = std::make_unique<Station>(settings, image, &events);
+    events.station = station.get();
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    station->Start();
+    EXPECT_TRUE(station->Running());
+
+    const auto allRecorded = [&] {
+        const auto& p = station->Positions();
+        return std::all_of(p.begin(), p.end(), [](const PositionView& v) { return v.last; });
+    };
+    ASSERT_TRUE(RunUntil(allRecorded));
+
+    const UnitResult expected[] = {UnitResult::Done, UnitResult::Stopped, UnitResult::Silent,
+                                   UnitResult::PortLost};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const PositionView& v = station->Positions()[i];
+        EXPECT_EQ(v.last->result, expected[i]) << "position " << v.number;
+        EXPECT_EQ(v.counts, (i == 0 ? PositionCounts{1, 0} : PositionCounts{0, 1}));
+        // Every position goes on waiting for its next unit.
+        EXPECT_EQ(v.state, PositionState::Waiting);
+    }
+    EXPECT_EQ(station->Totals(), (PositionCounts{1, 3}));
+
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 4u);
+    std::map<std::string, std::string> resultOf;
+    for (const auto& r : records) {
+        resultOf[r.at("position")] = r.at("result");
+        EXPECT_EQ(r.at("type"), "1");
+        EXPECT_EQ(r.at("image"), "fw.UPL");
+        EXPECT_EQ(r.at("port"), "COM" + r.at("position"));
+    }
+    EXPECT_EQ(resultOf, (std::map<std::string, std::string>{
+                            {"1", "done"}, {"2", "stopped"}, {"3", "silent"}, {"4", "port lost"}}));
+
+    // Stop: the waiting positions stop at once and close their ports.
+    station->Stop();
+    ASSERT_TRUE(RunUntil([&] { return !station->Running(); }, 1000));
+    for (const PositionView& v : station->Positions()) {
+        EXPECT_EQ(v.state, PositionState::Stopped);
+    }
+    EXPECT_EQ(memory::OpenPortCount(), 0);
+    EXPECT_EQ(memory::LiveWorkerCount(), 0);
+    EXPECT_EQ(Records().size(), 4u) << "a wait is not a unit";
+
+    // A restart reads the day's counts back from the record file.
+    station = std::make_unique<Station>(settings, image, nullptr);
+    ASSERT_TRUE(station->Open(error)) << error;
+    EXPECT_EQ(station->Positions()[0].counts, (PositionCounts{1, 0}));
+    EXPECT_EQ(station->Positions()[3].counts, (PositionCounts{0, 1}));
+    EXPECT_EQ(station->Totals(), (PositionCounts{1, 3}));
+}
+
+class StationStop : public StationTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StationStop, StopLetsTheUnitUnderWayFinishAndStopNowDoesNot) {
+    const bool atOnce = GetParam();
+    SimulatedDevice machine(kType);
+    machine.machine.turnaroundMs = 50;  // a download of some 800 ms, to stop in the middle
+    settings.ports = {"COM1", "COM2"};  // COM2: nothing attached, only waiting
+    events.lines[0] = &machine.AttachTo("COM1");
+    station = std::make_unique<Station>(settings, image, &events);
+    events.station = station.get();
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    station->Start();
+    ASSERT_TRUE(RunUntil([&] { return station->Positions()[0].percent >= 20; }));
+    EXPECT_EQ(station->UnitsUnderWay(), 1);
+
+    atOnce ? station->StopNow() : station->Stop();
+    EXPECT_EQ(station->Positions()[1].state, PositionState::Stopped);
+    ASSERT_TRUE(RunUntil([&] { return !station->Running(); }));
+    const PositionView& v = station->Positions()[0];
+    ASSERT_TRUE(v.last);
+    EXPECT_EQ(v.last->result, atOnce ? UnitResult::Interrupted : UnitResult::Done);
+    // A unit stopped at once is recorded, but counts neither way.
+    EXPECT_EQ(v.counts, (atOnce ? PositionCounts{0, 0} : PositionCounts{1, 0}));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].at("result"), atOnce ? "interrupted" : "done");
+    EXPECT_EQ(memory::OpenPortCount(), 0);
+    EXPECT_EQ(memory::LiveWorkerCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, StationStop, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "AtOnce" : "Finishing"; });
+
+TEST_F(StationTest, ARecordFileThatCannotBeOpenedIsRefusedBeforeAnyStart) {
+    settings.ports = {"COM1"};
+    settings.record = (dir.path() / "no-such-folder" / "units.jsonl").string();
+    station = std::make_unique<Station>(settings, image, nullptr);
+    std::string error;
+    EXPECT_FALSE(station->Open(error));
+    EXPECT_NE(error.find("no-such-folder"), std::string::npos) << error;
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// The station window on the headless framework: what the operator sees of
+// the positions, the lock on the settings, and how it stops and closes.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "framework/headless/headless.h"
+#include "image/stored_image.h"
+#include "serial/memory/memory_line.h"
+#include "station/records.h"
+#include "tests/test_data.h"
+#include "tools/sim/memory_device.h"
+#include "ui/station_dlg.h"
+#include "ui/station_layout.h"
+
+namespace {
+
+constexpr MachineType kType = 2;
+
+// An empty fixture: the adapter is there, no unit is attached.
+class EmptyFixture : public memory::Peer {
+  public:
+    void OnHostBytes(memory::Line&, const std::uint8_t*, std::size_t) override {}
+};
+
+class StationWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        headless::Reset();
+        memory::DetachAll();
+        headless::ClearMessageBoxes();
+        const Bytes file = StoredImage(kType, Pattern(4096, 3));
+        settings.type = kType;
+        settings.image = dir.Write("FW.UPL", file).string();
+        settings.record = (dir.path() / "units.jsonl").string();
+        settings.ports = {"COM1", "COM2"};
+        LoadedImage image;
+        std::string error;
+        ASSERT_TRUE(ReadImage(settings.image, image, error)) << error;
+        settings.sha256 = image.sha256;
+        machine.machine.turnaroundMs = 40;  // a download of some seconds
+        machine.AttachTo("COM1");
+        memory::AttachDevice("COM2", &empty);
+    }
+    void TearDown() override {
+        dlg.reset();
+        memory::DetachAll();
+        headless::Reset();
+    }
+
+    void Open(bool locked = true) {
+        dlg = std::make_unique<CStationDlg>(settings, (dir.path() / "a.station").string(), locked);
+        app.m_pMainWnd = dlg.get();
+        ASSERT_TRUE(dlg->Create());
+        headless::Advance(50);  // the window is up
+    }
+    std::string Panel(int index, int field) const {
+        return dlg->GetDlgItemText(PanelControlId(index, field));
+    }
+    bool Enabled(int id) const { return dlg->GetDlgItem(id)->IsWindowEnabled() != FALSE; }
+    // Runs the clock until done(), at most limitMs.
+    bool RunUntil(const std::function<bool()>& done, std::uint64_t limitMs = 30000) {
+        for (std::uint64_t t = 0; t < limitMs && !done(); t += 50) {
+            headless::Advance(50);
+        }
+        return done();
+    }
+
+    TempDir dir{"station-window"};
+    CWinApp app;
+    StationSettings settings;
+    SimulatedDevice machine{kType};
+    EmptyFixture empty;
+    std::unique_ptr<CStationDlg> dlg;
+};
+
+TEST_F(StationWindowTest, APositionProgramsItsUnitAndShowsPassWithItsCounts) {
+    Open();
+    EXPECT_EQ(Panel(0, PANEL_BOX), "Position 1");
+    EXPECT_EQ(Panel(1, PANEL_PORT), "Port: COM2");
+    EXPECT_NE(dlg->GetDlgItemText(IDC_ST_IMAGE).find(settings.sha256.substr(0, 16)),
+              std::string::npos);
+    EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_IMAGE).find(settings.sha256.substr(0, 17)),
+              std::string::npos);
+    EXPECT_FALSE(Enabled(IDC_ST_SETTINGS)) << "locked";
+
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));
+    EXPECT_FALSE(Enabled(IDC_ST_START));
+    ASSERT_TRUE(RunUntil([&] { return Panel(0, PANEL_STATE) == "Programming"; }));
+    ASSERT_TRUE(RunUntil([&] { return Panel(0, PANEL_PERCENT) == "50 %"; }));
+    EXPECT_EQ(Panel(1, PANEL_STATE), "Waiting for a unit");
+
+    ASSERT_TRUE(RunUntil([&] { return Panel(0, PANEL_RESULT) == "PASS"; }));
+    EXPECT_EQ(Panel(0, PANEL_REASON).rfind("Done: the whole image was sent (", 0), 0u)
+        << Panel(0, PANEL_REASON);
+    EXPECT_EQ(Panel(0, PANEL_COUNTS), "Passed 1    Failed 0");
+    EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_TOTALS), "Today: 1 passed, 0 failed");
+    EXPECT_EQ(Panel(1, PANEL_RESULT), "");
+    EXPECT_TRUE(headless::MessageBoxes().empty());
+}
+
+TEST_F(StationWindowTest, UnlockingAsksFirstAndOnlyThenAllowsSettings) {
+    Open();
+    headless::ScriptMessageBox([](const std::string&) { return IDNO; });
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    EXPECT_TRUE(dlg->IsLocked());
+    EXPECT_FALSE(Enabled(IDC_ST_SETTINGS));
+
+    headless::ScriptMessageBox([](const std::string&) { return IDYES; });
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    EXPECT_FALSE(dlg->IsLocked());
+    EXPECT_TRUE(Enabled(IDC_ST_SETTINGS));
+    EXPECT_NE(dlg->GetDlgItemText(IDC_ST_FILE).find("(unlocked)"), std::string::npos);
+    ASSERT_EQ(headless::MessageBoxes().size(), 2u);
+    EXPECT_NE(headless::MessageBoxes()[0].find("a.station"), std::string::npos)
+        << "says where changes go";
+
+    // While the station runs its settings stay as they are.
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));
+    EXPECT_FALSE(Enabled(IDC_ST_SETTINGS));
+}
+
+TEST_F(StationWindowTest, AnImageOtherThanTheExpectedOneIsRefusedShowingBothHashes) {
+    const std::string expected(64, 'a');
+    settings.sha256 = expected;
+    Open();
+    const auto boxes = headless::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    LoadedImage image;
+    std::string error;
+    ASSERT_TRUE(ReadImage(settings.image, image, error));
+    EXPECT_NE(boxes[0].find(expected), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find(image.sha256), std::string::npos) << boxes[0];
+    EXPECT_FALSE(Enabled(IDC_ST_START));
+    EXPECT_FALSE(headless::Click(*dlg, IDC_ST_START));
+}
+
+TEST_F(StationWindowTest, StopFinishesTheUnitThenStopNowAsksFirst) {
+    Open();
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));
+    ASSERT_TRUE(RunUntil([&] { return Panel(0, PANEL_STATE) == "Programming"; }));
+
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_STOP));
+    EXPECT_EQ(Panel(1, PANEL_STATE), "Stopped") << "a waiting position stops at once";
+    EXPECT_EQ(Panel(0, PANEL_STATE), "Programming, then stopping");
+    EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_STOP), "Stop Now...");
+
+    headless::ScriptMessageBox([](const std::string&) { return IDNO; });
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_STOP));
+    EXPECT_TRUE(dlg->GetStation()->Running());
+
+    headless::ScriptMessageBox([](const std::string&) { return IDYES; });
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_STOP));
+    ASSERT_TRUE(RunUntil([&] { return !dlg->GetStation()->Running(); }, 1000));
+    EXPECT_EQ(Panel(0, PANEL_RESULT), "STOPPED");
+    EXPECT_EQ(Panel(0, PANEL_COUNTS), "Passed 0    Failed 0");
+    EXPECT_TRUE(Enabled(IDC_ST_START));
+    EXPECT_EQ(memory::OpenPortCount(), 0);
+    EXPECT_EQ(memory::LiveWorkerCount(), 0);
+}
+
+TEST_F(StationWindowTest, ClosingWithAUnitUnderWayAsksThenStopsEverythingBeforeItEnds) {
+    constexpr INT_PTR kStillOpen = 999;
+    dlg = std::make_unique<CStationDlg>(settings, "", true);
+    app.m_pMainWnd = dlg.get();
+    bool askedFirst = false;
+    headless::ScriptModal([&](CDialog& window) -> INT_PTR {
+        headless::Advance(50);
+        headless::Click(window, IDC_ST_START);
+        headless::Advance(1500);
+        if (!dlg->GetStation()->UnitsUnderWay()) {
+            return kStillOpen;
+        }
+        headless::ScriptMessageBox([](const std::string&) { return IDNO; });
+        headless::SystemCommand(window, SC_CLOSE);
+        askedFirst = dlg->GetStation()->Running() && headless::MessageBoxes().size() == 1;
+        headless::ScriptMessageBox([](const std::string&) { return IDYES; });
+        headless::SystemCommand(window, SC_CLOSE);
+        headless::Advance(500);
+        return kStillOpen;
+    });
+    EXPECT_EQ(dlg->DoModal(), IDCANCEL);
+    EXPECT_TRUE(askedFirst);
+    EXPECT_FALSE(dlg->GetStation()->Running());
+    EXPECT_EQ(memory::OpenPortCount(), 0);
+    EXPECT_EQ(memory::LiveWorkerCount(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+// The station's setup dialog; see station_setup_dlg.h.
+#include "ui/station_setup_dlg.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "framework/afxdlgs.h"
+#include "image/machine_types.h"
+#include "station/records.h"
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    const std::size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) {
+        return "";
+    }
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+std::string FormatSeconds(double seconds) {
+    std::ostringstream out;
+    out << seconds;
+    return out.str();
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CStationSetupDlg, CDialog)
+ON_BN_CLICKED(IDC_SU_IMAGE_BROWSE, OnBrowseImage)
+ON_BN_CLICKED(IDC_SU_RECORD_BROWSE, OnBrowseRecord)
+ON_BN_CLICKED(IDC_SU_SAVE_AS, OnSaveAs)
+ON_CBN_SELCHANGE(IDC_SU_TYPE, OnTypeChange)
+END_MESSAGE_MAP()
+
+CStationSetupDlg::CStationSetupDlg(const StationSettings& settings, CWnd* pParent)
+    : CDialog(IDD_STATION_SETUP, pParent), m_settings(settings) {}
+
+BOOL CStationSetupDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    CWnd* type = GetDlgItem(IDC_SU_TYPE);
+    for (const MachineTypeInfo& info : kMachineTypes) {
+        type->SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(info.name));
+    }
+    type->SendMessage(CB_SETCURSEL, static_cast<WPARAM>(m_settings.type));
+    SetDlgItemText(IDC_SU_IMAGE, m_settings.image.c_str());
+    std::string ports;
+    for (const std::string& port : m_settings.ports) {
+        ports += (ports.empty() ? "" : " ") + port;
+    }
+    SetDlgItemText(IDC_SU_PORTS, ports.c_str());
+    SetDlgItemText(IDC_SU_RECORD, m_settings.record.c_str());
+    SetDlgItemText(IDC_SU_TIMEOUT, FormatSeconds(m_settings.timeoutSeconds).c_str());
+    ShowImageHash();
+    return TRUE;
+}
+
+void CStationSetupDlg::ShowImageHash() {
+    const std::string path = Trim(GetDlgItemText(IDC_SU_IMAGE));
+    if (path.empty()) {
+        SetDlgItemText(IDC_SU_SHA, "");
+        return;
+    }
+    LoadedImage image;
+    std::string error;
+    if (!ReadImage(path, image, error)) {
+        SetDlgItemText(IDC_SU_SHA, ("cannot be read: " + error).c_str());
+        return;
+    }
+    std::string text = image.sha256;
+    if (!m_settings.sha256.empty() && m_settings.sha256 != image.sha256 &&
+        path == m_settings.image) {
+        text += " (not the one expected)";
+    }
+    SetDlgItemText(IDC_SU_SHA, text.c_str());
+}
+
+void CStationSetupDlg::OnTypeChange() {}
+
+void CStationSetupDlg::OnBrowseImage() {
+    const int type = static_cast<int>(GetDlgItem(IDC_SU_TYPE)->SendMessage(CB_GETCURSEL));
+    const MachineTypeInfo* info = FindMachineType(static_cast<MachineType>(type < 0 ? 0 : type));
+    const char* pattern = info ? info->filePattern : "*.*";
+    CFileDialog dlg(TRUE, nullptr, pattern, OFN_HIDEREADONLY, pattern, this);
+    if (dlg.DoModal() == IDOK) {
+        SetDlgItemText(IDC_SU_IMAGE, dlg.GetPathName().c_str());
+        ShowImageHash();
+    }
+}
+
+void CStationSetupDlg::OnBrowseRecord() {
+    CFileDialog dlg(FALSE, "jsonl", "units.jsonl", 0,
+                    "Record files (*.jsonl)|*.jsonl|All files (*.*)|*.*||", this);
+    if (dlg.DoModal() == IDOK) {
+        SetDlgItemText(IDC_SU_RECORD, dlg.GetPathName().c_str());
+    }
+}
+
+bool CStationSetupDlg::Collect(StationSettings& settings, std::string& error) {
+    StationSettings s;
+    const LRESULT type = GetDlgItem(IDC_SU_TYPE)->SendMessage(CB_GETCURSEL);
+    s.type = type < 0 ? 0 : static_cast<int>(type);
+    s.image = Trim(GetDlgItemText(IDC_SU_IMAGE));
+    s.record = Trim(GetDlgItemText(IDC_SU_RECORD));
+    std::string ports = GetDlgItemText(IDC_SU_PORTS);
+    for (char& c : ports) {
+        c = c == ',' || c == ';' || c == '\t' ? ' ' : c;
+    }
+    std::istringstream words(ports);
+    for (std::string port; words >> port;) {
+        s.ports.push_back(port);
+    }
+    const std::string timeout = Trim(GetDlgItemText(IDC_SU_TIMEOUT));
+    char* end = nullptr;
+    s.timeoutSeconds = std::strtod(timeout.c_str(), &end);
+    if (timeout.empty() || end != timeout.c_str() + timeout.size() || !(s.timeoutSeconds > 0) ||
+        s.timeoutSeconds > 3600) {
+        error = "The silence timeout must be a number of seconds above 0, at most 3600.";
+        return false;
+    }
+    if (s.image.empty()) {
+        error = "Choose the image to program.";
+        return false;
+    }
+    LoadedImage image;
+    if (!ReadImage(s.image, image, error)) {
+        error = "The image " + s.image + " cannot be read: " + error;
+        return false;
+    }
+    s.sha256 = image.sha256;
+    // The station file's own rules (ports 1 to 16, none twice, values it
+    // can hold) decide what makes a station.
+    StationSettings check;
+    if (!ParseStationFile(FormatStationFile(s), check, error)) {
+        error = "These settings do not make a station: " + error;
+        return false;
+    }
+    settings = s;
+    return true;
+}
+
+void CStationSetupDlg::OnOK() {
+    std::string error;
+    StationSettings s;
+    if (!Collect(s, error)) {
+        AfxMessageBox(error, MB_OK | MB_ICONERROR);
+        return;
+    }
+    m_settings = s;
+    EndDialog(IDOK);
+}
+
+void CStationSetupDlg::OnSaveAs() {
+    std::string error;
+    StationSettings s;
+    if (!Collect(s, error)) {
+        AfxMessageBox(error, MB_OK | MB_ICONERROR);
+        return;
+    }
+    CFileDialog dlg(FALSE, "station", "line.station", OFN_OVERWRITEPROMPT,
+                    "Station files (*.station)|*.station|All files (*.*)|*.*||", this);
+    if (dlg.DoModal() != IDOK) {
+        return;
+    }
+    if (!WriteStationFile(dlg.GetPathName(), s, error)) {
+        AfxMessageBox("The station file could not be written:\n\n" + error, MB_OK | MB_ICONERROR);
+        return;
+    }
+    m_settings = s;
+    m_savedPath = dlg.GetPathName();
+}

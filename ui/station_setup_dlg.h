@@ -1,0 +1,45 @@
+// CStationSetupDlg: what a station programs and where, set up by hand -
+// the machine type, the image, the ports of the positions, the record file
+// and the silence timeout - and saved as a station file.
+//
+// OK takes the settings when they are whole (at least one port, no port
+// twice, an image that can be read); the image's SHA-256 as shown becomes
+// the one the station expects. Save As writes them to a station file of
+// the operator's choosing, which the station then keeps them in.
+#pragma once
+
+#include <string>
+
+#include "framework/afxwin.h"
+#include "station/station_file.h"
+#include "ui/resource.h"
+
+class CStationSetupDlg : public CDialog {
+  public:
+    explicit CStationSetupDlg(const StationSettings& settings, CWnd* pParent = nullptr);
+
+    const StationSettings& Settings() const { return m_settings; }
+    // The station file Save As wrote, if it did.
+    const std::string& SavedPath() const { return m_savedPath; }
+
+    // Reads the fields into settings; false, with the reason, when they do
+    // not make a station.
+    bool Collect(StationSettings& settings, std::string& error);
+
+  protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnBrowseImage();
+    void OnBrowseRecord();
+    void OnSaveAs();
+    void OnTypeChange();
+
+    DECLARE_MESSAGE_MAP()
+
+  private:
+    // Reads the image named in its field and shows its SHA-256.
+    void ShowImageHash();
+
+    StationSettings m_settings;
+    std::string m_savedPath;
+};
