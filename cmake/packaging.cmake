@@ -1,13 +1,16 @@
-# Install rules and the Debian package (CPack): the three programs, their
-# manual pages, the desktop entry and icons, the README and the copyright
+# Install rules and the Debian package (CPack): the four programs, their
+# manual pages, the desktop entries and icons, the README and the copyright
 # file. Included from the top level on Linux once download-tool,
-# download-cli and target-sim exist. scripts/package.sh runs cpack.
+# download-cli and target-sim exist (download-station comes with
+# download-tool). scripts/package.sh runs cpack.
 
 include(GNUInstallDirs)
 
-install(TARGETS download-tool download-cli target-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS download-tool download-station download-cli target-sim
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Manual pages, made from each program's --help and --version by help2man,
+# with the sections of packaging/posix/PROGRAM.h2m where there is one,
 # gzipped as Debian wants them. Not in sanitizer builds: those never make
 # the package.
 find_program(DT_HELP2MAN help2man)
@@ -17,17 +20,25 @@ if(DT_HELP2MAN AND DT_GZIP AND NOT DT_SANITIZE)
   set(DT_MAN_PAGES)
   foreach(entry
       "download-tool|program a firmware image into a target machine over a serial port"
+      "download-station|program firmware into the units at every fixture position of a station"
       "download-cli|program firmware images into target machines without a window"
       "target-sim|simulated target machine on a pseudo-terminal")
     string(REPLACE "|" ";" entry "${entry}")
     list(GET entry 0 program)
     list(GET entry 1 summary)
+    set(h2m ${CMAKE_CURRENT_SOURCE_DIR}/packaging/posix/${program}.h2m)
+    set(h2m_option)
+    if(EXISTS ${h2m})
+      set(h2m_option --include=${h2m})
+    else()
+      set(h2m)
+    endif()
     add_custom_command(OUTPUT ${DT_MAN_DIR}/${program}.1.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${DT_MAN_DIR}
       COMMAND ${DT_HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${summary}
-              --output=${DT_MAN_DIR}/${program}.1 $<TARGET_FILE:${program}>
+              ${h2m_option} --output=${DT_MAN_DIR}/${program}.1 $<TARGET_FILE:${program}>
       COMMAND ${DT_GZIP} -9nf ${DT_MAN_DIR}/${program}.1
-      DEPENDS ${program}
+      DEPENDS ${program} ${h2m}
       COMMENT "Writing the manual page of ${program}"
       VERBATIM)
     list(APPEND DT_MAN_PAGES ${DT_MAN_DIR}/${program}.1.gz)
@@ -38,8 +49,9 @@ else()
   message(STATUS "help2man or gzip not found, or a sanitizer build: no manual pages")
 endif()
 
-# The desktop's menu entry and the icon it names.
+# The desktop's menu entries and the icon they name.
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/posix/download-tool.desktop
+              ${CMAKE_CURRENT_SOURCE_DIR}/packaging/posix/download-station.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 if(TARGET desktop-icons)
   install(DIRECTORY ${DT_ICON_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
@@ -85,7 +97,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 Lorvane 300 (character protocol, *.EUP images), the Quenta 5X and the
 ZT418 (block protocol, scrambled *.UPL images).
 
-download-tool is the window; download-cli programs without one, for
-production lines, and lists the serial ports present; target-sim is a
-simulated machine on a pseudo-terminal for trying either without hardware.")
+download-tool is the window; download-station is the window of a
+production station, programming units at up to 16 fixture positions at
+once; download-cli programs without a window, for production lines, and
+lists the serial ports present; target-sim is a simulated machine on a
+pseudo-terminal for trying them without hardware.")
 include(CPack)

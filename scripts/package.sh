@@ -6,12 +6,15 @@
 # The Linux build is build/package (no tests), the Windows builds are
 # build/win-i686 and build/win-x86_64, shared with scripts/test.sh.
 # BUILD names an existing Linux build to package as it is (the package
-# check's), DIST another folder for the packages.
+# check's), WIN_BUILD another start of the Windows builds' names (build/win-
+# by default; the architecture ends them), DIST another folder for the
+# packages.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 JOBS="${JOBS:-2}"
 BUILD="${BUILD:-}"
+WIN_BUILD="${WIN_BUILD:-build/win-}"
 DIST="${DIST:-dist}"
 WHAT=("$@")
 if [ ${#WHAT[@]} -eq 0 ]; then
@@ -43,13 +46,14 @@ build_deb() {
     echo "$deb"
 }
 
-# Windows builds: DownloadTool.exe, and download-cli.exe where the build
-# has it, with a short README, in a folder of their own inside the zip.
+# Windows builds: DownloadTool.exe, DownloadStation.exe, and download-cli.exe
+# where the build has it, with a short README, in a folder of their own
+# inside the zip.
 build_zip() {
-    local arch="$1" dir="build/win-$1"
+    local arch="$1" dir="$WIN_BUILD$1"
     echo "=== Windows zip ($arch) ==="
     cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" >/dev/null
-    local targets=(DownloadTool)
+    local targets=(DownloadTool DownloadStation)
     if cmake --build "$dir" --target help | grep -q '^\.\.\. download-cli$'; then
         targets+=(download-cli)
     fi
@@ -58,7 +62,7 @@ build_zip() {
     local stage="$dir/zip/$name"
     rm -rf "$dir/zip"
     mkdir -p "$stage"
-    cp "$dir/DownloadTool.exe" "$stage/"
+    cp "$dir/DownloadTool.exe" "$dir/DownloadStation.exe" "$stage/"
     if [ -f "$dir/download-cli.exe" ]; then
         cp "$dir/download-cli.exe" "$stage/"
     fi

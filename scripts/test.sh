@@ -48,13 +48,18 @@ windows_tests() {
     for arch in i686 x86_64; do
         cmake -S . -B "build/win-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" >/dev/null
     done
-    cmake --build build/win-i686 -j "$JOBS" --target DownloadTool download-cli
-    cmake --build build/win-x86_64 -j "$JOBS" --target DownloadTool download-cli win32_tests
+    cmake --build build/win-i686 -j "$JOBS" --target DownloadTool DownloadStation download-cli
+    cmake --build build/win-x86_64 -j "$JOBS" --target DownloadTool DownloadStation download-cli \
+        win32_tests
     bash tests/win32/check_pe.sh build/win-i686/DownloadTool.exe 32
     bash tests/win32/check_pe.sh build/win-x86_64/DownloadTool.exe 64
+    bash tests/win32/check_pe.sh build/win-i686/DownloadStation.exe 32
+    bash tests/win32/check_pe.sh build/win-x86_64/DownloadStation.exe 64
     bash tests/win32/check_pe.sh build/win-i686/download-cli.exe 32 console
     bash tests/win32/check_pe.sh build/win-x86_64/download-cli.exe 64 console
     cmake --build build/plain -j "$JOBS" --target target-sim cli_tests
+    echo "=== the Windows zips ==="
+    bash tests/package/check_zip.sh build/win-
     echo "=== Windows tests under Wine ==="
     local failed=0
     if xvfb-run -a -s "$XVFB_ARGS" bash tests/win32/run_under_wine.sh \

@@ -64,14 +64,16 @@ echo "built $(basename "$deb")"
 $SUDO apt-get install -y --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log" >&2; fail "apt-get could not install the package"; }
 
-for path in /usr/bin/download-tool /usr/bin/download-cli /usr/bin/target-sim \
-    /usr/share/man/man1/download-tool.1.gz /usr/share/man/man1/download-cli.1.gz \
+for path in /usr/bin/download-tool /usr/bin/download-station /usr/bin/download-cli \
+    /usr/bin/target-sim /usr/share/man/man1/download-tool.1.gz \
+    /usr/share/man/man1/download-station.1.gz /usr/share/man/man1/download-cli.1.gz \
     /usr/share/man/man1/target-sim.1.gz /usr/share/applications/download-tool.desktop \
+    /usr/share/applications/download-station.desktop \
     /usr/share/icons/hicolor/48x48/apps/download-tool.png \
     /usr/share/doc/download-tool/copyright /usr/share/doc/download-tool/README.md; do
     [ -e "$path" ] || fail "$path is not installed"
 done
-for program in download-tool download-cli target-sim; do
+for program in download-tool download-station download-cli target-sim; do
     said=$("/usr/bin/$program" --version)
     [ "$said" = "$program $version" ] || fail "$program --version said: $said"
 done
