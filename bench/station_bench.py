@@ -34,16 +34,25 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 from soak import stop_sim  # noqa: E402
 
+DEFAULT_SIZE = 20000  # bytes of image
+DEFAULT_BAUD = 57600  # the Quenta 5X's line rate
+
 
 def received_whole(sim):
     return "; matches the expected image" in stop_sim(sim)
 
 
-def start_sim(build, link, image_file, baud):
-    sim = subprocess.Popen(
+def spawn_sim(build, link, image_file, baud):
+    """A machine starting; its first line, its device, tells that the link
+    is in place."""
+    return subprocess.Popen(
         [os.path.join(build, "target-sim"), "--type", "1", "--link", link, "--expect",
          image_file, "--stored", "--baud", str(baud)],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+
+def start_sim(build, link, image_file, baud):
+    sim = spawn_sim(build, link, image_file, baud)
     sim.stdout.readline()  # its device: the link is in place
     return sim
 
@@ -59,13 +68,64 @@ def proc_status(pid):
     return values
 
 
-class Station:
-    """One download-cli and the machines on its positions."""
+def write_image(path, size):
+    """The benchmarks' image: size bytes drawn from a fixed seed."""
+    rng = random.Random(1)
+    with open(path, "wb") as f:
+        f.write(bytes(rng.randrange(256) for _ in range(size)))
 
-    def __init__(self, build, folder, positions, image_file, baud, parallel):
+
+class Machines:
+    """The machines on a station's positions, each behind its position's
+    link, and what their units ended with."""
+
+    def __init__(self, build, folder, positions, image_file, baud):
         self.build, self.image_file, self.baud = build, image_file, baud
         self.links = [os.path.join(folder, "pos%02d" % (i + 1)) for i in range(positions)]
         self.sims = [start_sim(build, link, image_file, baud) for link in self.links]
+        self.done_times = []
+        self.position_times = [[] for _ in self.links]  # each position's results
+        self.results = {}
+        self.not_whole = 0
+
+    def units_ended(self, ended):
+        """Units' results told, (position from 1, result) each: their
+        machines go (each checked to have received the whole image when its
+        unit is done) and new ones come. The machines are swapped together,
+        every old one told to stop before any is waited for: a position
+        swapped one after another behind fifteen others would see its tool
+        start a second download on the machine it had just programmed."""
+        now = time.monotonic()
+        while ended:
+            batch, seen = [], set()
+            while ended and ended[0][0] not in seen:
+                seen.add(ended[0][0])
+                batch.append(ended.pop(0))
+            for position, result in batch:
+                self.results[result] = self.results.get(result, 0) + 1
+                self.done_times.append(now)
+                self.position_times[position - 1].append(now)
+                self.sims[position - 1].send_signal(signal.SIGTERM)
+            for position, result in batch:
+                if not received_whole(self.sims[position - 1]) and result == "done":
+                    self.not_whole += 1
+            new = [(position - 1, spawn_sim(self.build, self.links[position - 1],
+                                            self.image_file, self.baud))
+                   for position, _ in batch]
+            for i, sim in new:
+                sim.stdout.readline()  # its device: the link is in place
+                self.sims[i] = sim
+
+    def stop_machines(self):
+        for sim in self.sims:
+            stop_sim(sim)
+
+
+class Station(Machines):
+    """One download-cli and the machines on its positions."""
+
+    def __init__(self, build, folder, positions, image_file, baud, parallel):
+        super().__init__(build, folder, positions, image_file, baud)
         args = [os.path.join(build, "download-cli"), "--type", "1", "--loop", "--json",
                 "--timeout", "2", "--record", os.path.join(folder, "units.jsonl")]
         if parallel:
@@ -77,9 +137,6 @@ class Station:
                                      stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
         os.set_blocking(self.proc.stdout.fileno(), False)
         self.pending = b""
-        self.done_times = []
-        self.results = {}
-        self.not_whole = 0
         self.samples = []
 
     def serve(self, until, max_units=None):
@@ -100,20 +157,13 @@ class Station:
                     break
                 continue
             self.pending += chunk
+            ended = []
             while b"\n" in self.pending:
                 line, self.pending = self.pending.split(b"\n", 1)
                 event = json.loads(line)
-                if event.get("event") not in ("done", "error"):
-                    continue
-                result = event["result"]
-                self.results[result] = self.results.get(result, 0) + 1
-                self.done_times.append(time.monotonic())
-                i = event.get("position", 1) - 1
-                # Swap the machine: the one programmed goes, a new one comes.
-                if not received_whole(self.sims[i]) and result == "done":
-                    self.not_whole += 1
-                self.sims[i] = start_sim(self.build, self.links[i], self.image_file,
-                                         self.baud)
+                if event.get("event") in ("done", "error"):
+                    ended.append((event.get("position", 1), event["result"]))
+            self.units_ended(ended)
         sel.close()
         self.samples.append((time.monotonic() - self.started, len(self.done_times),
                              proc_status(self.proc.pid)))
@@ -125,8 +175,7 @@ class Station:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             out, err = self.proc.communicate()
-        for sim in self.sims:
-            stop_sim(sim)
+        self.stop_machines()
         # The units the stop interrupted: recorded, but no part of the rate.
         self.interrupted = 0
         for line in (self.pending + out).split(b"\n"):
@@ -139,17 +188,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--positions", type=int, default=16)
     parser.add_argument("--minutes", type=float, default=20)
-    parser.add_argument("--size", type=int, default=20000)
-    parser.add_argument("--baud", type=int, default=57600)
+    parser.add_argument("--size", type=int, default=DEFAULT_SIZE)
+    parser.add_argument("--baud", type=int, default=DEFAULT_BAUD)
     parser.add_argument("--alone-units", type=int, default=8)
     parser.add_argument("--build", default="build/bench")
     args = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="station-")
     image_file = os.path.join(folder, "fw.UPL")
-    rng = random.Random(1)
-    with open(image_file, "wb") as f:
-        f.write(bytes(rng.randrange(256) for _ in range(args.size)))
+    write_image(image_file, args.size)
 
     # One machine alone: its cycle, after the first unit (whose scan starts
     # with the tool).

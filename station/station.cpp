@@ -170,6 +170,7 @@ void Station::StartUnit(std::size_t i) {
             Changed(i);
         }
     };
+    events.decided = [this] { m_events->StepWanted(); };
     p.runner->Start(events);
     p.running = true;
     p.started = AfxTickCount();

@@ -50,6 +50,9 @@ class StationEvents {
     virtual void RunningChanged(bool /*running*/) {}
     // A record could not be written: the station is stopping.
     virtual void RecordFailed(const std::string& /*message*/) {}
+    // A unit has ended: Step() should run soon, outside this call, so that
+    // the next unit starts without waiting for the next regular step.
+    virtual void StepWanted() {}
 };
 
 enum class PositionState : std::uint8_t {

@@ -154,6 +154,9 @@ void UnitRunner::Decide(UnitResult result, const std::string& reason) {
     m_outcome.result = result;
     m_outcome.reason = reason;
     m_outcome.seconds = SecondsSince(m_start);
+    if (m_events.decided) {
+        m_events.decided();
+    }
 }
 
 void UnitRunner::DescribeAdapter() {

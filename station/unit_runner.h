@@ -69,6 +69,10 @@ struct UnitEvents {
     std::function<void(const std::string& port, const std::string& reason)> portNotClosed;
     std::function<void(const std::string& port)> connected;
     std::function<void(std::uint32_t sent, std::uint32_t total)> progress;
+    // The unit's outcome is now known (Finished() holds). Often told from
+    // inside the dialog's own handler: the listener must not destroy the
+    // runner from it, only arrange to serve it soon.
+    std::function<void()> decided;
 };
 
 // The image as read once from its file: what every unit is programmed

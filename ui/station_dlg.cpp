@@ -157,11 +157,15 @@ void CStationDlg::OnTimer(UINT_PTR nIDEvent) {
         ShowNotices();
         return;
     }
-    if (nIDEvent != TIMER_STATION) {
+    if (nIDEvent != TIMER_STATION && nIDEvent != TIMER_STEP_SOON) {
         CDialog::OnTimer(nIDEvent);
         return;
     }
-    NoteLateness(AfxTickCount());
+    if (nIDEvent == TIMER_STEP_SOON) {
+        KillTimer(TIMER_STEP_SOON);
+    } else {
+        NoteLateness(AfxTickCount());
+    }
     m_station->Step();
     ShowChanged();
     if (m_closing && !m_station->Running()) {
@@ -230,6 +234,12 @@ void CStationDlg::PositionChanged(std::size_t index) {
     }
     m_totalsDirty = true;
     m_buttonsDirty = true;
+}
+
+void CStationDlg::StepWanted() {
+    // A unit ended inside a position's dialog: it is served, and the next
+    // unit started, from a timer of this window's own.
+    SetTimer(TIMER_STEP_SOON, 1);
 }
 
 void CStationDlg::RunningChanged(bool) {
