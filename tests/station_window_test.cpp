@@ -8,6 +8,7 @@
 #include "image/stored_image.h"
 #include "serial/memory/memory_line.h"
 #include "station/records.h"
+#include "station/station_file.h"
 #include "tests/test_data.h"
 #include "tools/sim/memory_device.h"
 #include "ui/station_dlg.h"
@@ -118,6 +119,37 @@ TEST_F(StationWindowTest, UnlockingAsksFirstAndOnlyThenAllowsSettings) {
     // While the station runs its settings stay as they are.
     ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));
     EXPECT_FALSE(Enabled(IDC_ST_SETTINGS));
+}
+
+TEST_F(StationWindowTest, ChangedSettingsAreWrittenBackToTheStationFile) {
+    const std::string path = (dir.path() / "a.station").string();
+    std::string error;
+    ASSERT_TRUE(WriteStationFile(path, settings, error)) << error;
+    Open();
+    headless::ScriptMessageBox([](const std::string&) { return IDYES; });
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+
+    // Settings: the ports are set anew, one of them twice at first.
+    headless::ScriptModal([](CDialog& setup) -> INT_PTR {
+        setup.SetDlgItemText(IDC_SU_PORTS, "COM2, COM3 COM2");
+        headless::Click(setup, IDOK);  // refused: stays open
+        setup.SetDlgItemText(IDC_SU_PORTS, "COM2, COM3\tCOM4");
+        headless::Click(setup, IDOK);
+        return IDCANCEL;  // not reached: OK ended it
+    });
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_SETTINGS));
+    const auto boxes = headless::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[1].find("COM2"), std::string::npos) << boxes[1];
+
+    EXPECT_TRUE(dlg->RebuildWanted());
+    StationSettings written;
+    ASSERT_TRUE(ReadStationFile(path, written, error)) << error;
+    EXPECT_EQ(written.ports, (std::vector<std::string>{"COM2", "COM3", "COM4"}));
+    EXPECT_EQ(written.image, settings.image);
+    EXPECT_EQ(written.sha256, settings.sha256);
+    EXPECT_EQ(dlg->NextSettings(), written);
+    EXPECT_FALSE(dlg->NextLocked());
 }
 
 TEST_F(StationWindowTest, AnImageOtherThanTheExpectedOneIsRefusedShowingBothHashes) {
