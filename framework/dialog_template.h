@@ -37,6 +37,7 @@ struct ControlTemplate {
     int iconId = 0;            // ControlKind::Icon
     bool large = false;        // static: text in a large bold font, for a result seen from afar
     bool center = false;       // static: text centred in its box
+    bool ellipsis = false;     // static: one line, cut with "..." where it would leave its box
 };
 
 struct DialogTemplate {

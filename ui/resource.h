@@ -32,6 +32,7 @@
 #define IDC_ST_STOP 1105
 #define IDC_ST_SETTINGS 1106
 #define IDC_ST_EXIT 1107
+#define IDC_ST_RECORD 1108
 
 // Each position's panel: IDC_PANEL + 16 * index + one of the fields.
 #define IDC_PANEL 2000

@@ -112,9 +112,17 @@ DialogTemplate MakeStation(int n) {
     auto& c = t.controls;
     const int right = g.width - kStationMargin;
     const int buttons = right - 4 * kStationButtonWidth - 3 * kStationGap;
-    c.push_back(Label(IDC_ST_TYPE, "", kStationMargin, 7, buttons - kStationMargin - 4, 8));
-    c.push_back(Label(IDC_ST_IMAGE, "", kStationMargin, 18, buttons - kStationMargin - 4, 8));
-    c.push_back(Label(IDC_ST_FILE, "", kStationMargin, 29, buttons - kStationMargin - 4, 8));
+    // Texts that may be long (paths) are cut with "..." at their boxes.
+    auto line = [](int id, int x, int y, int cx) {
+        ControlTemplate l = Label(id, "", x, y, cx, 8);
+        l.ellipsis = true;
+        return l;
+    };
+    const int headerWidth = buttons - kStationMargin - 4;
+    c.push_back(line(IDC_ST_TYPE, kStationMargin, 7, headerWidth));
+    c.push_back(line(IDC_ST_IMAGE, kStationMargin, 18, headerWidth));
+    c.push_back(line(IDC_ST_FILE, kStationMargin, 29, headerWidth));
+    c.push_back(line(IDC_ST_RECORD, kStationMargin, 40, headerWidth));
     const char* names[] = {"Start", "Stop", "Settings...", "Exit"};
     const int ids[] = {IDC_ST_START, IDC_ST_STOP, IDC_ST_SETTINGS, IDC_ST_EXIT};
     for (int i = 0; i < 4; ++i) {
@@ -132,18 +140,18 @@ DialogTemplate MakeStation(int n) {
         auto id = [i](int field) { return PanelControlId(i, field); };
         c.push_back(Group("", x, y, w, kStationPanelHeight));
         c.back().id = id(PANEL_BOX);
-        c.push_back(Label(id(PANEL_PORT), "", x + 6, y + 11, w - 12, 8));
+        c.push_back(line(id(PANEL_PORT), x + 6, y + 11, w - 12));
         ControlTemplate result = Label(id(PANEL_RESULT), "", x + 6, y + 21, 70, 24);
         result.large = result.center = true;
         c.push_back(result);
-        c.push_back(Label(id(PANEL_STATE), "", x + 80, y + 21, w - 86, 8));
+        c.push_back(line(id(PANEL_STATE), x + 80, y + 21, w - 86));
         ControlTemplate progress{
             ControlKind::Progress, id(PANEL_PROGRESS), "", x + 80, y + 32, w - 86 - 28, 10};
         progress.smooth = progress.border = true;
         c.push_back(progress);
         c.push_back(Label(id(PANEL_PERCENT), "", x + w - 32, y + 33, 26, 8));
-        c.push_back(Label(id(PANEL_REASON), "", x + 6, y + 48, w - 12, 8));
-        c.push_back(Label(id(PANEL_COUNTS), "", x + 6, y + 59, w - 12, 8));
+        c.push_back(line(id(PANEL_REASON), x + 6, y + 48, w - 12));
+        c.push_back(line(id(PANEL_COUNTS), x + 6, y + 59, w - 12));
     }
     return t;
 }

@@ -265,8 +265,11 @@ void CStationDlg::ShowHeader() {
     std::string file =
         m_filePath.empty() ? "Not saved as a station file" : "Station file: " + m_filePath;
     file += m_locked ? " (locked)" : " (unlocked)";
-    file += m_settings.record.empty() ? "    No record file" : "    Records: " + m_settings.record;
     SetDlgItemText(IDC_ST_FILE, file.c_str());
+    const std::string record = m_settings.record.empty()
+                                   ? "No record file: units are counted, not recorded"
+                                   : "Records: " + m_settings.record;
+    SetDlgItemText(IDC_ST_RECORD, record.c_str());
 }
 
 std::string CStationDlg::StateText(const PositionView& v) {

@@ -67,6 +67,12 @@ GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits
             if (ct.large) {
                 SetLargeFont(GTK_LABEL(widget));
             }
+            if (ct.ellipsis) {
+                // As a Windows static cut at its box: no wider than asked
+                // for, whatever the text.
+                gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
+                gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
+            }
             break;
         case ControlKind::PushButton:
         case ControlKind::DefPushButton:

@@ -31,7 +31,7 @@ DWORD StyleOf(const ControlTemplate& c) {
         case ControlKind::GroupBox:
             return style | BS_GROUPBOX;
         case ControlKind::Static:
-            return style | (c.center ? SS_CENTER : SS_LEFT);
+            return style | (c.center ? SS_CENTER : SS_LEFT) | (c.ellipsis ? SS_ENDELLIPSIS : 0);
         case ControlKind::PushButton:
             return style | BS_PUSHBUTTON;
         case ControlKind::DefPushButton:
