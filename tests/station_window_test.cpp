@@ -184,7 +184,7 @@ TEST_F(StationWindowTest, StopFinishesTheUnitThenStopNowAsksFirst) {
     headless::ScriptMessageBox([](const std::string&) { return IDYES; });
     ASSERT_TRUE(headless::Click(*dlg, IDC_ST_STOP));
     ASSERT_TRUE(RunUntil([&] { return !dlg->GetStation()->Running(); }, 1000));
-    EXPECT_EQ(Panel(0, PANEL_RESULT), "STOPPED");
+    EXPECT_EQ(Panel(0, PANEL_RESULT), "STOP");
     EXPECT_EQ(Panel(0, PANEL_COUNTS), "Passed 0    Failed 0");
     EXPECT_TRUE(Enabled(IDC_ST_START));
     EXPECT_EQ(memory::OpenPortCount(), 0);

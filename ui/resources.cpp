@@ -122,7 +122,7 @@ DialogTemplate MakeStation(int n) {
     c.push_back(line(IDC_ST_TYPE, kStationMargin, 7, headerWidth));
     c.push_back(line(IDC_ST_IMAGE, kStationMargin, 18, headerWidth));
     c.push_back(line(IDC_ST_FILE, kStationMargin, 29, headerWidth));
-    c.push_back(line(IDC_ST_RECORD, kStationMargin, 40, headerWidth));
+    c.push_back(line(IDC_ST_RECORD, kStationMargin, 40, right - kStationMargin));
     const char* names[] = {"Start", "Stop", "Settings...", "Exit"};
     const int ids[] = {IDC_ST_START, IDC_ST_STOP, IDC_ST_SETTINGS, IDC_ST_EXIT};
     for (int i = 0; i < 4; ++i) {

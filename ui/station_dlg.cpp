@@ -291,7 +291,7 @@ std::string CStationDlg::ResultText(const PositionView& v) {
         return "";
     }
     if (v.last->result == UnitResult::Interrupted) {
-        return "STOPPED";
+        return "STOP";  // the operator stopped it: neither a pass nor a fail
     }
     return v.last->result == UnitResult::Done ? "PASS" : "FAIL";
 }

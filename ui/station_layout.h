@@ -11,7 +11,7 @@ inline constexpr int kStationHeader = 51;  // from the top to the first row of p
 inline constexpr int kStationPanelWidth = 176;
 inline constexpr int kStationPanelHeight = 72;
 inline constexpr int kStationButtonWidth = 50;
-inline constexpr int kStationMinWidth = 430;  // room for the header
+inline constexpr int kStationMinWidth = 470;  // room for the header
 
 struct StationGrid {
     int columns, rows;

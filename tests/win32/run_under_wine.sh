@@ -34,6 +34,12 @@ if [ -z "${DISPLAY:-}" ]; then
     sleep 1
 fi
 
+# Wine draws the windows' frames itself, as there is no window manager to
+# draw them (and a picture of a window then has its frame).
+WINEPREFIX="$WINEPREFIX" "$wine_cmd" reg add \
+    "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$exe")\\X11 Driver" \
+    /v Decorated /d N /f >/dev/null 2>&1
+
 # No COM port but ours.
 rm -f "$WINEPREFIX"/dosdevices/com*
 
@@ -63,6 +69,18 @@ serve com5 --type 1 --vanish-after 2
 serve com6 --type 0
 serve com7 --type 1 --hold-after 0
 serve com8 --type 0 --silent
+# The station window's four positions: machines paced so that each
+# download takes a second or more.
+serve com11 --type 1 --turnaround 25 --expect "$work/image1.bin"
+serve com12 --type 1 --turnaround 50 --expect "$work/image1.bin"
+serve com13 --type 1 --turnaround 70 --expect "$work/image1.bin"
+serve com14 --type 1 --turnaround 40 --stop-at 25
+
+# A picture of the station window, to a Unix path or a Windows one.
+if [[ "${DT_SCREENSHOT_STATION_WIN32:-}" == /* ]]; then
+    DT_SCREENSHOT_STATION_WIN32="$(WINEPREFIX="$WINEPREFIX" winepath -w "$DT_SCREENSHOT_STATION_WIN32" 2>/dev/null)"
+    export DT_SCREENSHOT_STATION_WIN32
+fi
 
 status=0
 DT_WINE_DATA="$data_win" "$wine_cmd" "$exe" "$@" || status=$?
@@ -75,10 +93,12 @@ for pid in "${pids[@]}"; do
     wait "$pid" 2>/dev/null || true
 done
 pids=()
-for com in com3 com4 com10; do
+for com in com3 com4 com10 com11 com12 com13 com14; do
     line="$(tail -n 1 "$work/$com.log")"
     echo "$com: $line"
-    case "$line" in
+    case "$com:$line" in
+        com14:*", stopped;"*) ;;
+        com14:*) status=1 ;;
         *"matches the expected image"*) ;;
         *) status=1 ;;
     esac

@@ -9,6 +9,9 @@
 //         read the first bytes of a session, until the port is closed
 //   COM8  a machine that never answers, for the one test that leaves its
 //         port open for the rest of the run
+//   \\.\COM11 to \\.\COM14  the station window's four positions
+//         (station_test.cpp): three machines of type 1, and one of type 1
+//         that stops the download with the stop frame at block 25
 // and no COM9 at all (Wine maps COM1 to the host's first serial port). Before starting them the
 // script runs this program with
 // --write-images DIR to make the images the machines expect.
@@ -28,6 +31,7 @@
 #include "serial/serial_port.h"
 #include "serial/win32/line_errors.h"
 #include "tests/test_data.h"
+#include "tests/win32/win32_support.h"
 #include "ui/download_dlg.h"
 
 namespace {
@@ -42,37 +46,12 @@ Bytes Image(MachineType type) {
     return b;
 }
 
-std::string g_dataDir;  // where the images are, as a Windows path
-
-// The stored file of each machine type: raw for type 0, scrambled for 1, 2.
-std::string StoredFile(MachineType type) {
-    return g_dataDir + "\\image" + std::to_string(type) + StoredFileSuffix(type);
-}
-
 void WriteImages(const std::string& dir) {
     for (MachineType t = 0; t < 3; ++t) {
         const Bytes raw = Image(t);
         WriteBytes(dir + "\\image" + std::to_string(t) + ".bin", raw);
         WriteStoredImage(dir + "\\image" + std::to_string(t) + StoredFileSuffix(t), t, raw);
     }
-}
-
-// Runs the message loop for up to ms of real time, or until done() holds.
-bool Pump(
-    DWORD ms, const std::function<bool()>& done = [] { return false; }) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        if (done()) {
-            return true;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-    return done();
 }
 
 // Something to do once a window with this caption is up, from inside
@@ -624,7 +603,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (const char* dir = std::getenv("DT_WINE_DATA")) {
-        g_dataDir = dir;
+        SetWineDataDir(dir);
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
