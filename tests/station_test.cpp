@@ -2,7 +2,6 @@
 // position's loop, its records and counts, and stopping.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -10,9 +9,9 @@
 #include "framework/headless/headless.h"
 #include "image/stored_image.h"
 #include "serial/memory/memory_line.h"
-#include "station/json_object.h"
 #include "station/station.h"
 #include "tests/test_data.h"
+#include "tests/test_records.h"
 #include "tools/sim/memory_device.h"
 
 namespace {
@@ -72,18 +71,7 @@ class StationTest : public ::testing::Test {
     }
 
     std::vector<std::map<std::string, std::string>> Records() const {
-        std::ifstream in(settings.record);
-        std::vector<std::map<std::string, std::string>> records;
-        for (std::string line; std::getline(in, line);) {
-            std::vector<JsonField> object;
-            EXPECT_TRUE(ReadFlatJsonObject(line, object)) << line;
-            std::map<std::string, std::string> fields;
-            for (const JsonField& field : object) {
-                fields[field.key] = field.text;
-            }
-            records.push_back(fields);
-        }
-        return records;
+        return ReadRecords(settings.record);
     }
 
     TempDir dir{"station"};

@@ -32,7 +32,7 @@ ON_WM_TIMER()
 ON_BN_CLICKED(IDC_ST_START, OnStart)
 ON_BN_CLICKED(IDC_ST_STOP, OnStop)
 ON_BN_CLICKED(IDC_ST_SETTINGS, OnSettings)
-ON_BN_CLICKED(IDC_ST_EXIT, OnExit)
+ON_BN_CLICKED(IDC_ST_EXIT, OnCancel)
 END_MESSAGE_MAP()
 
 CStationDlg::CStationDlg(const StationSettings& settings, std::string filePath, bool locked,
@@ -399,10 +399,6 @@ void CStationDlg::OnSettings() {
     m_filePath = path;
     m_rebuild = true;
     EndDialog(kRebuild);
-}
-
-void CStationDlg::OnExit() {
-    OnCancel();
 }
 
 void CStationDlg::OnOK() {}

@@ -78,7 +78,6 @@ class CStationDlg : public CDialog, private StationEvents {
     void OnStart();
     void OnStop();
     void OnSettings();
-    void OnExit();
 
     DECLARE_MESSAGE_MAP()
 

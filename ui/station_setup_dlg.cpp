@@ -30,7 +30,6 @@ BEGIN_MESSAGE_MAP(CStationSetupDlg, CDialog)
 ON_BN_CLICKED(IDC_SU_IMAGE_BROWSE, OnBrowseImage)
 ON_BN_CLICKED(IDC_SU_RECORD_BROWSE, OnBrowseRecord)
 ON_BN_CLICKED(IDC_SU_SAVE_AS, OnSaveAs)
-ON_CBN_SELCHANGE(IDC_SU_TYPE, OnTypeChange)
 END_MESSAGE_MAP()
 
 CStationSetupDlg::CStationSetupDlg(const StationSettings& settings, CWnd* pParent)
@@ -74,8 +73,6 @@ void CStationSetupDlg::ShowImageHash() {
     }
     SetDlgItemText(IDC_SU_SHA, text.c_str());
 }
-
-void CStationSetupDlg::OnTypeChange() {}
 
 void CStationSetupDlg::OnBrowseImage() {
     const int type = static_cast<int>(GetDlgItem(IDC_SU_TYPE)->SendMessage(CB_GETCURSEL));

@@ -32,7 +32,6 @@ class CStationSetupDlg : public CDialog {
     void OnBrowseImage();
     void OnBrowseRecord();
     void OnSaveAs();
-    void OnTypeChange();
 
     DECLARE_MESSAGE_MAP()
 

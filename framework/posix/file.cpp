@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "framework/afxfile.h"
+#include "framework/posix/file_kind.h"
 
 namespace {
 
@@ -19,20 +20,6 @@ void* Handle(int fd) {
 }
 std::string Reason(int error) {
     return std::strerror(error);
-}
-
-// What a path that is not a regular file is, for the error that refuses it.
-const char* KindOf(mode_t mode) {
-    if (S_ISFIFO(mode)) {
-        return "Not a regular file (a FIFO)";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "Not a regular file (a device)";
-    }
-    if (S_ISSOCK(mode)) {
-        return "Not a regular file (a socket)";
-    }
-    return "Not a regular file";
 }
 
 }  // namespace
@@ -58,7 +45,7 @@ CFile::CFile(const std::string& path, UINT) : m_path(path) {
     }
     if (!S_ISREG(st.st_mode)) {
         close(fd);
-        throw CFileException("opening", path, KindOf(st.st_mode));
+        throw CFileException("opening", path, NotARegularFile(st.st_mode));
     }
     // A regular file never blocks; reads wait for the disk as usual.
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);

@@ -10,23 +10,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/posix/file_kind.h"
+
 namespace {
 
 std::string Failure(const char* operation, const std::string& path, int error) {
     return std::string(operation) + " " + path + ": " + std::strerror(error);
-}
-
-const char* KindOf(mode_t mode) {
-    if (S_ISFIFO(mode)) {
-        return "Not a regular file (a FIFO)";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "Not a regular file (a device)";
-    }
-    if (S_ISSOCK(mode)) {
-        return "Not a regular file (a socket)";
-    }
-    return "Not a regular file";
 }
 
 bool HasNul(const std::string& path) {
@@ -94,7 +83,7 @@ DiskReader::Opened DiskReader::Open(const std::string& path, std::string& error)
         return Opened::Failed;
     }
     if (!S_ISREG(st.st_mode)) {
-        error = "opening " + path + ": " + KindOf(st.st_mode);
+        error = "opening " + path + ": " + NotARegularFile(st.st_mode);
         close(fd);
         return Opened::Failed;
     }

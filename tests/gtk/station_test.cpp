@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 
 #include "image/stored_image.h"
-#include "station/json_object.h"
+#include "tests/test_records.h"
 #include "ui/station_dlg.h"
 #include "ui/station_layout.h"
 
@@ -47,22 +46,6 @@ struct ShortTempDir {
     }
     const std::filesystem::path path = UniqueTempPath("station");
 };
-
-// Each record line's fields, keyed by name.
-std::vector<std::map<std::string, std::string>> ReadRecords(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::map<std::string, std::string>> records;
-    for (std::string line; std::getline(in, line);) {
-        std::vector<JsonField> object;
-        EXPECT_TRUE(ReadFlatJsonObject(line, object)) << line;
-        std::map<std::string, std::string> fields;
-        for (const JsonField& field : object) {
-            fields[field.key] = field.text;
-        }
-        records.push_back(fields);
-    }
-    return records;
-}
 
 }  // namespace
 

@@ -11,15 +11,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "station/json_object.h"
 #include "tests/test_data.h"
+#include "tests/test_records.h"
 #include "tests/win32/win32_support.h"
 #include "tests/win32/window_capture.h"
 #include "ui/station_dlg.h"
@@ -64,22 +63,6 @@ std::set<HANDLE> OwnPortHandles() {
         }
     }
     return ports;
-}
-
-// Each record line's fields, keyed by name.
-std::vector<std::map<std::string, std::string>> ReadRecords(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::map<std::string, std::string>> records;
-    for (std::string line; std::getline(in, line);) {
-        std::vector<JsonField> object;
-        EXPECT_TRUE(ReadFlatJsonObject(line, object)) << line;
-        std::map<std::string, std::string> fields;
-        for (const JsonField& field : object) {
-            fields[field.key] = field.text;
-        }
-        records.push_back(fields);
-    }
-    return records;
 }
 
 // A message box would hold the test in its modal loop for ever: one that
