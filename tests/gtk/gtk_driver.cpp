@@ -308,17 +308,27 @@ bool ChooseComboItem(CWnd& dialog, int id, int index) {
     if (w == nullptr || !GTK_IS_COMBO_BOX(w) || !gtk_widget_is_sensitive(w)) {
         return false;
     }
-    // A click on the box's arrow drops the list down.
+    // A click on the box's arrow drops the list down. A box that has only
+    // just become sensitive may not be drawn and mapped yet on a loaded
+    // machine: wait for that, and click again if the list did not show.
     GtkWidget* arrow = FindInside(w, GTK_TYPE_TOGGLE_BUTTON);
     if (arrow == nullptr) {
         return false;
     }
-    SendClick(gtk_button_get_event_window(GTK_BUTTON(arrow)),
-              gtk_widget_get_allocated_width(arrow) / 2, gtk_widget_get_allocated_height(arrow) / 2,
-              GDK_BUTTON_PRIMARY, false);  // a release would land on the list
-    GtkWidget* menu = ShownMenuOf(w);
+    GtkWidget* menu = nullptr;
+    for (int attempt = 0; attempt < 3 && menu == nullptr; ++attempt) {
+        PumpUntil([&] { return gtk_widget_get_mapped(arrow) != FALSE; }, 3000);
+        SendClick(gtk_button_get_event_window(GTK_BUTTON(arrow)),
+                  gtk_widget_get_allocated_width(arrow) / 2,
+                  gtk_widget_get_allocated_height(arrow) / 2, GDK_BUTTON_PRIMARY,
+                  false);  // a release would land on the list
+        menu = ShownMenuOf(w);
+        if (menu == nullptr) {
+            gtk_combo_box_popdown(GTK_COMBO_BOX(w));
+            Pump(50);
+        }
+    }
     if (menu == nullptr) {
-        gtk_combo_box_popdown(GTK_COMBO_BOX(w));
         return false;
     }
     GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
