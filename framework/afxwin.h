@@ -3,7 +3,9 @@
 //
 // Principles of operation
 // -----------------------
-// One thread, the user-interface thread, owns every window. Windows are
+// One thread, the user-interface thread, owns every window, but for the
+// hidden dialogs of window threads (framework/window_thread.h), each owned
+// by its own thread and served there as this header says. Windows are
 // dialogs built from templates (framework/dialog_template.h) and their
 // controls, addressed by control id. Every event reaches a dialog as a
 // message (WM_COMMAND, WM_TIMER, WM_SYSCOMMAND, WM_PAINT, private messages)
@@ -18,9 +20,10 @@
 //   framework/win32/     real Win32 dialogs.
 // Code above this layer never knows which one it runs on.
 //
-// Threads: everything declared here is for the user-interface thread only,
-// except CHandOver::Send (framework/handover.h), which is how a worker
-// thread hands data to a window.
+// Threads: everything declared here is for the thread that owns the window
+// (the user-interface thread, or a window thread), except CHandOver::Send
+// (framework/handover.h), which is how a worker thread hands data to a
+// window.
 //
 // Timers are the platform's: SetTimer arms a periodic timer, arming an armed
 // timer with the same id replaces it, and KillTimer disarms it. A handler

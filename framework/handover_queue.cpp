@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-HandOverState::HandOverState() : waiter(TheHandOverQueue().Watcher()) {}
+HandOverState::HandOverState() : queue(TheHandOverQueue()), waiter(queue.Watcher()) {}
 
 bool HandOverQueue::Send(HandOverState& s, CWnd* target, UINT message, WPARAM wParam,
                          LPARAM lParam) {
@@ -85,13 +85,13 @@ CHandOver::CHandOver() : m_state(std::make_unique<HandOverState>()) {}
 CHandOver::~CHandOver() = default;
 
 bool CHandOver::Send(CWnd* target, UINT message, WPARAM wParam, LPARAM lParam) {
-    return TheHandOverQueue().Send(*m_state, target, message, wParam, lParam);
+    return m_state->queue.Send(*m_state, target, message, wParam, lParam);
 }
 
 void CHandOver::Revoke() {
-    TheHandOverQueue().Revoke(*m_state);
+    m_state->queue.Revoke(*m_state);
 }
 
 bool CHandOver::Revoked() const {
-    return TheHandOverQueue().Revoked(*m_state);
+    return m_state->queue.Revoked(*m_state);
 }

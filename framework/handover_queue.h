@@ -57,9 +57,14 @@ class HandOverLoop {
 };
 
 // The state behind one CHandOver, guarded by the loop's lock.
-struct HandOverState {
-    HandOverState();  // on the backend's one queue, TheHandOverQueue()
+class HandOverQueue;
 
+struct HandOverState {
+    // On the queue of the thread that makes it (TheHandOverQueue()): the
+    // thread of the window the worker hands over to.
+    HandOverState();
+
+    HandOverQueue& queue;
     Waiter waiter;
     bool revoked = false;
     bool queued = false;   // waiting for the window's thread
@@ -107,5 +112,6 @@ class HandOverQueue {
     std::deque<HandOverState*> m_waiting;
 };
 
-// The backend's one queue.
+// The queue of the calling thread's windows (a window thread's own, or the
+// user-interface thread's).
 HandOverQueue& TheHandOverQueue();

@@ -117,7 +117,7 @@ GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits
 
 LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowImpl& w = *control.Impl();
-    const bool live = !w.destroyed;
+    const bool live = !w.destroyed && w.widget != nullptr;
     auto setFraction = [&] {
         if (live && w.kind == ControlKind::Progress) {
             gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(w.widget), w.progress.Fraction());
@@ -131,10 +131,15 @@ LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam
             const char* text = reinterpret_cast<const char*>(lParam);
             if (live) {
                 gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.widget), text ? text : "");
+            } else if (w.widget == nullptr) {
+                w.items.emplace_back(text ? text : "");
             }
             return control.SendMessage(CB_GETCOUNT) - 1;
         }
         case CB_GETCOUNT:
+            if (w.kind == ControlKind::ComboBox && w.widget == nullptr) {
+                return static_cast<LRESULT>(w.items.size());
+            }
             if (w.kind != ControlKind::ComboBox || !live) {
                 return 0;
             }
@@ -159,6 +164,14 @@ LRESULT ControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam
         case CB_GETCURSEL:
             return w.kind == ControlKind::ComboBox ? w.curSel : CB_ERR;
         case CB_GETLBTEXT: {
+            if (w.kind == ControlKind::ComboBox && w.widget == nullptr) {
+                if (wParam >= w.items.size()) {
+                    return CB_ERR;
+                }
+                std::string* out = reinterpret_cast<std::string*>(lParam);
+                *out = w.items[wParam];
+                return static_cast<LRESULT>(out->size());
+            }
             if (w.kind != ControlKind::ComboBox || !live) {
                 return CB_ERR;
             }

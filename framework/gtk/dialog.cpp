@@ -10,6 +10,7 @@
 #include "framework/dialog_template.h"
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
+#include "framework/window_thread.h"
 
 namespace gtk {
 namespace {
@@ -196,6 +197,21 @@ BOOL CDialog::Create(BOOL bShow) {
     if (t == nullptr || m_pImpl->alive) {
         return FALSE;
     }
+    if (AfxOnWindowThread()) {
+        // Never shown: controls without widgets (window_impl.h), timers and
+        // hand-overs on the thread's own context.
+        m_pImpl = std::make_unique<WindowImpl>();
+        WindowImpl& w = *m_pImpl;
+        w.tmpl = t;
+        w.text = t->caption;
+        for (const ControlTemplate& ct : t->controls) {
+            w.controls.push_back(MakeDrawnControl(this, ct));
+        }
+        w.alive = true;
+        gtk::WindowCreated(this);
+        OnInitDialog();
+        return TRUE;
+    }
     const std::string styleClass = gtk::StyleClassFor(t->fontFace, t->fontPointSize);
     const gtk::BaseUnits u = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
 
@@ -303,7 +319,7 @@ INT_PTR CDialog::DoModal() {
 void CDialog::EndDialog(int nResult) {
     m_pImpl->ended = true;
     m_pImpl->result = nResult;
-    if (m_pImpl->alive) {
+    if (m_pImpl->alive && m_pImpl->widget != nullptr) {
         gtk_widget_hide(m_pImpl->widget);
     }
     g_main_context_wakeup(nullptr);

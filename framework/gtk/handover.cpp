@@ -1,12 +1,16 @@
 // Timers and hand-overs of the GTK backend.
 //
-// Timers are GLib timeouts on the default main context, one per (window,
-// id). A hand-over is queued (framework/handover_queue.h) under a mutex by
-// the worker, which then wakes the main context through an eventfd and
-// waits on a condition variable; the user-interface thread runs the handler
-// of every waiting message when the eventfd becomes readable. The worker
-// thread never calls into GLib, so the only thing the two threads share is
-// guarded by that mutex.
+// Timers are GLib timeouts on the window's thread's main context (the
+// default one, or a window thread's own: framework/window_thread.h), one
+// per (window, id). A hand-over is queued (framework/handover_queue.h)
+// under a mutex by the worker, which then wakes the window's thread through
+// an eventfd and waits on a condition variable; the window's thread runs the
+// handler of every waiting message when the eventfd becomes readable. The
+// worker thread never calls into GLib, so the only thing the two threads
+// share is guarded by that mutex.
+//
+// Each thread that owns windows has its own timers and its own hand-over
+// queue: a window is created, served and destroyed on one thread.
 //
 // Hand-overs come before timers: a timer that falls due with a hand-over
 // waiting runs after it, as a message sent from another thread is handled
@@ -23,6 +27,7 @@
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "framework/gtk/window_impl.h"
 #include "framework/handover_queue.h"
@@ -37,14 +42,21 @@ constexpr gint kHandOverPriority = kTimerPriority - 1;  // lower numbers go firs
 
 using TimerKey = std::pair<CWnd*, UINT_PTR>;
 
-std::map<TimerKey, guint>& Timers() {
-    static std::map<TimerKey, guint> timers;
+// The timers of the windows of this thread; each source holds a reference
+// of ours.
+std::map<TimerKey, GSource*>& Timers() {
+    thread_local std::map<TimerKey, GSource*> timers;
     return timers;
+}
+
+void DropSource(GSource* source) {
+    g_source_destroy(source);
+    g_source_unref(source);
 }
 
 gboolean TimerFired(gpointer data) {
     const TimerKey key = *static_cast<TimerKey*>(data);
-    const guint self = g_source_get_id(g_main_current_source());
+    GSource* self = g_main_current_source();
     auto& timers = Timers();
     auto it = timers.find(key);
     if (it == timers.end() || it->second != self) {
@@ -68,8 +80,8 @@ class HandOvers final : public HandOverLoop {
   public:
     HandOvers() : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
     ~HandOvers() {
-        if (m_source != 0) {
-            g_source_remove(m_source);
+        if (m_source != nullptr) {
+            DropSource(m_source);
         }
         close(m_wakeFd);
     }
@@ -82,13 +94,22 @@ class HandOvers final : public HandOverLoop {
         [[maybe_unused]] const ssize_t n = write(m_wakeFd, &one, sizeof one);
     }
 
-    // The main context starts watching the eventfd; on the user-interface
-    // thread, with the first window.
+    // The thread's main context starts watching the eventfd, with the
+    // thread's first window.
     void Watch() {
-        if (m_source == 0) {
-            m_source = g_unix_fd_add_full(kHandOverPriority, m_wakeFd, G_IO_IN,
-                                          &HandOvers::Readable, this, nullptr);
+        GMainContext* context = g_main_context_get_thread_default();
+        if (m_source != nullptr && m_context == context) {
+            return;
         }
+        if (m_source != nullptr) {
+            DropSource(m_source);  // a window thread's that has ended
+        }
+        m_context = context;
+        m_source = g_unix_fd_source_new(m_wakeFd, G_IO_IN);
+        g_source_set_priority(m_source, kHandOverPriority);
+        // GLib's own way to give a unix-fd source its callback type.
+        g_source_set_callback(m_source, G_SOURCE_FUNC(&HandOvers::Readable), this, nullptr);
+        g_source_attach(m_source, context);
     }
 
     std::set<const CWnd*> alive;  // guarded by Lock()
@@ -106,20 +127,52 @@ class HandOvers final : public HandOverLoop {
 
     std::mutex m_lock;
     int m_wakeFd = -1;
-    guint m_source = 0;
+    GSource* m_source = nullptr;
+    GMainContext* m_context = nullptr;
 };
 
+// The hand-overs of a window thread while it runs; else null, and the
+// main thread's serve.
+thread_local HandOvers* t_threadHandOvers = nullptr;
+
 HandOvers& TheHandOvers() {
+    if (t_threadHandOvers != nullptr) {
+        return *t_threadHandOvers;
+    }
     static HandOvers handOvers;
     return handOvers;
 }
 
+// Hand-over queues of window threads that have ended, for the next ones: a
+// worker left running by a port that would not close may still hold one,
+// so none is ever freed (its sends are refused: its windows are gone).
+std::mutex g_spareLock;
+std::vector<HandOvers*> g_spare;
+
 }  // namespace
+
+void UseThreadHandOvers() {
+    std::lock_guard<std::mutex> g(g_spareLock);
+    if (g_spare.empty()) {
+        t_threadHandOvers = new HandOvers;
+    } else {
+        t_threadHandOvers = g_spare.back();
+        g_spare.pop_back();
+    }
+}
+
+void EndThreadHandOvers() {
+    std::lock_guard<std::mutex> g(g_spareLock);
+    g_spare.push_back(t_threadHandOvers);
+    t_threadHandOvers = nullptr;
+}
 
 void ArmTimer(CWnd* window, UINT_PTR id, UINT period) {
     DisarmTimer(window, id);
-    const guint source = g_timeout_add_full(kTimerPriority, period, &TimerFired,
-                                            new TimerKey(window, id), &DeleteTimerKey);
+    GSource* source = g_timeout_source_new(period);
+    g_source_set_priority(source, kTimerPriority);
+    g_source_set_callback(source, &TimerFired, new TimerKey(window, id), &DeleteTimerKey);
+    g_source_attach(source, g_main_context_get_thread_default());
     Timers()[{window, id}] = source;
 }
 
@@ -129,7 +182,7 @@ bool DisarmTimer(CWnd* window, UINT_PTR id) {
     if (it == timers.end()) {
         return false;
     }
-    g_source_remove(it->second);
+    DropSource(it->second);
     timers.erase(it);
     return true;
 }
@@ -151,7 +204,7 @@ void ForgetWindow(CWnd* window) {
     auto& timers = Timers();
     for (auto it = timers.begin(); it != timers.end();) {
         if (it->first.first == window) {
-            g_source_remove(it->second);
+            DropSource(it->second);
             it = timers.erase(it);
         } else {
             ++it;

@@ -7,6 +7,7 @@
 
 #include "framework/gtk/gtk_backend.h"
 #include "framework/gtk/window_impl.h"
+#include "framework/window_thread.h"
 
 namespace gtk {
 
@@ -146,7 +147,7 @@ BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
 
 BOOL CWnd::IsIconic() const {
     const WindowImpl& w = *m_pImpl;
-    if (w.isControl || !w.alive || !gtk_widget_get_realized(w.widget)) {
+    if (w.isControl || !w.alive || w.widget == nullptr || !gtk_widget_get_realized(w.widget)) {
         return FALSE;
     }
     const GdkWindowState state = gdk_window_get_state(gtk_widget_get_window(w.widget));
@@ -184,14 +185,16 @@ BOOL CWnd::DestroyWindow() {
         WindowImpl& c = *control->Impl();
         // Keep what each control showed, for callers that still ask.
         c.text = control->GetWindowText();
-        c.enabled = gtk_widget_get_sensitive(c.widget);
+        c.enabled = control->IsWindowEnabled() != FALSE;
         c.destroyed = true;
     }
-    w.text = gtk_window_get_title(GTK_WINDOW(w.widget)) ? gtk_window_get_title(GTK_WINDOW(w.widget))
-                                                        : "";
-    w.popup = nullptr;  // attached to the window, destroyed with it
-    gtk_widget_destroy(w.widget);
-    g_main_context_wakeup(nullptr);  // a modal loop waiting for this ends now
+    if (w.widget != nullptr) {
+        const char* title = gtk_window_get_title(GTK_WINDOW(w.widget));
+        w.text = title ? title : "";
+        w.popup = nullptr;  // attached to the window, destroyed with it
+        gtk_widget_destroy(w.widget);
+        g_main_context_wakeup(nullptr);  // a modal loop waiting for this ends now
+    }
     OnPostDestroy();
     return TRUE;
 }
@@ -201,7 +204,7 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     const LRESULT result = DrawnDefWindowProc(*this, message, wParam, lParam);
     switch (message) {
         case WM_SETICON:
-            if (w.alive) {
+            if (w.alive && w.widget != nullptr) {
                 GList* list = nullptr;
                 if (w.bigIcon) {
                     list = g_list_append(list, w.bigIcon->big);
@@ -214,7 +217,7 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_ICONERASEBKGND:
-            if (w.paint.cr && w.alive) {
+            if (w.paint.cr && w.alive && w.widget != nullptr) {
                 gtk_render_background(gtk_widget_get_style_context(w.widget), w.paint.cr, 0, 0,
                                       gtk_widget_get_allocated_width(w.widget),
                                       gtk_widget_get_allocated_height(w.widget));
@@ -233,7 +236,9 @@ int AfxGetSystemMetrics(int index) {
 }
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
-    return gtk::IconForResource(nIDResource);
+    // Icons are drawn for the main thread's widgets; a dialog on a window
+    // thread shows none.
+    return AfxOnWindowThread() ? nullptr : gtk::IconForResource(nIDResource);
 }
 
 // GLib's monotonic clock, which its timeouts (our timers) count on.

@@ -4,6 +4,7 @@
 #include "framework/gtk/gtk_headers.h"
 
 #include <string>
+#include <vector>
 
 #include "framework/afxwin.h"
 #include "framework/gtk/gtk_backend.h"
@@ -24,14 +25,19 @@ struct HICON__ {
 // answer after its window has been destroyed; what a control showed is then
 // read from the copies in DrawnWindowData (text, enabled). A combo box's
 // selection is kept there too: typing leaves it.
+// A dialog made on a window thread (framework/window_thread.h) has no
+// widgets at all: GTK's widgets belong to the main thread, and the dialog is
+// never shown. Its controls keep what they show in DrawnWindowData alone,
+// and a combo box its entries in `items`.
 struct WindowImpl : DrawnWindowData {
     ~WindowImpl();
 
     // Controls.
     GtkWidget* widget = nullptr;
-    GtkWidget* entry = nullptr;  // the edit field of an edit or combo box
-    bool destroyed = false;      // its window is gone: answer from the copies
-    int quiet = 0;               // > 0 while we change the widget ourselves: no notifications
+    GtkWidget* entry = nullptr;      // the edit field of an edit or combo box
+    bool destroyed = false;          // its window is gone: answer from the copies
+    int quiet = 0;                   // > 0 while we change the widget ourselves: no notifications
+    std::vector<std::string> items;  // a combo box without a widget
 
     // Dialogs.
     GtkWidget* fixed = nullptr;
@@ -49,6 +55,10 @@ bool DisarmTimer(CWnd* window, UINT_PTR id);
 void WindowCreated(CWnd* window);
 void ForgetWindow(CWnd* window);  // drops its timers and refuses hand-overs to it
 bool IsLive(const CWnd* window);  // created and neither destroyed nor deleted
+// A window thread's hand-over queue, from its start to its end
+// (window_thread.cpp); the thread's main context must be its default.
+void UseThreadHandOvers();
+void EndThreadHandOvers();
 
 // Icons (icon.cpp): drawn once per resource id, kept for the process.
 HICON IconForResource(UINT id);

@@ -1,9 +1,12 @@
 // The virtual clock of the headless backend: timers, scheduled callbacks,
 // hand-overs from worker threads, and the wait for workers to settle.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
+#include <memory>
 #include <tuple>
+#include <vector>
 
 #include "framework/handover_queue.h"
 #include "framework/headless/headless.h"
@@ -42,14 +45,88 @@ struct Clock final : HandOverLoop, WaitWatcher {
     std::uint64_t seq = 0;
     std::map<std::pair<std::uint64_t, std::uint64_t>, Event> events;  // (due, seq)
     HandOverQueue sends{*this};
+    bool poked = false;  // work was posted to a window thread's loop
+
+    // A clock in real time reads the time passed since it was made, even
+    // while its thread is held in a call (a write the line holds back):
+    // what a unit measures is real time.
+    bool real = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    // The time now, with the lock held.
+    std::uint64_t Current() const {
+        if (!real) {
+            return now;
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        return std::max(now, static_cast<std::uint64_t>(elapsed.count()));
+    }
 };
 
+// A window thread's own clock (window_thread.cpp) while it runs; else null,
+// and the process's one clock serves.
+thread_local Clock* t_threadClock = nullptr;
+
 Clock& TheClock() {
+    if (t_threadClock != nullptr) {
+        return *t_threadClock;
+    }
     static Clock clock;
     return clock;
 }
 
 }  // namespace
+
+// --- Clocks of window threads. ---------------------------------------------------------
+
+// Kept for the life of the process: a port whose worker would not end keeps
+// its hand-over, which points at its window thread's clock.
+ThreadClock* MakeThreadClock() {
+    static std::mutex lock;
+    static std::vector<std::unique_ptr<Clock>> clocks;
+    std::lock_guard<std::mutex> g(lock);
+    clocks.push_back(std::make_unique<Clock>());
+    clocks.back()->real = true;
+    return reinterpret_cast<ThreadClock*>(clocks.back().get());
+}
+
+namespace {
+std::atomic<bool> g_realTime{false};
+}  // namespace
+
+bool InRealTime() {
+    return g_realTime;
+}
+
+void UseRealTime() {
+    g_realTime = true;
+    std::lock_guard<std::mutex> g(Lock());
+    Clock& c = TheClock();
+    c.start = std::chrono::steady_clock::now() - std::chrono::milliseconds(c.now);
+    c.real = true;
+}
+
+void UseThreadClock(ThreadClock* clock) {
+    t_threadClock = reinterpret_cast<Clock*>(clock);
+}
+
+void PokeThreadClock(ThreadClock* clock) {
+    Clock& c = *reinterpret_cast<Clock*>(clock);
+    {
+        std::lock_guard<std::mutex> g(c.lock);
+        c.poked = true;
+    }
+    c.work.notify_all();
+}
+
+bool TakePoke() {
+    std::lock_guard<std::mutex> g(Lock());
+    Clock& c = TheClock();
+    const bool poked = c.poked;
+    c.poked = false;
+    return poked;
+}
 
 std::mutex& Lock() {
     return TheClock().lock;
@@ -71,7 +148,7 @@ void NoteWorkerFinished() {
 
 std::uint64_t Now() {
     std::lock_guard<std::mutex> g(Lock());
-    return TheClock().now;
+    return TheClock().Current();
 }
 
 void SettleWorkers() {
@@ -91,12 +168,12 @@ bool RunOneEvent(std::uint64_t limit) {
             return false;
         }
         auto it = c.events.begin();
-        c.now = it->first.first;
+        c.now = std::max(c.now, it->first.first);
         event = it->second;
         c.events.erase(it);
         if (event.window) {
             // Platform timers repeat until killed.
-            c.events[{c.now + std::max<UINT>(event.period, 1), c.seq++}] = event;
+            c.events[{c.Current() + std::max<UINT>(event.period, 1), c.seq++}] = event;
         }
     }
     if (event.window) {
@@ -129,13 +206,14 @@ void Advance(std::uint64_t ms) {
     }
     RunUntilIdle();
     std::lock_guard<std::mutex> g(Lock());
-    TheClock().now = limit;
+    Clock& c = TheClock();
+    c.now = std::max(c.now, limit);
 }
 
 void At(std::uint64_t delayMs, std::function<void()> fn) {
     std::lock_guard<std::mutex> g(Lock());
     Clock& c = TheClock();
-    c.events[{c.now + delayMs, c.seq++}] = Event{nullptr, 0, 0, std::move(fn)};
+    c.events[{c.Current() + delayMs, c.seq++}] = Event{nullptr, 0, 0, std::move(fn)};
 }
 
 std::optional<std::uint64_t> NextEventTime() {
@@ -150,7 +228,8 @@ std::optional<std::uint64_t> NextEventTime() {
 bool WaitForWork(std::uint64_t ms) {
     std::unique_lock<std::mutex> g(Lock());
     Clock& c = TheClock();
-    return c.work.wait_for(g, std::chrono::milliseconds(ms), [&] { return c.sends.AnyWaiting(); });
+    return c.work.wait_for(g, std::chrono::milliseconds(ms),
+                           [&] { return c.sends.AnyWaiting() || c.poked; });
 }
 
 bool RunInRealTime(const std::function<bool()>& done, std::uint64_t limitMs) {
@@ -195,7 +274,7 @@ void ArmTimer(CWnd* window, UINT_PTR id, UINT period) {
     std::erase_if(c.events, [&](const auto& e) {
         return e.second.window == window && e.second.timerId == id;
     });
-    c.events[{c.now + period, c.seq++}] = Event{window, id, period, {}};
+    c.events[{c.Current() + period, c.seq++}] = Event{window, id, period, {}};
 }
 
 bool DisarmTimer(CWnd* window, UINT_PTR id) {

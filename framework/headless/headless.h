@@ -57,6 +57,24 @@ bool RunInRealTime(const std::function<bool()>& done, std::uint64_t limitMs);
 // test fixtures; no window may be alive.
 void Reset();
 
+// From now on the process runs in real time (download-cli, at its start):
+// the clock reads the real time passed, even inside a call that holds the
+// thread, and window threads (framework/window_thread.h) are real threads,
+// each with a clock of its own in real time. Until then their work runs on
+// this clock, on the user-interface thread. Call before any window thread
+// is made.
+void UseRealTime();
+bool InRealTime();
+
+// For window_thread.cpp: a window thread's own clock, made for it and kept
+// for the life of the process; the calling thread's clock from now on;
+// wakes a clock's WaitForWork from any thread; and takes back such a wake.
+struct ThreadClock;
+ThreadClock* MakeThreadClock();
+void UseThreadClock(ThreadClock* clock);
+void PokeThreadClock(ThreadClock* clock);
+bool TakePoke();
+
 // --- Acting as the user. ----------------------------------------------------
 
 // Clicks a push button. False, and nothing happens, when it is disabled or
