@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "framework/afxwin.h"
+#include "framework/window_thread.h"
 #include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
 #include "station/computer_name.h"
@@ -17,15 +18,26 @@ namespace {
 // safety net.
 constexpr std::uint64_t kUnitLimitMs = 3600 * 1000;
 
-const char kStoppedReason[] = "the station was stopped";
 const char kStoppedNowReason[] = "the station was stopped at once";
 
 }  // namespace
 
 struct Station::Position {
+    std::size_t index = 0;
+    CWindowThread thread;
+    std::atomic<bool> servePosted{false};  // a Serve waits on the thread
+
+    // The position's own thread only.
     std::unique_ptr<UnitRunner> runner;
     bool running = false;  // a unit, or the wait for one, is under way
     std::uint64_t started = 0;
+
+    // Published to the front end, under Station::m_lock.
+    PositionView view;
+    std::vector<PositionEvent> told;  // StationOptions::tellEvents
+    bool changed = false;
+    bool live = false;      // its loop runs
+    bool answered = false;  // the unit under way has a machine
 };
 
 DayCountRules TodaysCountRules() {
@@ -48,23 +60,51 @@ DayCountRules TodaysCountRules() {
     return rules;
 }
 
-Station::Station(const StationSettings& settings, const LoadedImage& image, StationEvents* events)
-    : m_settings(settings), m_image(image), m_events(events ? events : &m_noEvents) {
+Station::Station(const StationSettings& settings, const LoadedImage& image, StationEvents* events,
+                 const StationOptions& options)
+    : m_settings(settings),
+      m_image(image),
+      m_events(events ? events : &m_noEvents),
+      m_options(options) {
+    m_stationName = StationName();
     const std::size_t n = std::min<std::size_t>(m_settings.ports.size(), kMaxPositions);
     for (std::size_t i = 0; i < n; ++i) {
-        m_positions.push_back(std::make_unique<Position>());
-        PositionView view;
-        view.number = static_cast<int>(i) + 1;
-        view.port = m_settings.ports[i];
-        m_views.push_back(view);
+        auto p = std::make_unique<Position>();
+        p->index = i;
+        p->view.number = static_cast<int>(i) + 1;
+        p->view.port = m_settings.ports[i];
+        m_views.push_back(p->view);
+        m_positions.push_back(std::move(p));
     }
-    m_stationName = StationName();
+    m_running.assign(n, false);
+    m_underWay.assign(n, false);
 }
 
 Station::~Station() {
+    // Every position stops at once and closes its port, each on its own
+    // thread, all at the same time; then their threads are waited for
+    // against one deadline.
+    m_stopping = true;
     m_stopNow = 1;
     for (auto& p : m_positions) {
-        p->runner.reset();  // closes the port and ends its worker
+        Position* position = p.get();
+        p->thread.Post([this, position] {
+            if (position->runner) {
+                position->runner->Interrupt(kStoppedNowReason);
+            }
+            position->runner.reset();  // closes the port and ends its worker
+            position->running = false;
+        });
+        p->thread.Quit();
+    }
+    const std::uint64_t deadline = AfxTickCount() + kWindowThreadEndMs;
+    for (auto& p : m_positions) {
+        const std::uint64_t now = AfxTickCount();
+        if (!p->thread.Join(deadline > now ? deadline - now : 0)) {
+            // Stuck in a call that does not return: what it uses stays for
+            // the life of the process.
+            (void)p.release();
+        }
     }
 }
 
@@ -72,6 +112,7 @@ bool Station::Open(std::string& error) {
     if (m_settings.record.empty()) {
         return true;
     }
+    std::lock_guard<std::mutex> records(m_recordLock);
     if (!m_records.IsOpen() && !m_records.Open(m_settings.record, error)) {
         error = "opening " + m_settings.record + ": " + error;
         return false;
@@ -81,12 +122,23 @@ bool Station::Open(std::string& error) {
     if (!ReadDayCounts(m_settings.record, rules, counts, error)) {
         return false;
     }
-    for (std::size_t i = 0; i < m_views.size(); ++i) {
-        m_views[i].counts = counts.positions[i];
-        Changed(i);
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (auto& p : m_positions) {
+            p->view.counts = counts.positions[p->index];
+            p->changed = true;
+        }
     }
     m_countedDay = rules;
+    Step();
     return true;
+}
+
+template <class Fn>
+void Station::Publish(Position& p, Fn change) {
+    std::lock_guard<std::mutex> g(m_lock);
+    change(p.view);
+    p.changed = true;
 }
 
 void Station::CountsForToday() {
@@ -100,9 +152,10 @@ void Station::CountsForToday() {
     if (!m_settings.record.empty() && !ReadDayCounts(m_settings.record, today, counts, error)) {
         counts = DayCounts{};
     }
-    for (std::size_t i = 0; i < m_views.size(); ++i) {
-        m_views[i].counts = counts.positions[i];
-        Changed(i);
+    std::lock_guard<std::mutex> g(m_lock);
+    for (auto& p : m_positions) {
+        p->view.counts = counts.positions[p->index];
+        p->changed = true;
     }
     m_countedDay = today;
 }
@@ -116,103 +169,197 @@ void Station::Start() {
     // The adapters behind the ports, for the panels: looked up once here;
     // each unit's record says what answered.
     const std::vector<PortDescription> present = DiscoverPorts();
-    const UnitSettings unit{m_settings.type, m_settings.timeoutSeconds, false, &m_stopNow};
-    for (std::size_t i = 0; i < m_positions.size(); ++i) {
+    const UnitSettings unit{m_settings.type, m_settings.timeoutSeconds, m_options.fast, &m_stopNow};
+    for (auto& pp : m_positions) {
+        Position& p = *pp;
         ResolvedPort resolved;
         std::string error;
-        if (ResolvePortName(m_views[i].port, present, resolved, error)) {
-            m_views[i].adapterSerial = resolved.present.serialNumber;
+        const bool known = ResolvePortName(p.view.port, present, resolved, error);
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            if (known) {
+                p.view.adapterSerial = resolved.present.serialNumber;
+            }
+            p.live = true;
+            p.changed = true;
         }
-        Position& p = *m_positions[i];
-        p.runner =
-            std::make_unique<UnitRunner>(unit, std::vector<std::string>{m_views[i].port}, m_image);
-        p.runner->Prepare();
-        StartUnit(i);
+        m_running[p.index] = true;
+        p.thread.Post([this, &p, unit] {
+            p.runner =
+                std::make_unique<UnitRunner>(unit, std::vector<std::string>{p.view.port}, m_image);
+            p.runner->Prepare();
+            StartUnit(p);
+        });
     }
     m_wasRunning = true;
     m_events->RunningChanged(true);
 }
 
-void Station::StartUnit(std::size_t i) {
-    Position& p = *m_positions[i];
-    PositionView& view = m_views[i];
+void Station::StartUnit(Position& p) {
     UnitEvents events;
-    events.portTried = [this, i](const std::string&, PortOutcome outcome,
-                                 const std::string& reason) {
+    events.portTried = [this, &p](const std::string& port, PortOutcome outcome,
+                                  const std::string& reason) {
+        PositionEvent e;
+        e.kind = PositionEvent::Kind::PortTried;
+        e.port = port;
+        e.outcome = outcome;
+        e.reason = reason;
+        Tell(p, std::move(e));
         std::string note;
         if (outcome == PortOutcome::OpenFailed) {
             note = "port did not open: " + reason;
         } else if (outcome == PortOutcome::SettingsRefused) {
             note = "port settings refused: " + reason;
         }
-        if (note != m_views[i].note) {
-            m_views[i].note = note;
-            Changed(i);
-        }
+        Publish(p, [&](PositionView& v) { v.note = note; });
     };
-    events.portNotClosed = [this, i](const std::string&, const std::string& reason) {
-        m_views[i].note = "port left open: " + reason;
-        Changed(i);
+    events.portNotClosed = [this, &p](const std::string& port, const std::string& reason) {
+        PositionEvent e;
+        e.kind = PositionEvent::Kind::PortNotClosed;
+        e.port = port;
+        e.reason = reason;
+        Tell(p, std::move(e));
+        Publish(p, [&](PositionView& v) { v.note = "port left open: " + reason; });
     };
-    events.connected = [this, i](const std::string&) {
-        m_views[i].state = m_stopping ? PositionState::Finishing : PositionState::Programming;
-        m_views[i].percent = 0;
-        m_views[i].note.clear();
-        Changed(i);
+    events.connected = [this, &p](const std::string& port) {
+        PositionEvent e;
+        e.kind = PositionEvent::Kind::Connected;
+        e.port = port;
+        Tell(p, std::move(e));
+        const bool stopping = m_stopping;
+        std::lock_guard<std::mutex> g(m_lock);
+        p.view.state = stopping ? PositionState::Finishing : PositionState::Programming;
+        p.view.percent = 0;
+        p.view.note.clear();
+        p.answered = true;
+        p.changed = true;
     };
-    events.progress = [this, i](std::uint32_t sent, std::uint32_t total) {
+    events.progress = [this, &p](std::uint32_t sent, std::uint32_t total) {
+        PositionEvent e;
+        e.kind = PositionEvent::Kind::Progress;
+        e.sent = sent;
+        e.total = total;
+        Tell(p, std::move(e));
         const int percent =
             total
                 ? static_cast<int>(std::min<std::uint64_t>(std::uint64_t{sent} * 100 / total, 100))
                 : 100;
-        if (percent != m_views[i].percent) {
-            m_views[i].percent = percent;
-            Changed(i);
+        std::lock_guard<std::mutex> g(m_lock);
+        if (percent != p.view.percent) {
+            p.view.percent = percent;
+            p.changed = true;
         }
     };
-    events.decided = [this] { m_events->StepWanted(); };
+    // Served once the dialog's handler that decided it has returned.
+    events.decided = [this, &p] { PostServe(p); };
     p.runner->Start(events);
     p.running = true;
     p.started = AfxTickCount();
-    view.state = PositionState::Waiting;
-    view.percent = 0;
-    Changed(i);
+    std::lock_guard<std::mutex> g(m_lock);
+    p.view.state = PositionState::Waiting;
+    p.view.percent = 0;
+    p.answered = false;
+    p.changed = true;
 }
 
-void Station::Stop() {
-    m_stopping = true;
-    for (std::size_t i = 0; i < m_views.size(); ++i) {
-        if (m_views[i].state == PositionState::Programming) {
-            m_views[i].state = PositionState::Finishing;
-            Changed(i);
+void Station::Tell(Position& p, PositionEvent event) {
+    if (m_options.tellEvents) {
+        std::lock_guard<std::mutex> g(m_lock);
+        p.told.push_back(std::move(event));
+    }
+}
+
+std::string Station::StopReason() {
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_stopReason;
+}
+
+void Station::PostServe(Position& p) {
+    if (!p.servePosted.exchange(true)) {
+        p.thread.Post([this, &p] { Serve(p); });
+    }
+}
+
+void Station::Stop(const std::string& reason) {
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        if (!m_stopping) {
+            m_stopReason = reason;
+        }
+        m_stopping = true;
+        for (auto& p : m_positions) {
+            if (p->view.state == PositionState::Programming) {
+                p->view.state = PositionState::Finishing;
+                p->changed = true;
+            }
         }
     }
     Step();
 }
 
-void Station::StopNow() {
-    m_stopping = true;
-    m_stopNow = 1;
+void Station::StopNow(const std::string& reason) {
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        if (m_stopNow == 0) {
+            m_stopReason = reason;
+        }
+        m_stopping = true;
+        m_stopNow = 1;
+    }
     Step();
 }
 
+void Station::Serve(Position& p) {
+    p.servePosted = false;
+    if (!p.running) {
+        return;
+    }
+    if (m_stopNow != 0) {
+        p.runner->Interrupt(StopReason());
+    } else if (m_stopping && !p.runner->Answered()) {
+        // Only waiting for a unit: nothing to finish.
+        p.runner->Interrupt(StopReason());
+    } else if (AfxTickCount() - p.started > kUnitLimitMs) {
+        p.runner->GiveUp();
+    }
+    if (p.runner->Finished()) {
+        p.running = false;
+        Ended(p);
+    }
+}
+
 void Station::Step() {
-    for (std::size_t i = 0; i < m_positions.size(); ++i) {
-        Position& p = *m_positions[i];
-        if (!p.running) {
-            continue;
+    std::vector<std::size_t> changed;
+    std::vector<std::string> recordErrors;
+    std::vector<std::vector<PositionEvent>> told(m_positions.size());
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (auto& p : m_positions) {
+            told[p->index].swap(p->told);
+            if (p->changed) {
+                p->changed = false;
+                m_views[p->index] = p->view;
+                changed.push_back(p->index);
+            }
+            m_running[p->index] = p->live;
+            m_underWay[p->index] = p->live && p->answered;
         }
-        if (m_stopNow != 0) {
-            p.runner->Interrupt(kStoppedNowReason);
-        } else if (m_stopping && !p.runner->Answered()) {
-            // Only waiting for a unit: nothing to finish.
-            p.runner->Interrupt(kStoppedReason);
-        } else if (AfxTickCount() - p.started > kUnitLimitMs) {
-            p.runner->GiveUp();
+        recordErrors.swap(m_recordErrors);
+    }
+    for (std::size_t i = 0; i < told.size(); ++i) {
+        for (const PositionEvent& e : told[i]) {
+            m_events->Told(i, e);
         }
-        if (p.runner->Finished()) {
-            p.running = false;
-            Ended(i);
+    }
+    for (const std::string& message : recordErrors) {
+        m_events->RecordFailed(message);
+    }
+    for (const std::size_t i : changed) {
+        m_events->PositionChanged(i);
+    }
+    for (auto& p : m_positions) {
+        if (m_running[p->index]) {
+            PostServe(*p);
         }
     }
     if (m_wasRunning && !Running()) {
@@ -221,70 +368,79 @@ void Station::Step() {
     }
 }
 
-void Station::Ended(std::size_t i) {
-    Position& p = *m_positions[i];
-    PositionView& view = m_views[i];
+void Station::Ended(Position& p) {
     const UnitOutcome u = p.runner->Outcome();
-    if (p.runner->OnlyWaited()) {
+    if (m_options.loop && p.runner->OnlyWaited()) {
         // Waiting for the next unit to be attached: not a unit yet.
         if (u.result == UnitResult::NoMachine && !m_stopping) {
-            StartUnit(i);
+            StartUnit(p);
         } else {
-            EndPosition(i);
+            EndPosition(p);
         }
         return;
     }
-    // A new day's counts start from its records so far, this unit's not yet
-    // among them.
-    CountsForToday();
-    if (m_records.IsOpen()) {
-        std::string error;
+    Record(p, u);
+    Publish(p, [&](PositionView& v) {
+        v.last = u;
+        if (!u.adapterSerial.empty()) {
+            v.adapterSerial = u.adapterSerial;
+        }
+        if (u.result != UnitResult::Interrupted) {
+            (u.result == UnitResult::Done ? v.counts.passed : v.counts.failed) += 1;
+        }
+    });
+    if (m_options.loop && u.result != UnitResult::Interrupted && !m_stopping) {
+        StartUnit(p);
+    } else {
+        EndPosition(p);
+    }
+}
+
+void Station::Record(Position& p, const UnitOutcome& u) {
+    PositionEvent e;
+    e.kind = PositionEvent::Kind::UnitEnded;
+    e.unit = u;
+    {
+        std::lock_guard<std::mutex> records(m_recordLock);
+        // A new day's counts start from its records so far, this unit's not
+        // yet among them.
+        CountsForToday();
         const std::string line =
-            RecordLine(m_settings.type, m_settings.image, u, m_image, m_stationName, view.number);
-        if (!m_records.Append(line, error)) {
+            RecordLine(m_settings.type, m_settings.image, u, m_image, m_stationName, p.view.number);
+        if (m_records.IsOpen() && !m_records.Append(line, e.recordError)) {
+            if (e.recordError.empty()) {
+                e.recordError = "not written";
+            }
+            std::lock_guard<std::mutex> g(m_lock);
+            if (!m_stopping) {
+                m_stopReason = "a record could not be written";
+            }
             m_stopping = true;
-            m_events->RecordFailed("The record of position " + std::to_string(view.number) +
-                                   " could not be written to " + m_settings.record + ": " + error);
+            m_recordErrors.push_back("The record of position " + std::to_string(p.view.number) +
+                                     " could not be written to " + m_settings.record + ": " +
+                                     e.recordError);
         }
     }
-    view.last = u;
-    if (!u.adapterSerial.empty()) {
-        view.adapterSerial = u.adapterSerial;
-    }
-    if (u.result != UnitResult::Interrupted) {
-        (u.result == UnitResult::Done ? view.counts.passed : view.counts.failed) += 1;
-    }
-    if (u.result != UnitResult::Interrupted && !m_stopping) {
-        StartUnit(i);
-    } else {
-        EndPosition(i);
-    }
-    Changed(i);
+    Tell(p, std::move(e));
 }
 
-void Station::EndPosition(std::size_t i) {
-    m_positions[i]->running = false;
-    m_positions[i]->runner.reset();  // closes the port, restoring its settings
-    m_views[i].state = PositionState::Stopped;
-    m_views[i].percent = 0;
-    Changed(i);
-}
-
-void Station::Changed(std::size_t i) {
-    m_events->PositionChanged(i);
+void Station::EndPosition(Position& p) {
+    p.running = false;
+    p.runner.reset();  // closes the port, restoring its settings
+    std::lock_guard<std::mutex> g(m_lock);
+    p.view.state = PositionState::Stopped;
+    p.view.percent = 0;
+    p.live = false;
+    p.answered = false;
+    p.changed = true;
 }
 
 bool Station::Running() const {
-    return std::any_of(m_positions.begin(), m_positions.end(),
-                       [](const auto& p) { return p->running; });
+    return std::any_of(m_running.begin(), m_running.end(), [](bool r) { return r; });
 }
 
 int Station::UnitsUnderWay() const {
-    int n = 0;
-    for (std::size_t i = 0; i < m_positions.size(); ++i) {
-        n += m_positions[i]->running && m_positions[i]->runner->Answered() ? 1 : 0;
-    }
-    return n;
+    return static_cast<int>(std::count(m_underWay.begin(), m_underWay.end(), true));
 }
 
 PositionCounts Station::Totals() const {

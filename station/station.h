@@ -5,33 +5,45 @@
 //
 // Principles of operation
 // -----------------------
-// Each position has a UnitRunner (station/unit_runner.h): the main dialog's
-// own logic in a dialog nobody sees, driven as the operator drives the main
-// window and heard through its typed events. All of it runs on the
-// user-interface thread: the front end calls Step() often (every 100 ms
-// will do), and between steps the dialogs' own timers and hand-overs run.
-// What a front end shows it reads from Positions() and Totals(), told what
-// changed through StationEvents.
+// Each position has a thread of its own (framework/window_thread.h) and,
+// on it, a UnitRunner (station/unit_runner.h): the main dialog's own logic
+// in a dialog nobody sees, driven as the operator drives the main window
+// and heard through its typed events. Everything a position does with its
+// port (open, write, drain, close) happens on its own thread, so a held,
+// stuck or vanished adapter costs only its own position. A position runs
+// its loop by itself: when a unit ends it records it, counts it and starts
+// the next, without waiting for anyone.
+//
+// The front end's thread (the window's, or download-cli's) gives commands
+// (Start, Stop, StopNow) and calls Step() often (every 100 ms will do),
+// which takes what the positions have published since and tells it through
+// StationEvents; Positions() and Totals() are what it shows. Every
+// StationEvents call is made from Step(), on the front end's thread.
 //
 // A unit is what happened from a machine's answer to the end of its
-// download. A scan that found no machine is only a wait for the next unit:
-// it is neither recorded nor counted. Every unit is recorded, in the same
-// line as download-cli writes (station/records.h), before it is counted or
-// shown; a unit is passed when it was done, failed otherwise, and not
-// counted when the operator stopped it. The counts start from the record
-// file's lines of the day (station/day_counts.h), so they survive a
-// restart, and start again when the day changes.
+// download; its times are the position's own clock, which is real time but
+// on the headless backend's virtual clock. A scan that found no machine is
+// only a wait for the next unit: it is neither recorded nor counted. Every
+// unit is recorded, in the same line as download-cli writes
+// (station/records.h), before it is counted or shown; a unit is passed when
+// it was done, failed otherwise, and not counted when the operator stopped
+// it. The counts start from the record file's lines of the day
+// (station/day_counts.h), so they survive a restart, and start again when
+// the day changes.
 //
 // Stopping: Stop() lets the units under way finish, and positions waiting
 // for a unit stop at once; StopNow() stops every position at once, giving
 // up any write under way. A record that cannot be written stops the
 // station as Stop() does. A position that has stopped has closed its port,
-// which restores the line's settings.
+// which restores the line's settings. The destructor stops every position
+// at once and waits for their threads, all at the same time, no longer
+// than kWindowThreadEndMs in all.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +52,21 @@
 #include "station/record_file.h"
 #include "station/station_file.h"
 #include "station/unit_runner.h"
+
+// What a position did, in the order it did it, for a front end that tells
+// each thing as it happens (download-cli's lines and --json events).
+struct PositionEvent {
+    enum class Kind : std::uint8_t { PortTried, PortNotClosed, Connected, Progress, UnitEnded };
+    Kind kind = Kind::PortTried;
+    std::string port;
+    PortOutcome outcome = PortOutcome::Opened;  // PortTried
+    std::string reason;                         // PortTried, PortNotClosed
+    std::uint32_t sent = 0, total = 0;          // Progress
+    UnitOutcome unit;                           // UnitEnded
+    // UnitEnded: why the unit's record could not be written; empty when it
+    // was, or when there is no record file.
+    std::string recordError;
+};
 
 class StationEvents {
   public:
@@ -50,9 +77,19 @@ class StationEvents {
     virtual void RunningChanged(bool /*running*/) {}
     // A record could not be written: the station is stopping.
     virtual void RecordFailed(const std::string& /*message*/) {}
-    // A unit has ended: Step() should run soon, outside this call, so that
-    // the next unit starts without waiting for the next regular step.
-    virtual void StepWanted() {}
+    // What a position did (StationOptions::tellEvents): each position's in
+    // order, before the PositionChanged of the same step.
+    virtual void Told(std::size_t /*index*/, const PositionEvent& /*event*/) {}
+};
+
+// How a station runs its positions.
+struct StationOptions {
+    // Unit after unit at every position. Off: one unit each (download-cli
+    // --parallel without --loop), and a scan that found no machine is that
+    // unit, recorded and told.
+    bool loop = true;
+    bool fast = false;        // block protocol: frames handed over as soon as complete
+    bool tellEvents = false;  // StationEvents::Told
 };
 
 enum class PositionState : std::uint8_t {
@@ -78,7 +115,8 @@ struct PositionView {
 class Station {
   public:
     // The image must outlive the station; events may be null.
-    Station(const StationSettings& settings, const LoadedImage& image, StationEvents* events);
+    Station(const StationSettings& settings, const LoadedImage& image, StationEvents* events,
+            const StationOptions& options = {});
     ~Station();  // ends every position at once; closes every port
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -90,12 +128,15 @@ class Station {
 
     // Starts every position's loop. Only while stopped.
     void Start();
-    // Units under way finish; positions waiting for a unit stop now.
-    void Stop();
-    // Every position stops now; writes under way give up.
-    void StopNow();
-    // Serves the positions: decides units that ended, records them and
-    // starts the next. Call often.
+    // Units under way finish; positions waiting for a unit stop now, with
+    // `reason` as the outcome's.
+    void Stop(const std::string& reason = "the station was stopped");
+    // Every position stops now; writes under way give up. Units under way
+    // end as interrupted, for `reason`.
+    void StopNow(const std::string& reason = "the station was stopped at once");
+    // Takes what the positions have done since the last step and tells it
+    // (StationEvents); asks each running position to look at its unit
+    // (a silence past the timeout, the station stopping). Call often.
     void Step();
 
     bool Running() const;  // some position has not stopped
@@ -106,29 +147,47 @@ class Station {
     PositionCounts Totals() const;
     const StationSettings& Settings() const { return m_settings; }
 
-    // For tests: the runner of a position, null when it is stopped.
+    // For tests on the virtual clock, where a position's work runs on the
+    // test's thread: the runner of a position, null when it is stopped.
     UnitRunner* RunnerOf(std::size_t index) const;
 
   private:
     struct Position;
 
-    void StartUnit(std::size_t i);
-    void Ended(std::size_t i);
-    void EndPosition(std::size_t i);
-    void Changed(std::size_t i);
-    void CountsForToday();
+    // On the position's own thread.
+    void Serve(Position& p);
+    void StartUnit(Position& p);
+    void Ended(Position& p);
+    void EndPosition(Position& p);
+    void Record(Position& p, const UnitOutcome& u);
+    template <class Fn>
+    void Publish(Position& p, Fn change);
+    void CountsForToday();  // with m_recordLock held
+    void PostServe(Position& p);
+    void Tell(Position& p, PositionEvent event);
+    std::string StopReason();
 
     StationSettings m_settings;
     const LoadedImage& m_image;
     StationEvents* m_events;
     StationEvents m_noEvents;
-    std::vector<std::unique_ptr<Position>> m_positions;
-    std::vector<PositionView> m_views;
-    RecordFile m_records;
+    StationOptions m_options;
     std::string m_stationName;
-    std::optional<DayCountRules> m_countedDay;  // the day the counts are of
-    bool m_stopping = false;
+    std::vector<std::unique_ptr<Position>> m_positions;
+
+    // The front end's side: what it shows, as of the last Step().
+    std::vector<PositionView> m_views;
+    std::vector<bool> m_running, m_underWay;
     bool m_wasRunning = false;
+
+    // Shared with the positions' threads.
+    std::mutex m_lock;  // guards what positions publish, m_recordErrors and m_stopReason
+    std::vector<std::string> m_recordErrors;
+    std::string m_stopReason;
+    std::mutex m_recordLock;  // one record, and one count of the day, at a time
+    RecordFile m_records;
+    std::optional<DayCountRules> m_countedDay;  // the day the counts are of
+    std::atomic<bool> m_stopping{false};
     std::atomic<int> m_stopNow{0};  // every port's abort flag
 };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "framework/window_thread.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
 #include "ui/download_dlg.h"
@@ -62,7 +63,7 @@ UnitRunner::UnitRunner(const UnitSettings& settings, std::vector<std::string> po
 UnitRunner::~UnitRunner() {
     if (m_dlg) {
         m_dlg->SetEvents(nullptr);
-        if (AfxGetApp() && AfxGetApp()->m_pMainWnd == m_dlg.get()) {
+        if (!AfxOnWindowThread() && AfxGetApp() && AfxGetApp()->m_pMainWnd == m_dlg.get()) {
             AfxGetApp()->m_pMainWnd = nullptr;
         }
     }
@@ -71,7 +72,9 @@ UnitRunner::~UnitRunner() {
 
 void UnitRunner::Prepare() {
     m_dlg = std::make_unique<CDownloadDlg>();
-    if (AfxGetApp() && AfxGetApp()->m_pMainWnd == nullptr) {
+    // The application's main window is the user-interface thread's: a
+    // dialog on a window thread of its own never becomes it.
+    if (!AfxOnWindowThread() && AfxGetApp() && AfxGetApp()->m_pMainWnd == nullptr) {
         AfxGetApp()->m_pMainWnd = m_dlg.get();
     }
     m_dlg->Create(FALSE);

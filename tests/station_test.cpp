@@ -164,6 +164,9 @@ TEST_P(StationStop, StopLetsTheUnitUnderWayFinishAndStopNowDoesNot) {
     EXPECT_EQ(station->UnitsUnderWay(), 1);
 
     atOnce ? station->StopNow() : station->Stop();
+    // A position only waiting stops on its next turn, before the next step.
+    headless::Advance(0);
+    station->Step();
     EXPECT_EQ(station->Positions()[1].state, PositionState::Stopped);
     ASSERT_TRUE(RunUntil([&] { return !station->Running(); }));
     const PositionView& v = station->Positions()[0];

@@ -173,6 +173,7 @@ TEST_F(StationWindowTest, StopFinishesTheUnitThenStopNowAsksFirst) {
     ASSERT_TRUE(RunUntil([&] { return Panel(0, PANEL_STATE) == "Programming"; }));
 
     ASSERT_TRUE(headless::Click(*dlg, IDC_ST_STOP));
+    headless::Advance(kStationTickMs);  // the window's next tick
     EXPECT_EQ(Panel(1, PANEL_STATE), "Stopped") << "a waiting position stops at once";
     EXPECT_EQ(Panel(0, PANEL_STATE), "Programming, then stopping");
     EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_STOP), "Stop Now...");

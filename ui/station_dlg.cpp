@@ -157,15 +157,11 @@ void CStationDlg::OnTimer(UINT_PTR nIDEvent) {
         ShowNotices();
         return;
     }
-    if (nIDEvent != TIMER_STATION && nIDEvent != TIMER_STEP_SOON) {
+    if (nIDEvent != TIMER_STATION) {
         CDialog::OnTimer(nIDEvent);
         return;
     }
-    if (nIDEvent == TIMER_STEP_SOON) {
-        KillTimer(TIMER_STEP_SOON);
-    } else {
-        NoteLateness(AfxTickCount());
-    }
+    NoteLateness(AfxTickCount());
     m_station->Step();
     ShowChanged();
     if (m_closing && !m_station->Running()) {
@@ -234,12 +230,6 @@ void CStationDlg::PositionChanged(std::size_t index) {
     }
     m_totalsDirty = true;
     m_buttonsDirty = true;
-}
-
-void CStationDlg::StepWanted() {
-    // A unit ended inside a position's dialog: it is served, and the next
-    // unit started, from a timer of this window's own.
-    SetTimer(TIMER_STEP_SOON, 1);
 }
 
 void CStationDlg::RunningChanged(bool) {

@@ -32,9 +32,8 @@
 #include "station/station.h"
 #include "ui/resource.h"
 
-inline constexpr UINT_PTR TIMER_STATION = 1;    // serves the positions, redraws
-inline constexpr UINT_PTR TIMER_NOTICE = 2;     // shows a message once the window is up
-inline constexpr UINT_PTR TIMER_STEP_SOON = 3;  // serves the positions once, at once
+inline constexpr UINT_PTR TIMER_STATION = 1;  // serves the positions, redraws
+inline constexpr UINT_PTR TIMER_NOTICE = 2;   // shows a message once the window is up
 inline constexpr UINT kStationTickMs = 100;
 
 class CStationDlg : public CDialog, private StationEvents {
@@ -86,7 +85,6 @@ class CStationDlg : public CDialog, private StationEvents {
     void PositionChanged(std::size_t index) override;
     void RunningChanged(bool running) override;
     void RecordFailed(const std::string& message) override;
-    void StepWanted() override;
 
     // Redraws what changed since it was last shown.
     void ShowChanged();

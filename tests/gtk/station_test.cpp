@@ -98,6 +98,8 @@ TEST(StationWindowGtkTest, FourPositionsProgramTheirUnitsAndRecordThem) {
         empty.push_back(std::make_unique<PtyPair>());
     }
 
+    // Each position's thread, and every worker, ends with the window.
+    const int threadsBefore = OwnThreadCount();
     auto dlg = std::make_unique<CStationDlg>(settings, "", false);
     app.m_pMainWnd = dlg.get();
     ASSERT_TRUE(dlg->Create());
@@ -105,7 +107,7 @@ TEST(StationWindowGtkTest, FourPositionsProgramTheirUnitsAndRecordThem) {
     const auto panel = [&](int index, int field) {
         return gtkdrv::ShownText(*dlg, PanelControlId(index, field));
     };
-    const int threadsBefore = OwnThreadCount();
+    EXPECT_EQ(OwnThreadCount(), threadsBefore + kPositions) << "a thread for each position";
 
     // Runs the loop until done(), taking each unit out of its fixture once
     // its machine has answered.
@@ -114,8 +116,9 @@ TEST(StationWindowGtkTest, FourPositionsProgramTheirUnitsAndRecordThem) {
         return gtkdrv::PumpUntil(
             [&] {
                 for (int i = 0; i < kPositions; ++i) {
-                    const UnitRunner* runner = dlg->GetStation()->RunnerOf(i);
-                    if (!taken[i] && runner && runner->Answered()) {
+                    const PositionState state = dlg->GetStation()->Positions()[i].state;
+                    if (!taken[i] && (state == PositionState::Programming ||
+                                      state == PositionState::Finishing)) {
                         const std::string link = settings.ports[i];
                         EXPECT_EQ(symlink(empty[i]->Path().c_str(), (link + ".new").c_str()), 0);
                         EXPECT_EQ(rename((link + ".new").c_str(), link.c_str()), 0);
