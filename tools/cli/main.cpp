@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/afxwin.h"
+#include "framework/headless/headless.h"
 #include "image/machine_types.h"
 #include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
@@ -24,9 +25,6 @@
 #include "tools/info_options.h"
 
 namespace {
-
-// Exit statuses of the run as a whole, beside the units' own (unit.h).
-constexpr int kBadArguments = 2;
 
 // What a run shares: its options, the image read once, and the record
 // file, opened before the first unit.
@@ -123,6 +121,8 @@ void WarnAboutImage(const CliOptions& o, const LoadedImage& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Real time; a station's positions each on a thread of their own.
+    headless::UseRealTime();
     if (AnswerInfoOptions(argc, argv, "download-cli", kCliUsage)) {
         return 0;
     }
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     auto options = ParseCliOptions(argc, argv, error);
     if (!options) {
         std::fprintf(stderr, "download-cli: %s\n\n%s", error.c_str(), kCliUsage);
-        return kBadArguments;
+        return kExitBadArguments;
     }
     if (options->listPorts) {
         const std::string text = FormatPortList(DiscoverPorts(), options->json);
@@ -149,28 +149,26 @@ int main(int argc, char** argv) {
     LoadedImage image;
     if (!ReadImage(options->image, image, error)) {
         std::fprintf(stderr, "download-cli: %s\n", error.c_str());
-        return kBadArguments;
+        return kExitBadArguments;
     }
     if (!options->expectSha256.empty() && options->expectSha256 != image.sha256) {
         std::fprintf(stderr,
                      "download-cli: %s is not the expected image: its SHA-256 is\n  %s\nnot\n  "
                      "%s\n",
                      options->image.c_str(), image.sha256.c_str(), options->expectSha256.c_str());
-        return kBadArguments;
+        return kExitBadArguments;
+    }
+    CWinApp app;
+    if (options->parallel) {
+        WarnAboutImage(*options, image);
+        return RunStation(*options, image, StdoutRedrawsInPlace());
     }
     Run run{*options, image, {}, StationName(), false};
     if (!options->record.empty() && !run.records.Open(options->record, error)) {
         std::fprintf(stderr, "download-cli: opening %s: %s\n", options->record.c_str(),
                      error.c_str());
-        return kBadArguments;
+        return kExitBadArguments;
     }
     WarnAboutImage(*options, image);
-    CWinApp app;
-    if (options->parallel) {
-        return RunStation(
-            *options, image,
-            [&](const UnitOutcome& u, int position) { return run.Record(u, position); },
-            StdoutRedrawsInPlace());
-    }
     return RunOneAtATime(run);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/headless/headless.h"
+#include "station/station.h"
 #include "tools/cli/console.h"
 #include "tools/cli/interrupts.h"
 #include "tools/cli/report.h"
@@ -18,19 +19,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A unit that has run this long is given up (the scan is bounded by its one
-// port, the download by the silence timeout: this is a safety net).
-constexpr auto kUnitLimit = std::chrono::hours(1);
 constexpr auto kBoardEvery = std::chrono::milliseconds(200);
 
+// A position as the board shows it, and its output.
 struct Position {
     int number = 0;    // from 1, in the order of --port
     std::string name;  // as given with --port
-    std::unique_ptr<UnitRunner> runner;
     std::unique_ptr<Output> output;
-    bool running = false;  // a unit, or the wait for one, is under way
-    bool ended = false;    // serves no more units
-    Clock::time_point started{};
+    UnitEvents events;  // the output's
+    bool seenRunning = false;
     // What the board shows.
     std::string state = "starting";
     int percent = -1;
@@ -138,17 +135,24 @@ std::string Lead(int position) {
 
 }  // namespace
 
-int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& record,
-               bool terminal) {
+int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
+    StationSettings settings;
+    settings.type = o.type;
+    settings.image = o.image;
+    settings.record = o.record;
+    settings.timeoutSeconds = o.timeoutSeconds;
+    settings.ports = o.ports;
+    StationOptions options;
+    options.loop = o.loop;
+    options.fast = o.fast;
+    options.tellEvents = true;
+
     Board board(terminal && o.loop && !o.json);
     std::vector<Position> positions(o.ports.size());
     for (std::size_t i = 0; i < positions.size(); ++i) {
         Position& p = positions[i];
         p.number = static_cast<int>(i) + 1;
         p.name = o.ports[i];
-        p.runner = std::make_unique<UnitRunner>(UnitSettingsOf(o), std::vector<std::string>{p.name},
-                                                image);
-        p.runner->Prepare();
         p.output = std::make_unique<Output>(o, true, false);
         if (o.json) {
             p.output->SetPosition(p.number, {}, false);
@@ -158,122 +162,114 @@ int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& 
                 p.number, [&board, lead](const std::string& line) { board.Log(lead + line); },
                 true);
         }
+        p.events = p.output->Events();
     }
-
-    auto start = [&](Position& p) {
-        UnitEvents events = p.output->Events();
-        events.portTried = [&p, told = events.portTried](const std::string& port,
-                                                         PortOutcome outcome,
-                                                         const std::string& reason) {
-            p.state = PortState(outcome);
-            told(port, outcome, reason);
-        };
-        events.connected = [&p, told = events.connected](const std::string& port) {
-            p.state = "programming";
-            p.percent = 0;
-            told(port);
-        };
-        events.progress = [&p, told = events.progress](std::uint32_t sent, std::uint32_t total) {
-            p.percent = total ? static_cast<int>(
-                                    std::min<std::uint64_t>(std::uint64_t{sent} * 100 / total, 100))
-                              : 100;
-            told(sent, total);
-        };
-        events.portNotClosed = [&board](const std::string& port, const std::string& reason) {
-            board.Clear();
-            std::fprintf(stderr, "download-cli: closing %s: %s\n", port.c_str(), reason.c_str());
-        };
-        p.runner->Start(events);
-        p.running = true;
-        p.started = Clock::now();
-        p.percent = -1;
-        if (p.state == "starting" || p.state == "programming") {
-            p.state = "waiting for a unit";
-        }
-    };
 
     int worst = 0, failed = 0, passed = 0;
     bool recordFailed = false;
-    // No further unit is started once an interrupt came or a record failed.
-    auto winding = [&] { return InterruptCount() > 0 || recordFailed; };
 
-    auto ended = [&](Position& p) {
-        const UnitOutcome u = p.runner->Outcome();
-        if (o.loop && p.runner->OnlyWaited()) {
-            // Waiting for the next unit to be attached: not a unit yet.
-            if (u.result == UnitResult::NoMachine && !winding()) {
-                start(p);
-            } else {
-                p.ended = true;
-                p.state = "stopped";
-            }
-            return;
-        }
-        board.Clear();  // a record that fails is said on stderr
-        if (!record(u, p.number)) {
-            recordFailed = true;
-        }
-        p.output->Result(u);
-        worst = std::max(worst, ExitStatusOf(u, LastInterrupt()));
-        p.percent = -1;
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, " %.1f s", u.seconds);
-        p.last = ResultName(u.result) + std::string(seconds);
-        if (u.result != UnitResult::Interrupted) {
-            (u.result == UnitResult::Done ? p.passed : p.failed) += 1;
-            (u.result == UnitResult::Done ? passed : failed) += 1;
-            if (o.loop) {
-                if (o.json) {
-                    std::printf(
-                        "{\"position\":%d,\"event\":\"units\",\"passed\":%d,\"failed\":%d,"
-                        "\"station_passed\":%d,\"station_failed\":%d}\n",
-                        p.number, p.passed, p.failed, passed, failed);
-                    std::fflush(stdout);
-                } else {
-                    board.Log(Lead(p.number) + "units: " + std::to_string(p.passed) + " passed, " +
-                              std::to_string(p.failed) +
-                              " failed; station: " + std::to_string(passed) + " passed, " +
-                              std::to_string(failed) + " failed");
-                }
-            }
-        }
-        if (o.loop && u.result != UnitResult::Interrupted && !winding()) {
-            start(p);
-        } else {
-            p.ended = true;
-            p.state = "stopped";
-        }
+    // What each position did, told on this thread in the order it did it.
+    class Listener : public StationEvents {
+      public:
+        explicit Listener(std::function<void(std::size_t, const PositionEvent&)> told)
+            : m_told(std::move(told)) {}
+        void Told(std::size_t index, const PositionEvent& e) override { m_told(index, e); }
+
+      private:
+        std::function<void(std::size_t, const PositionEvent&)> m_told;
     };
+    Listener listener([&](std::size_t index, const PositionEvent& e) {
+        Position& p = positions[index];
+        switch (e.kind) {
+            case PositionEvent::Kind::PortTried:
+                p.state = PortState(e.outcome);
+                p.events.portTried(e.port, e.outcome, e.reason);
+                break;
+            case PositionEvent::Kind::PortNotClosed:
+                board.Clear();
+                std::fprintf(stderr, "download-cli: closing %s: %s\n", e.port.c_str(),
+                             e.reason.c_str());
+                break;
+            case PositionEvent::Kind::Connected:
+                p.state = "programming";
+                p.percent = 0;
+                p.events.connected(e.port);
+                break;
+            case PositionEvent::Kind::Progress:
+                p.percent = e.total ? static_cast<int>(std::min<std::uint64_t>(
+                                          std::uint64_t{e.sent} * 100 / e.total, 100))
+                                    : 100;
+                p.events.progress(e.sent, e.total);
+                break;
+            case PositionEvent::Kind::UnitEnded: {
+                const UnitOutcome& u = e.unit;
+                board.Clear();  // a record that fails is said on stderr
+                if (!e.recordError.empty()) {
+                    std::fprintf(stderr, "download-cli: writing a record to %s: %s\n",
+                                 o.record.c_str(), e.recordError.c_str());
+                    recordFailed = true;
+                }
+                p.output->Result(u);
+                worst = std::max(worst, ExitStatusOf(u, LastInterrupt()));
+                p.percent = -1;
+                p.state = "waiting for a unit";
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, " %.1f s", u.seconds);
+                p.last = ResultName(u.result) + std::string(seconds);
+                if (u.result != UnitResult::Interrupted) {
+                    (u.result == UnitResult::Done ? p.passed : p.failed) += 1;
+                    (u.result == UnitResult::Done ? passed : failed) += 1;
+                    if (o.loop) {
+                        if (o.json) {
+                            std::printf(
+                                "{\"position\":%d,\"event\":\"units\",\"passed\":%d,"
+                                "\"failed\":%d,\"station_passed\":%d,"
+                                "\"station_failed\":%d}\n",
+                                p.number, p.passed, p.failed, passed, failed);
+                            std::fflush(stdout);
+                        } else {
+                            board.Log(Lead(p.number) + "units: " + std::to_string(p.passed) +
+                                      " passed, " + std::to_string(p.failed) +
+                                      " failed; station: " + std::to_string(passed) + " passed, " +
+                                      std::to_string(failed) + " failed");
+                        }
+                    }
+                }
+                break;
+            }
+        }
+    });
 
+    Station station(settings, image, &listener, options);
+    std::string error;
+    if (!station.Open(error)) {
+        std::fprintf(stderr, "download-cli: %s\n", error.c_str());
+        return kExitBadArguments;
+    }
+    station.Start();
     auto step = [&] {
         const int signal = StopSignal();
-        for (Position& p : positions) {
-            if (!p.running) {
-                continue;
-            }
-            if (signal != 0) {
-                p.runner->Interrupt(InterruptReason(signal));
-            } else if (winding() && o.loop && !p.runner->Answered()) {
-                // Only waiting for a unit: nothing to finish.
-                p.runner->Interrupt(InterruptReason(LastInterrupt()));
-            } else if (Clock::now() - p.started > kUnitLimit) {
-                p.runner->GiveUp();
-            }
-            if (p.runner->Finished()) {
-                p.running = false;
-                ended(p);
+        if (signal != 0) {
+            station.StopNow(InterruptReason(signal));
+        } else if (o.loop && InterruptCount() > 0) {
+            // The first Ctrl+C: units under way finish, waiting stops.
+            station.Stop(InterruptReason(LastInterrupt()));
+        }
+        station.Step();
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            Position& p = positions[i];
+            const bool stopped = station.Positions()[i].state == PositionState::Stopped;
+            p.seenRunning = p.seenRunning || !stopped;
+            if (stopped && (p.seenRunning || !station.Running())) {
+                p.state = "stopped";
             }
         }
         board.Draw(positions, false);
-        return std::all_of(positions.begin(), positions.end(),
-                           [](const Position& p) { return p.ended; });
+        return !station.Running();
     };
-
-    for (Position& p : positions) {
-        start(p);
-    }
     while (!headless::RunInRealTime(step, 60 * 1000)) {
     }
+    station.Step();  // whatever the last position told as it stopped
     board.Draw(positions, true);
     if (!o.loop) {
         return recordFailed ? kExitRecordFailed : worst;

@@ -1,7 +1,7 @@
 // A production station: with --parallel every --port is a fixture position
-// of its own, served by one UnitRunner, all on the one user-interface
-// thread. With --loop each position programs a unit, records it, and waits
-// for the next unit on its own port, never for the other positions.
+// of the station (station/station.h), each on a thread of its own. With
+// --loop each position programs a unit, records it, and waits for the next
+// unit on its own port, never for the other positions.
 //
 // What the operator sees: on a terminal, a board of one line per position
 // (its port, state, percent, last result, its counts) and the station's
@@ -19,14 +19,11 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/unit.h"
 
-// Appends a unit's record (position from 1); false when the line could not
-// be written, which stops the station from starting further units.
-using RecordUnit = std::function<bool(const UnitOutcome& u, int position)>;
-
-// Serves every --port until each position has ended (without --loop, after
-// one unit; with it, after an interrupt or a record that failed). Returns
-// the exit status: without --loop the worst of the units', with --loop 0
-// when every unit was done and 1 otherwise, or 128 + the signal when an
-// interrupt stopped it at once; 9 whenever a record could not be written.
-int RunStation(const CliOptions& o, const LoadedImage& image, const RecordUnit& record,
-               bool terminal);
+// Opens the record file (--record), then serves every --port until each
+// position has ended (without --loop, after one unit; with it, after an
+// interrupt or a record that failed). Returns the exit status: 2 when the
+// record file cannot be opened; without --loop the worst of the units',
+// with --loop 0 when every unit was done and 1 otherwise, or 128 + the
+// signal when an interrupt stopped it at once; 9 whenever a record could
+// not be written.
+int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal);

@@ -11,7 +11,10 @@
 #include "station/unit_runner.h"
 #include "tools/cli/cli_options.h"
 
-// A record line could not be written: the run's own exit status.
+// Exit statuses of the run as a whole, beside the units' own: bad
+// arguments (an unreadable image, a record file that cannot be opened), and
+// a record line that could not be written.
+inline constexpr int kExitBadArguments = 2;
 inline constexpr int kExitRecordFailed = 9;
 
 // The exit status of a unit: its result's, or 128 + signal when an

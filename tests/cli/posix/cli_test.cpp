@@ -1166,6 +1166,38 @@ TEST_F(CliTest, StationServesEveryPositionOnItsOwn) {
     ExpectWholeImage(slow);
 }
 
+// A held adapter holds only its own position. The held machine's block
+// cannot be written for 13.4 s (100 ms a byte and 100 ms), while its
+// neighbour's whole download takes some 3 s at 9600 baud, with a silence
+// limit of 3 s: had the held write held the neighbour too, the neighbour
+// would have fallen silent. The held unit's record gives the time it
+// really took, the wait for its write included.
+TEST_F(CliTest, AHeldPortHoldsOnlyItsOwnPosition) {
+    const Bytes image = Pattern(3000, 21);
+    SimProcess healthy(SimArgs(1, image, {"--baud", "9600"}));
+    SimProcess held(SimArgs(1, image, {"--hold-after", "2"}));
+    ASSERT_TRUE(healthy.Started());
+    ASSERT_TRUE(held.Started());
+    const std::string record = (dir.path() / "held.jsonl").string();
+    const auto r =
+        RunCli({"--type", "1", "--parallel", "--timeout", "3", "--port", Port(held), "--port",
+                Port(healthy), "--record", ToolPath(record), WriteImageFile(1, image)});
+    EXPECT_EQ(r.exitStatus, 8) << Describe(r);
+    std::map<std::string, JsonObject> byPosition;
+    for (const std::string& line : Lines(ReadText(record))) {
+        const auto object = ParseJsonLine(line);
+        ASSERT_TRUE(object.has_value()) << line;
+        byPosition[Field(*object, "position")] = *object;
+    }
+    ASSERT_EQ(byPosition.size(), 2u) << ReadText(record);
+    EXPECT_EQ(Field(byPosition["2"], "result"), "done") << r.out;
+    EXPECT_EQ(Field(byPosition["1"], "result"), "port refused") << r.out;
+    if (!UnderWine()) {  // Wine times a held write its own way
+        EXPECT_GE(std::stod(Field(byPosition["1"], "seconds")), 13.4) << r.out;
+    }
+    ExpectWholeImage(healthy);
+}
+
 // SIGTERM stops every position at once: each unit under way is recorded as
 // interrupted.
 TEST_F(CliTest, StationStopsEveryPositionAtOnceOnSigterm) {
