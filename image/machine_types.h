@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 using MachineType = std::uint8_t;
@@ -27,6 +28,8 @@ struct MachineTypeInfo {
 inline constexpr std::size_t kMachineTypeCount = 3;
 inline constexpr std::size_t kAccessStringLength = 8;
 inline constexpr std::size_t kUnscrambleKeyLength = 50;
+// The most image bytes a machine takes, of every type.
+inline constexpr std::size_t kImageCapacity = 0x20000;  // 131072 bytes
 
 extern const std::array<MachineTypeInfo, kMachineTypeCount> kMachineTypes;
 extern const std::array<std::uint8_t, kUnscrambleKeyLength> UnscrambleKey;

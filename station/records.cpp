@@ -11,7 +11,6 @@
 #include "image/machine_types.h"
 #include "station/json.h"
 #include "station/sha256.h"
-#include "ui/download_dlg.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "station/unit_runner.h"
+#include "station/unit.h"
 
 // Reads the image file once (through the same file layer as the dialog,
 // so it refuses what that refuses): the bytes the dialog takes, at most its

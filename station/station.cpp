@@ -24,11 +24,12 @@ const char kStoppedNowReason[] = "the station was stopped at once";
 
 struct Station::Position {
     std::size_t index = 0;
+    std::vector<std::string> ports;  // what its scans try
     CWindowThread thread;
     std::atomic<bool> servePosted{false};  // a Serve waits on the thread
 
     // The position's own thread only.
-    std::unique_ptr<UnitRunner> runner;
+    std::unique_ptr<Unit> runner;
     bool running = false;  // a unit, or the wait for one, is under way
     std::uint64_t started = 0;
 
@@ -39,6 +40,28 @@ struct Station::Position {
     bool live = false;      // its loop runs
     bool answered = false;  // the unit under way has a machine
 };
+
+std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImage& image,
+                                     UnitMaker makeUnit, StationEvents* events,
+                                     const StationOptions& options, StationRefusal& refusal) {
+    image = LoadedImage{};
+    if (!ReadImage(settings.image, image, refusal.error)) {
+        refusal.kind = StationRefusal::Kind::Image;
+        return nullptr;
+    }
+    if (!settings.sha256.empty() && image.sha256 != settings.sha256) {
+        refusal.kind = StationRefusal::Kind::WrongImage;
+        refusal.expected = settings.sha256;
+        refusal.actual = image.sha256;
+        return nullptr;
+    }
+    auto station = std::make_unique<Station>(settings, image, std::move(makeUnit), events, options);
+    if (!station->Open(refusal.error)) {
+        refusal.kind = StationRefusal::Kind::Records;
+        return nullptr;
+    }
+    return station;
+}
 
 DayCountRules TodaysCountRules() {
     using namespace std::chrono;
@@ -60,19 +83,29 @@ DayCountRules TodaysCountRules() {
     return rules;
 }
 
-Station::Station(const StationSettings& settings, const LoadedImage& image, StationEvents* events,
-                 const StationOptions& options)
+Station::Station(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
+                 StationEvents* events, const StationOptions& options)
     : m_settings(settings),
       m_image(image),
+      m_makeUnit(std::move(makeUnit)),
       m_events(events ? events : &m_noEvents),
       m_options(options) {
     m_stationName = StationName();
-    const std::size_t n = std::min<std::size_t>(m_settings.ports.size(), kMaxPositions);
+    const std::size_t n =
+        m_options.onePosition ? 1 : std::min<std::size_t>(m_settings.ports.size(), kMaxPositions);
     for (std::size_t i = 0; i < n; ++i) {
         auto p = std::make_unique<Position>();
         p->index = i;
         p->view.number = static_cast<int>(i) + 1;
-        p->view.port = m_settings.ports[i];
+        if (m_options.onePosition) {
+            p->ports = m_settings.ports;
+            for (const std::string& port : p->ports) {
+                p->view.port += (p->view.port.empty() ? "" : ", ") + port;
+            }
+        } else {
+            p->ports = {m_settings.ports[i]};
+            p->view.port = m_settings.ports[i];
+        }
         m_views.push_back(p->view);
         m_positions.push_back(std::move(p));
     }
@@ -117,6 +150,9 @@ bool Station::Open(std::string& error) {
         error = "opening " + m_settings.record + ": " + error;
         return false;
     }
+    if (!m_options.countDay) {
+        return true;
+    }
     const DayCountRules rules = TodaysCountRules();
     DayCounts counts;
     if (!ReadDayCounts(m_settings.record, rules, counts, error)) {
@@ -142,6 +178,9 @@ void Station::Publish(Position& p, Fn change) {
 }
 
 void Station::CountsForToday() {
+    if (!m_options.countDay) {
+        return;
+    }
     const DayCountRules today = TodaysCountRules();
     if (m_countedDay && m_countedDay->day == today.day) {
         return;
@@ -174,7 +213,8 @@ void Station::Start() {
         Position& p = *pp;
         ResolvedPort resolved;
         std::string error;
-        const bool known = ResolvePortName(p.view.port, present, resolved, error);
+        const bool known =
+            p.ports.size() == 1 && ResolvePortName(p.ports.front(), present, resolved, error);
         {
             std::lock_guard<std::mutex> g(m_lock);
             if (known) {
@@ -185,8 +225,7 @@ void Station::Start() {
         }
         m_running[p.index] = true;
         p.thread.Post([this, &p, unit] {
-            p.runner =
-                std::make_unique<UnitRunner>(unit, std::vector<std::string>{p.view.port}, m_image);
+            p.runner = m_makeUnit(unit, p.ports, m_image);
             p.runner->Prepare();
             StartUnit(p);
         });
@@ -406,7 +445,8 @@ void Station::Record(Position& p, const UnitOutcome& u) {
         // yet among them.
         CountsForToday();
         const std::string line =
-            RecordLine(m_settings.type, m_settings.image, u, m_image, m_stationName, p.view.number);
+            RecordLine(m_settings.type, m_settings.image, u, m_image, m_stationName,
+                       m_options.onePosition ? 0 : p.view.number);
         if (m_records.IsOpen() && !m_records.Append(line, e.recordError)) {
             if (e.recordError.empty()) {
                 e.recordError = "not written";
@@ -452,6 +492,6 @@ PositionCounts Station::Totals() const {
     return total;
 }
 
-UnitRunner* Station::RunnerOf(std::size_t index) const {
+Unit* Station::RunnerOf(std::size_t index) const {
     return index < m_positions.size() ? m_positions[index]->runner.get() : nullptr;
 }

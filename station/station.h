@@ -6,9 +6,10 @@
 // Principles of operation
 // -----------------------
 // Each position has a thread of its own (framework/window_thread.h) and,
-// on it, a UnitRunner (station/unit_runner.h): the main dialog's own logic
-// in a dialog nobody sees, driven as the operator drives the main window
-// and heard through its typed events. Everything a position does with its
+// on it, a Unit (station/unit.h) made by the station's UnitMaker: in every
+// front end the main dialog's own logic in a dialog nobody sees
+// (ui/unit_runner.h), driven as the operator drives the main window and
+// heard through its typed events. Everything a position does with its
 // port (open, write, drain, close) happens on its own thread, so a held,
 // stuck or vanished adapter costs only its own position. A position runs
 // its loop by itself: when a unit ends it records it, counts it and starts
@@ -51,7 +52,7 @@
 #include "station/day_counts.h"
 #include "station/record_file.h"
 #include "station/station_file.h"
-#include "station/unit_runner.h"
+#include "station/unit.h"
 
 // What a position did, in the order it did it, for a front end that tells
 // each thing as it happens (download-cli's lines and --json events).
@@ -90,6 +91,26 @@ struct StationOptions {
     bool loop = true;
     bool fast = false;        // block protocol: frames handed over as soon as complete
     bool tellEvents = false;  // StationEvents::Told
+    // One position whose scans try every port of the settings in turn (the
+    // platform's list when there are none), and whose records name no
+    // position: download-cli without --parallel.
+    bool onePosition = false;
+    // The day's counts read back from the record file, at the start and
+    // when the day changes (the window shows them; download-cli counts its
+    // own run's units).
+    bool countDay = true;
+};
+
+// Why a station could not be opened, for each front end to say in its own
+// words.
+struct StationRefusal {
+    enum class Kind : std::uint8_t { Image, WrongImage, Records };
+    Kind kind = Kind::Image;
+    // Image, Records: what failed, in the system's words ("opening PATH:
+    // reason").
+    std::string error;
+    // WrongImage: the pinned SHA-256, and the image's.
+    std::string expected, actual;
 };
 
 enum class PositionState : std::uint8_t {
@@ -114,9 +135,10 @@ struct PositionView {
 
 class Station {
   public:
-    // The image must outlive the station; events may be null.
-    Station(const StationSettings& settings, const LoadedImage& image, StationEvents* events,
-            const StationOptions& options = {});
+    // The image must outlive the station; events may be null. makeUnit
+    // makes each position's engine, on the position's thread.
+    Station(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
+            StationEvents* events, const StationOptions& options = {});
     ~Station();  // ends every position at once; closes every port
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -149,7 +171,7 @@ class Station {
 
     // For tests on the virtual clock, where a position's work runs on the
     // test's thread: the runner of a position, null when it is stopped.
-    UnitRunner* RunnerOf(std::size_t index) const;
+    Unit* RunnerOf(std::size_t index) const;
 
   private:
     struct Position;
@@ -169,6 +191,7 @@ class Station {
 
     StationSettings m_settings;
     const LoadedImage& m_image;
+    UnitMaker m_makeUnit;
     StationEvents* m_events;
     StationEvents m_noEvents;
     StationOptions m_options;
@@ -190,6 +213,16 @@ class Station {
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_stopNow{0};  // every port's abort flag
 };
+
+// Opens a station as every front end does: the image is read once, here -
+// the bytes every unit is programmed with and the records describe - and
+// checked against the pinned SHA-256 (settings.sha256, when set); then the
+// record file is opened and the day's counts read back from it. Null, with
+// the refusal, when any of it fails: nothing may start then. The image must
+// outlive the station.
+std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImage& image,
+                                     UnitMaker makeUnit, StationEvents* events,
+                                     const StationOptions& options, StationRefusal& refusal);
 
 // Today on this computer's clock, and its offset from UTC, for counting
 // the day's records.

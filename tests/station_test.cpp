@@ -13,6 +13,7 @@
 #include "tests/test_data.h"
 #include "tests/test_records.h"
 #include "tools/sim/memory_device.h"
+#include "ui/unit_runner.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ TEST_F(StationTest, EachPositionEndsItsUnitItsOwnWayAtTheSameTime) {
     events.lines[2] = &silent.AttachTo("COM3");
     events.lines[3] = &lost.AttachTo("COM4");
 
-    station = std::make_unique<Station>(settings, image, &events);
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &events);
     events.station = station.get();
     std::string error;
     ASSERT_TRUE(station->Open(error)) << error;
@@ -140,7 +141,7 @@ TEST_F(StationTest, EachPositionEndsItsUnitItsOwnWayAtTheSameTime) {
     EXPECT_EQ(Records().size(), 4u) << "a wait is not a unit";
 
     // A restart reads the day's counts back from the record file.
-    station = std::make_unique<Station>(settings, image, nullptr);
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, nullptr);
     ASSERT_TRUE(station->Open(error)) << error;
     EXPECT_EQ(station->Positions()[0].counts, (PositionCounts{1, 0}));
     EXPECT_EQ(station->Positions()[3].counts, (PositionCounts{0, 1}));
@@ -155,7 +156,7 @@ TEST_P(StationStop, StopLetsTheUnitUnderWayFinishAndStopNowDoesNot) {
     machine.machine.turnaroundMs = 50;  // a download of some 800 ms, to stop in the middle
     settings.ports = {"COM1", "COM2"};  // COM2: nothing attached, only waiting
     events.lines[0] = &machine.AttachTo("COM1");
-    station = std::make_unique<Station>(settings, image, &events);
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &events);
     events.station = station.get();
     std::string error;
     ASSERT_TRUE(station->Open(error)) << error;
@@ -187,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(Both, StationStop, ::testing::Bool(),
 TEST_F(StationTest, ARecordFileThatCannotBeOpenedIsRefusedBeforeAnyStart) {
     settings.ports = {"COM1"};
     settings.record = (dir.path() / "no-such-folder" / "units.jsonl").string();
-    station = std::make_unique<Station>(settings, image, nullptr);
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, nullptr);
     std::string error;
     EXPECT_FALSE(station->Open(error));
     EXPECT_NE(error.find("no-such-folder"), std::string::npos) << error;

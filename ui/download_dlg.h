@@ -59,7 +59,6 @@ inline constexpr UINT_PTR TIMER_SCAN = 1;   // one port-scan step
 inline constexpr UINT_PTR TIMER_REPLY = 2;  // deadline for the machine's answer
 inline constexpr UINT kScanStepMs = 1000;
 inline constexpr UINT kReplyDeadlineMs = 1000;
-inline constexpr std::size_t kImageCapacity = 0x20000;  // 131072 bytes
 inline constexpr std::uint32_t kBlockSize = 128;
 
 class CDownloadDlg : public CDialog {

@@ -37,9 +37,8 @@
 #include <cstdint>
 #include <string>
 
-// SettingsRefused follows Opened when the driver refused a line setting;
-// the scan goes on with the port all the same, as the window does.
-enum class PortOutcome : std::uint8_t { Opened, OpenFailed, SettingsRefused, NoAnswer };
+#include "serial/port_outcome.h"
+
 // Done is told only when it is true: every byte of the image was written
 // and drained, and the protocol reached its end with nothing left (for the
 // character protocol, the machine's closing "6" with the whole image sent).

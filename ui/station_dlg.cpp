@@ -6,9 +6,11 @@
 #include <cstdlib>
 
 #include "image/machine_types.h"
+#include "station/position_words.h"
 #include "station/records.h"
 #include "ui/station_layout.h"
 #include "ui/station_setup_dlg.h"
+#include "ui/unit_runner.h"
 
 namespace {
 
@@ -79,36 +81,33 @@ BOOL CStationDlg::OnInitDialog() {
 
     // What the station programs: the image as read now is what every unit
     // gets and what the records describe.
-    std::string error;
-    if (!ReadImage(m_settings.image, m_image, error)) {
-        m_notices.push_back("The image " + m_settings.image + " cannot be read:\n\n" + error +
-                            "\n\nThe station cannot start.");
-    } else if (!m_settings.sha256.empty() && m_image.sha256 != m_settings.sha256) {
+    StationRefusal refusal;
+    m_station = OpenStation(m_settings, m_image, &UnitRunner::Make,
+                            static_cast<StationEvents*>(this), {}, refusal);
+    if (m_station) {
+        m_ready = true;
+        if (m_image.Cut()) {
+            m_notices.push_back("The image " + m_settings.image + " has " +
+                                std::to_string(m_image.fileSize) + " bytes; only its first " +
+                                std::to_string(m_image.bytes.size()) + " are programmed.");
+        }
+    } else if (refusal.kind == StationRefusal::Kind::Image) {
+        m_notices.push_back("The image " + m_settings.image + " cannot be read:\n\n" +
+                            refusal.error + "\n\nThe station cannot start.");
+    } else if (refusal.kind == StationRefusal::Kind::WrongImage) {
         m_notices.push_back("The image " + m_settings.image +
                             " is not the one this station programs.\n\nExpected SHA-256:\n" +
-                            m_settings.sha256 + "\n\nThe image's SHA-256:\n" + m_image.sha256 +
+                            refusal.expected + "\n\nThe image's SHA-256:\n" + refusal.actual +
                             "\n\nThe station cannot start.");
     } else {
-        m_station =
-            std::make_unique<Station>(m_settings, m_image, static_cast<StationEvents*>(this));
-        if (!m_station->Open(error)) {
-            m_notices.push_back("The record file cannot be used:\n\n" + error +
-                                "\n\nThe station cannot start.");
-            m_station.reset();
-        } else {
-            m_ready = true;
-            if (m_image.Cut()) {
-                m_notices.push_back("The image " + m_settings.image + " has " +
-                                    std::to_string(m_image.fileSize) + " bytes; only its first " +
-                                    std::to_string(m_image.bytes.size()) + " are programmed.");
-            }
-        }
+        m_notices.push_back("The record file cannot be used:\n\n" + refusal.error +
+                            "\n\nThe station cannot start.");
     }
     if (!m_station) {
         // Panels with their ports and nothing else, for a station that
         // cannot start.
-        m_station =
-            std::make_unique<Station>(m_settings, m_image, static_cast<StationEvents*>(this));
+        m_station = std::make_unique<Station>(m_settings, m_image, &UnitRunner::Make,
+                                              static_cast<StationEvents*>(this));
     }
     m_dirty.assign(m_settings.ports.size(), true);
     ShowHeader();
@@ -262,41 +261,6 @@ void CStationDlg::ShowHeader() {
     SetDlgItemText(IDC_ST_RECORD, record.c_str());
 }
 
-std::string CStationDlg::StateText(const PositionView& v) {
-    switch (v.state) {
-        case PositionState::Stopped:
-            return "Stopped";
-        case PositionState::Waiting:
-            return v.note.empty() ? "Waiting for a unit" : v.note;
-        case PositionState::Programming:
-            return "Programming";
-        case PositionState::Finishing:
-            return "Programming, then stopping";
-    }
-    return "";
-}
-
-std::string CStationDlg::ResultText(const PositionView& v) {
-    if (!v.last || v.state == PositionState::Programming || v.state == PositionState::Finishing) {
-        return "";
-    }
-    if (v.last->result == UnitResult::Interrupted) {
-        return "STOP";  // the operator stopped it: neither a pass nor a fail
-    }
-    return v.last->result == UnitResult::Done ? "PASS" : "FAIL";
-}
-
-std::string CStationDlg::ReasonText(const PositionView& v) {
-    if (!v.last || v.state == PositionState::Programming || v.state == PositionState::Finishing) {
-        return "";
-    }
-    std::string text = ResultName(v.last->result);
-    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, " (%.1f s)", v.last->seconds);
-    return text + ": " + v.last->reason + seconds;
-}
-
 void CStationDlg::ShowPanel(std::size_t index) {
     m_dirty[index] = false;
     const PositionView& v = m_station->Positions()[index];
@@ -306,15 +270,15 @@ void CStationDlg::ShowPanel(std::size_t index) {
         port += "    Adapter: " + v.adapterSerial;
     }
     SetDlgItemText(PanelControlId(i, PANEL_PORT), port.c_str());
-    SetDlgItemText(PanelControlId(i, PANEL_STATE), StateText(v).c_str());
+    SetDlgItemText(PanelControlId(i, PANEL_STATE), StateWords(v).c_str());
     const bool programming =
         v.state == PositionState::Programming || v.state == PositionState::Finishing;
     GetDlgItem(PanelControlId(i, PANEL_PROGRESS))
         ->SendMessage(PBM_SETPOS, static_cast<WPARAM>(programming ? v.percent : 0));
     SetDlgItemText(PanelControlId(i, PANEL_PERCENT),
                    programming ? (std::to_string(v.percent) + " %").c_str() : "");
-    SetDlgItemText(PanelControlId(i, PANEL_RESULT), ResultText(v).c_str());
-    SetDlgItemText(PanelControlId(i, PANEL_REASON), ReasonText(v).c_str());
+    SetDlgItemText(PanelControlId(i, PANEL_RESULT), VerdictWord(v).c_str());
+    SetDlgItemText(PanelControlId(i, PANEL_REASON), ReasonWords(v).c_str());
     SetDlgItemText(PanelControlId(i, PANEL_COUNTS),
                    ("Passed " + std::to_string(v.counts.passed) + "    Failed " +
                     std::to_string(v.counts.failed))

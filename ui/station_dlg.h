@@ -63,11 +63,6 @@ class CStationDlg : public CDialog, private StationEvents {
     std::uint32_t LatenessMax() const { return m_latenessMax; }
     std::uint32_t Ticks() const { return m_ticks; }
 
-    // The panel texts of a position, as the window shows them.
-    static std::string StateText(const PositionView& v);
-    static std::string ResultText(const PositionView& v);
-    static std::string ReasonText(const PositionView& v);
-
   protected:
     BOOL OnInitDialog() override;
     void OnOK() override;      // Enter does not close the station

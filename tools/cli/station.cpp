@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "framework/headless/headless.h"
+#include "image/machine_types.h"
+#include "station/position_words.h"
 #include "station/station.h"
 #include "tools/cli/console.h"
 #include "tools/cli/interrupts.h"
 #include "tools/cli/report.h"
+#include "ui/unit_runner.h"
 
 namespace {
 
@@ -26,13 +29,8 @@ struct Position {
     int number = 0;    // from 1, in the order of --port
     std::string name;  // as given with --port
     std::unique_ptr<Output> output;
-    UnitEvents events;  // the output's
-    bool seenRunning = false;
-    // What the board shows.
-    std::string state = "starting";
-    int percent = -1;
-    std::string last = "-";
-    int passed = 0, failed = 0;
+    UnitEvents events;           // the output's
+    int passed = 0, failed = 0;  // this run's units
 };
 
 std::string Fit(const std::string& text, std::size_t width) {
@@ -66,24 +64,28 @@ class Board {
 
     // Draws the board when it has changed, at most every kBoardEvery
     // unless `now`.
-    void Draw(const std::vector<Position>& positions, bool now) {
+    // The words are the station window's (station/position_words.h).
+    void Draw(const std::vector<Position>& positions, const std::vector<PositionView>& views,
+              bool now) {
         if (!m_on || (!now && Clock::now() - m_drawnAt < kBoardEvery)) {
             return;
         }
         int passed = 0, failed = 0;
         std::string text = " # " + Fit("port", 15) + Fit("state", 21) + "   %  " +
                            Fit("last result", 19) + "pass  fail\n";
-        for (const Position& p : positions) {
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            const Position& p = positions[i];
+            const PositionView& v = views[i];
             char percent[16] = "   ";
-            if (p.percent >= 0) {
-                std::snprintf(percent, sizeof percent, "%3d", p.percent);
+            if (v.state == PositionState::Programming || v.state == PositionState::Finishing) {
+                std::snprintf(percent, sizeof percent, "%3d", v.percent);
             }
             char counts[32];
             std::snprintf(counts, sizeof counts, "%4d  %4d", p.passed, p.failed);
             char number[16];
             std::snprintf(number, sizeof number, "%2d ", p.number);
-            text += number + Fit(p.name, 15) + Fit(p.state, 21) + percent + "  " + Fit(p.last, 19) +
-                    counts + "\n";
+            text += number + Fit(p.name, 15) + Fit(StateWords(v), 21) + percent + "  " +
+                    Fit(LastUnitWords(v), 19) + counts + "\n";
             passed += p.passed;
             failed += p.failed;
         }
@@ -111,20 +113,6 @@ class Board {
     std::string m_shown;
 };
 
-const char* PortState(PortOutcome outcome) {
-    switch (outcome) {
-        case PortOutcome::Opened:
-            return "waiting for a unit";
-        case PortOutcome::OpenFailed:
-            return "port did not open";
-        case PortOutcome::SettingsRefused:
-            return "settings refused";
-        case PortOutcome::NoAnswer:
-            return "waiting for a unit";
-    }
-    return "";
-}
-
 // "[3] ", before a position's plain lines.
 std::string Lead(int position) {
     std::string lead = "[";
@@ -133,12 +121,32 @@ std::string Lead(int position) {
     return lead;
 }
 
+// What the operator should know before the first unit: an image the
+// machine will not get whole, or will be told the wrong length of.
+void WarnAboutImage(const CliOptions& o, const LoadedImage& image) {
+    const std::size_t n = image.bytes.size();
+    if (image.Cut()) {
+        std::fprintf(stderr,
+                     "download-cli: %s is %llu bytes; only its first %zu are programmed and "
+                     "recorded\n",
+                     o.image.c_str(), static_cast<unsigned long long>(image.fileSize), n);
+    }
+    const MachineTypeInfo* info = FindMachineType(static_cast<MachineType>(o.type));
+    if (info && info->protocol == ProtocolKind::CharProtocol && n >= 0x10000) {
+        std::fprintf(stderr,
+                     "download-cli: warning: a %s is told the image's length in 16 bits: "
+                     "%zu bytes go out as a length of %zu\n",
+                     info->name, n, n % 0x10000);
+    }
+}
+
 }  // namespace
 
-int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
+int RunStation(const CliOptions& o, bool board, bool terminal) {
     StationSettings settings;
     settings.type = o.type;
     settings.image = o.image;
+    settings.sha256 = o.expectSha256;
     settings.record = o.record;
     settings.timeoutSeconds = o.timeoutSeconds;
     settings.ports = o.ports;
@@ -146,12 +154,20 @@ int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
     options.loop = o.loop;
     options.fast = o.fast;
     options.tellEvents = true;
+    options.onePosition = !o.parallel;
+    options.countDay = false;
 
-    Board board(terminal && o.loop && !o.json);
-    std::vector<Position> positions(o.ports.size());
+    Board boardShown(board && o.parallel && o.loop && !o.json);
+    std::vector<Position> positions(o.parallel ? o.ports.size() : 1);
     for (std::size_t i = 0; i < positions.size(); ++i) {
         Position& p = positions[i];
         p.number = static_cast<int>(i) + 1;
+        if (!o.parallel) {
+            // One unit at a time: every line and bar of its own.
+            p.output = std::make_unique<Output>(o, false, terminal);
+            p.events = p.output->Events();
+            continue;
+        }
         p.name = o.ports[i];
         p.output = std::make_unique<Output>(o, true, false);
         if (o.json) {
@@ -159,7 +175,8 @@ int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
         } else if (o.loop) {
             const std::string lead = Lead(p.number);
             p.output->SetPosition(
-                p.number, [&board, lead](const std::string& line) { board.Log(lead + line); },
+                p.number,
+                [&boardShown, lead](const std::string& line) { boardShown.Log(lead + line); },
                 true);
         }
         p.events = p.output->Events();
@@ -182,28 +199,22 @@ int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
         Position& p = positions[index];
         switch (e.kind) {
             case PositionEvent::Kind::PortTried:
-                p.state = PortState(e.outcome);
                 p.events.portTried(e.port, e.outcome, e.reason);
                 break;
             case PositionEvent::Kind::PortNotClosed:
-                board.Clear();
+                boardShown.Clear();
                 std::fprintf(stderr, "download-cli: closing %s: %s\n", e.port.c_str(),
                              e.reason.c_str());
                 break;
             case PositionEvent::Kind::Connected:
-                p.state = "programming";
-                p.percent = 0;
                 p.events.connected(e.port);
                 break;
             case PositionEvent::Kind::Progress:
-                p.percent = e.total ? static_cast<int>(std::min<std::uint64_t>(
-                                          std::uint64_t{e.sent} * 100 / e.total, 100))
-                                    : 100;
                 p.events.progress(e.sent, e.total);
                 break;
             case PositionEvent::Kind::UnitEnded: {
                 const UnitOutcome& u = e.unit;
-                board.Clear();  // a record that fails is said on stderr
+                boardShown.Clear();  // a record that fails is said on stderr
                 if (!e.recordError.empty()) {
                     std::fprintf(stderr, "download-cli: writing a record to %s: %s\n",
                                  o.record.c_str(), e.recordError.c_str());
@@ -211,15 +222,12 @@ int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
                 }
                 p.output->Result(u);
                 worst = std::max(worst, ExitStatusOf(u, LastInterrupt()));
-                p.percent = -1;
-                p.state = "waiting for a unit";
-                char seconds[32];
-                std::snprintf(seconds, sizeof seconds, " %.1f s", u.seconds);
-                p.last = ResultName(u.result) + std::string(seconds);
                 if (u.result != UnitResult::Interrupted) {
                     (u.result == UnitResult::Done ? p.passed : p.failed) += 1;
                     (u.result == UnitResult::Done ? passed : failed) += 1;
-                    if (o.loop) {
+                    if (o.loop && !o.parallel) {
+                        p.output->Units(passed, failed);
+                    } else if (o.loop) {
                         if (o.json) {
                             std::printf(
                                 "{\"position\":%d,\"event\":\"units\",\"passed\":%d,"
@@ -228,10 +236,10 @@ int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
                                 p.number, p.passed, p.failed, passed, failed);
                             std::fflush(stdout);
                         } else {
-                            board.Log(Lead(p.number) + "units: " + std::to_string(p.passed) +
-                                      " passed, " + std::to_string(p.failed) +
-                                      " failed; station: " + std::to_string(passed) + " passed, " +
-                                      std::to_string(failed) + " failed");
+                            boardShown.Log(Lead(p.number) + "units: " + std::to_string(p.passed) +
+                                           " passed, " + std::to_string(p.failed) +
+                                           " failed; station: " + std::to_string(passed) +
+                                           " passed, " + std::to_string(failed) + " failed");
                         }
                     }
                 }
@@ -240,12 +248,26 @@ int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
         }
     });
 
-    Station station(settings, image, &listener, options);
-    std::string error;
-    if (!station.Open(error)) {
-        std::fprintf(stderr, "download-cli: %s\n", error.c_str());
+    // The image is read once, here: refused already if it is not a regular
+    // file (never waited on), and the bytes read are both what every unit
+    // is programmed with and what the records describe.
+    LoadedImage image;
+    StationRefusal refusal;
+    const std::unique_ptr<Station> opened =
+        OpenStation(settings, image, &UnitRunner::Make, &listener, options, refusal);
+    if (!opened) {
+        if (refusal.kind == StationRefusal::Kind::WrongImage) {
+            std::fprintf(stderr,
+                         "download-cli: %s is not the expected image: its SHA-256 is\n  %s\nnot\n "
+                         " %s\n",
+                         o.image.c_str(), refusal.actual.c_str(), refusal.expected.c_str());
+        } else {
+            std::fprintf(stderr, "download-cli: %s\n", refusal.error.c_str());
+        }
         return kExitBadArguments;
     }
+    Station& station = *opened;
+    WarnAboutImage(o, image);
     station.Start();
     auto step = [&] {
         const int signal = StopSignal();
@@ -256,21 +278,13 @@ int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal) {
             station.Stop(InterruptReason(LastInterrupt()));
         }
         station.Step();
-        for (std::size_t i = 0; i < positions.size(); ++i) {
-            Position& p = positions[i];
-            const bool stopped = station.Positions()[i].state == PositionState::Stopped;
-            p.seenRunning = p.seenRunning || !stopped;
-            if (stopped && (p.seenRunning || !station.Running())) {
-                p.state = "stopped";
-            }
-        }
-        board.Draw(positions, false);
+        boardShown.Draw(positions, station.Positions(), false);
         return !station.Running();
     };
     while (!headless::RunInRealTime(step, 60 * 1000)) {
     }
     station.Step();  // whatever the last position told as it stopped
-    board.Draw(positions, true);
+    boardShown.Draw(positions, station.Positions(), true);
     if (!o.loop) {
         return recordFailed ? kExitRecordFailed : worst;
     }

@@ -1,7 +1,8 @@
-// A production station: with --parallel every --port is a fixture position
-// of the station (station/station.h), each on a thread of its own. With
-// --loop each position programs a unit, records it, and waits for the next
-// unit on its own port, never for the other positions.
+// download-cli's station (station/station.h): without --parallel one
+// position, with it every --port a fixture position of its own, each on a
+// thread of its own. With --loop each position programs a unit, records
+// it, and waits for the next unit on its own port, never for the other
+// positions.
 //
 // What the operator sees: on a terminal, a board of one line per position
 // (its port, state, percent, last result, its counts) and the station's
@@ -19,11 +20,15 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/unit.h"
 
-// Opens the record file (--record), then serves every --port until each
-// position has ended (without --loop, after one unit; with it, after an
-// interrupt or a record that failed). Returns the exit status: 2 when the
-// record file cannot be opened; without --loop the worst of the units',
-// with --loop 0 when every unit was done and 1 otherwise, or 128 + the
-// signal when an interrupt stopped it at once; 9 whenever a record could
-// not be written.
-int RunStation(const CliOptions& o, const LoadedImage& image, bool terminal);
+// Runs download-cli's station until each position has ended: without
+// --parallel one position that scans every --port (or the platform's
+// list), with it one position a port; without --loop one unit each, with
+// it unit after unit until an interrupt or a record that failed. Reads the
+// image and opens the record file first. board: the terminal redraws in
+// place (the --parallel --loop board); terminal: standard output is one
+// (the bar of a unit programmed alone). Returns the exit status: 2 when the
+// image or the record file cannot be used; without --loop the worst of the
+// units', with --loop 0 when every unit was done and 1 otherwise, or 128 +
+// the signal when an interrupt stopped it at once; 9 whenever a record
+// could not be written.
+int RunStation(const CliOptions& o, bool board, bool terminal);

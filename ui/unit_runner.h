@@ -3,10 +3,10 @@
 // learning what happened from the dialog's typed events
 // (ui/download_events.h), never from what its controls show.
 //
-// Every fixture position of a station has one runner, and so has
-// download-cli: several run at once, each with its own dialog and its own
-// ports, all on the one user-interface thread. Times are the framework's
-// clock (AfxTickCount), so a runner keeps real time in a window and
+// Every fixture position of a station has one runner (station/unit.h), on
+// the position's own thread, and so has download-cli's single unit, on its
+// user-interface thread. Times are the framework's clock of that thread
+// (AfxTickCount), so a runner keeps real time in a window and
 // download-cli, and virtual time in tests.
 #pragma once
 
@@ -19,72 +19,12 @@
 #include <vector>
 
 #include "serial/adapter_names.h"
+#include "station/unit.h"
 #include "ui/download_events.h"
 
 class CDownloadDlg;
 
-// How a unit ended. The exit status of download-cli is the value, but for
-// Interrupted, which exits 128 + the signal's number.
-enum class UnitResult : int {
-    Done = 0,
-    NoMachine = 3,  // never answered
-    Stopped = 4,    // stopped by the machine
-    Silent = 5,     // answered, then fell silent
-    PortLost = 6,
-    EndedEarly = 7,     // the machine closed the exchange before the whole image was sent
-    PortRefused = 8,    // a write failed, or the output did not drain in time
-    Interrupted = 128,  // Ctrl+C, SIGTERM, or the station stopped at once
-};
-
-struct UnitOutcome {
-    UnitResult result = UnitResult::NoMachine;
-    std::string reason;  // in plain words
-    std::string port;    // where the machine answered, else the last port tried
-    // What the port was named by on the command line (a device, or an
-    // adapter's serial:/location: name), and its adapter where known.
-    std::string portName;
-    std::string adapterSerial, adapterLocation;
-    std::uint32_t sent = 0, total = 0;
-    std::uint32_t repeats = 0;
-    double seconds = 0;
-};
-
-const char* ResultName(UnitResult r);
-
-// What every unit of a runner is programmed with, and how.
-struct UnitSettings {
-    int type = 0;                // machine type, 0 to 2
-    double timeoutSeconds = 10;  // silence after the machine's first answer
-    bool fast = false;           // block protocol: frames handed over as soon as complete
-    // Set (nonzero) when everything is to stop at once: every write of the
-    // unit then gives up without waiting out its bound (PortOptions).
-    const std::atomic<int>* abortFlag = nullptr;
-};
-
-// What a unit tells as it goes: the front end prints it.
-struct UnitEvents {
-    std::function<void(const std::string& port, PortOutcome outcome, const std::string& reason)>
-        portTried;
-    // A port whose worker would not end was left open (serial_port.h).
-    std::function<void(const std::string& port, const std::string& reason)> portNotClosed;
-    std::function<void(const std::string& port)> connected;
-    std::function<void(std::uint32_t sent, std::uint32_t total)> progress;
-    // The unit's outcome is now known (Finished() holds). Often told from
-    // inside the dialog's own handler: the listener must not destroy the
-    // runner from it, only arrange to serve it soon.
-    std::function<void()> decided;
-};
-
-// The image as read once from its file: what every unit is programmed
-// with and what the records describe.
-struct LoadedImage {
-    std::vector<std::uint8_t> bytes;  // the file's first bytes, at most the dialog's capacity
-    std::uint64_t fileSize = 0;       // the whole file's; more than bytes.size() when cut
-    std::string sha256;               // of bytes
-    bool Cut() const { return fileSize > bytes.size(); }
-};
-
-class UnitRunner : private CDownloadEvents {
+class UnitRunner : public Unit, private CDownloadEvents {
   public:
     // ports: the ports this unit's scans try, as named on the command line
     // (serial/adapter_names.h: resolved afresh for each unit); empty for the
@@ -93,27 +33,30 @@ class UnitRunner : private CDownloadEvents {
                const LoadedImage& image);
     ~UnitRunner() override;  // closes the port and ends its worker
 
+    static std::unique_ptr<Unit> Make(const UnitSettings& settings, std::vector<std::string> ports,
+                                      const LoadedImage& image);
+
     // Makes the dialog (never shown), selects the machine type and loads
     // the image.
-    void Prepare();
+    void Prepare() override;
     // Resolves the port names and presses Program for the next unit. A
     // name that does not resolve is told as a port that did not open; when
     // none does, the unit ends after a second as "no machine". The outcome
     // is known once Finished() holds.
-    void Start(const UnitEvents& events);
+    void Start(const UnitEvents& events) override;
     // Whether the unit has ended; also decides a silence past the timeout.
-    bool Finished();
+    bool Finished() override;
     // Ends the unit under way as interrupted, unless it has ended already.
-    void Interrupt(const std::string& reason);
+    void Interrupt(const std::string& reason) override;
     // Ends a unit that has run for far too long as silent.
-    void GiveUp();
+    void GiveUp() override;
     // A machine has answered in this unit.
-    bool Answered() const { return m_connected; }
+    bool Answered() const override { return m_connected; }
     // The unit ended before any machine answered, by a scan that found none
     // or by an interrupt: in a loop, only a wait for the next unit, which
     // is neither recorded nor counted.
-    bool OnlyWaited() const;
-    UnitOutcome Outcome() const;
+    bool OnlyWaited() const override;
+    UnitOutcome Outcome() const override;
 
   private:
     void PortTried(const std::string& port, PortOutcome outcome,

@@ -1,7 +1,9 @@
 // Runs units' downloads through the main dialog, in a dialog nobody sees.
-#include "station/unit_runner.h"
+#include "ui/unit_runner.h"
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 
 #include "framework/window_thread.h"
 #include "serial/port_discovery.h"
@@ -11,14 +13,17 @@
 namespace {
 
 // The ports present, as the system lists them, looked up at most once a
-// second however many positions ask: on Windows a listing takes the
-// user-interface thread for some milliseconds. Only that thread asks.
+// second however many positions ask: on Windows a listing takes some
+// milliseconds. Positions ask from their own threads.
 std::vector<PortDescription> PresentPorts() {
+    using Clock = std::chrono::steady_clock;
+    static std::mutex lock;
     static std::vector<PortDescription> present;
-    static std::optional<std::uint64_t> listedAt;
-    if (!listedAt || AfxTickCount() - *listedAt > 1000) {
+    static std::optional<Clock::time_point> listedAt;
+    std::lock_guard<std::mutex> g(lock);
+    if (!listedAt || Clock::now() - *listedAt > std::chrono::seconds(1)) {
         present = DiscoverPorts();
-        listedAt = AfxTickCount();
+        listedAt = Clock::now();
     }
     return present;
 }
@@ -29,31 +34,14 @@ double SecondsSince(std::uint64_t t) {
 
 }  // namespace
 
-const char* ResultName(UnitResult r) {
-    switch (r) {
-        case UnitResult::Done:
-            return "done";
-        case UnitResult::NoMachine:
-            return "no machine";
-        case UnitResult::Stopped:
-            return "stopped";
-        case UnitResult::Silent:
-            return "silent";
-        case UnitResult::PortLost:
-            return "port lost";
-        case UnitResult::EndedEarly:
-            return "ended early";
-        case UnitResult::PortRefused:
-            return "port refused";
-        case UnitResult::Interrupted:
-            return "interrupted";
-    }
-    return "?";
-}
-
 bool UnitRunner::OnlyWaited() const {
     return !m_connected && (m_outcome.result == UnitResult::NoMachine ||
                             m_outcome.result == UnitResult::Interrupted);
+}
+
+std::unique_ptr<Unit> UnitRunner::Make(const UnitSettings& settings, std::vector<std::string> ports,
+                                       const LoadedImage& image) {
+    return std::make_unique<UnitRunner>(settings, std::move(ports), image);
 }
 
 UnitRunner::UnitRunner(const UnitSettings& settings, std::vector<std::string> ports,
