@@ -64,6 +64,7 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             FlagOption("--loop", &o.loop),
             FlagOption("--fast", &o.fast),
             FlagOption("--list-ports", &o.listPorts),
+            TextOption("--station", "a station file", &o.stationFile),
         },
         [&](const std::string& image) -> std::string {
             if (imageGiven) {
@@ -79,6 +80,18 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
         return std::nullopt;
     }
     if (o.listPorts) {
+        return o;
+    }
+    if (!o.stationFile.empty()) {
+        // Everything else comes from the file.
+        if (o.type >= 0 || !o.ports.empty() || imageGiven || !o.record.empty() ||
+            !o.expectSha256.empty() || o.timeoutSeconds != CliOptions{}.timeoutSeconds ||
+            o.parallel || o.loop) {
+            error =
+                "--station takes its settings from the file: give it alone, with --json "
+                "or --fast";
+            return std::nullopt;
+        }
         return o;
     }
     if (o.type < 0) {

@@ -18,10 +18,14 @@ struct CliOptions {
     std::string record;        // append one JSON line per unit here
     std::string expectSha256;  // lowercase hex; when set, the image must have this SHA-256
     bool listPorts = false;    // print the serial ports present and end
+    // A station file: its settings in place of --type, --port, --timeout,
+    // --record, --expect-sha256 and the image, run as --parallel --loop.
+    std::string stationFile;
 };
 
 inline constexpr char kCliUsage[] =
     "usage: download-cli --type 0|1|2 [--port NAME]... [options] IMAGE\n"
+    "       download-cli --station FILE [--json] [--fast]\n"
     "       download-cli --list-ports [--json]\n"
     "\n"
     "Programs IMAGE into the machine that answers on the first of the ports\n"
@@ -46,6 +50,8 @@ inline constexpr char kCliUsage[] =
     "  --record FILE   append one JSON line per programmed unit to FILE, each\n"
     "                  flushed to disk before the unit's result is shown\n"
     "  --fast          block protocol: hand each frame over as soon as it is complete\n"
+    "  --station FILE  run the station file FILE (as download-station does, without\n"
+    "                  a window): its positions, image, records and the day's counts\n"
     "  --list-ports    print the serial ports present, one a line (with --json, as\n"
     "                  JSON objects), and what is known of each\n"
     "  --help          show this text\n"

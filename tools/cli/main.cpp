@@ -9,6 +9,7 @@
 #include "framework/headless/headless.h"
 #include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
+#include "station/station_file.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/console.h"
 #include "tools/cli/list_ports.h"
@@ -36,6 +37,21 @@ int main(int argc, char** argv) {
         if (AdapterNameKind(port) == AdapterKey::None) {
             port = PortName(port);
         }
+    }
+    if (!options->stationFile.empty()) {
+        StationSettings settings;
+        if (!ReadStationFile(options->stationFile, settings, error)) {
+            std::fprintf(stderr, "download-cli: %s\n", error.c_str());
+            return kExitBadArguments;
+        }
+        options->type = settings.type;
+        options->image = settings.image;
+        options->expectSha256 = settings.sha256;
+        options->record = settings.record;
+        options->timeoutSeconds = settings.timeoutSeconds;
+        options->ports = settings.ports;
+        options->parallel = true;
+        options->loop = true;
     }
     SetUpConsole(options->loop);
     CWinApp app;

@@ -29,8 +29,9 @@ struct Position {
     int number = 0;    // from 1, in the order of --port
     std::string name;  // as given with --port
     std::unique_ptr<Output> output;
-    UnitEvents events;           // the output's
-    int passed = 0, failed = 0;  // this run's units
+    UnitEvents events;  // the output's
+    // Its units: this run's, or the day's for a station file's station.
+    int passed = 0, failed = 0;
 };
 
 std::string Fit(const std::string& text, std::size_t width) {
@@ -155,7 +156,9 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
     options.fast = o.fast;
     options.tellEvents = true;
     options.onePosition = !o.parallel;
-    options.countDay = false;
+    // A station file's station counts the day from its records, as the
+    // window does; otherwise the counts are this run's.
+    options.countDay = !o.stationFile.empty();
 
     Board boardShown(board && o.parallel && o.loop && !o.json);
     std::vector<Position> positions(o.parallel ? o.ports.size() : 1);
@@ -182,7 +185,8 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
         p.events = p.output->Events();
     }
 
-    int worst = 0, failed = 0, passed = 0;
+    int worst = 0, failed = 0, passed = 0;  // the counts shown
+    int runFailed = 0;                      // this run's units not done, for the exit status
     bool recordFailed = false;
 
     // What each position did, told on this thread in the order it did it.
@@ -225,6 +229,7 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
                 if (u.result != UnitResult::Interrupted) {
                     (u.result == UnitResult::Done ? p.passed : p.failed) += 1;
                     (u.result == UnitResult::Done ? passed : failed) += 1;
+                    runFailed += u.result == UnitResult::Done ? 0 : 1;
                     if (o.loop && !o.parallel) {
                         p.output->Units(passed, failed);
                     } else if (o.loop) {
@@ -268,6 +273,15 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
     }
     Station& station = *opened;
     WarnAboutImage(o, image);
+    if (options.countDay) {
+        // The day's units so far, from the record file.
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            positions[i].passed = station.Positions()[i].counts.passed;
+            positions[i].failed = station.Positions()[i].counts.failed;
+        }
+        passed = station.Totals().passed;
+        failed = station.Totals().failed;
+    }
     station.Start();
     auto step = [&] {
         const int signal = StopSignal();
@@ -291,5 +305,5 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
     if (recordFailed) {
         return kExitRecordFailed;
     }
-    return StopSignal() != 0 ? 128 + LastInterrupt() : (failed ? 1 : 0);
+    return StopSignal() != 0 ? 128 + LastInterrupt() : (runFailed ? 1 : 0);
 }

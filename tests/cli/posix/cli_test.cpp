@@ -1166,6 +1166,77 @@ TEST_F(CliTest, StationServesEveryPositionOnItsOwn) {
     ExpectWholeImage(slow);
 }
 
+// download-cli --station runs a station file as the window does: its
+// positions, its pinned image and its record file; its counts are the
+// day's from that file, so a second run goes on counting where the first
+// stopped. A command-line option beside --station is refused.
+TEST_F(CliTest, AStationFileRunsWithoutAWindow) {
+    const Bytes image = Pattern(2000, 31);
+    SimProcess first(SimArgs(1, image));
+    SimProcess second(SimArgs(1, image));
+    ASSERT_TRUE(first.Started() && second.Started());
+    const std::string imagePath = WriteImageFile(1, image);
+    const std::string record = ToolPath((dir.path() / "units.jsonl").string());
+    std::string text = "type = 1\nimage = " + imagePath + "\nrecord = " + record + "\n";
+    text += "port = " + Port(first) + "\nport = " + Port(second) + "\n";
+    const std::string file = ToolPath(WriteFile("line3.station", Bytes(text.begin(), text.end())));
+
+    const auto refused = RunCli({"--station", file, "--type", "1"});
+    EXPECT_EQ(refused.exitStatus, 2) << Describe(refused);
+
+    const auto unitsOf = [](const std::string& out, const std::string& position) {
+        std::vector<std::string> passed;
+        for (const JsonObject& e : EventsOf(out, position)) {
+            if (Field(e, "event") == "units") {
+                passed.push_back(Field(e, "passed"));
+            }
+        }
+        return passed;
+    };
+    // Each position's units in the record file, by position and port.
+    const auto recorded = [&] {
+        std::map<std::string, int> byPosition;
+        for (const std::string& line : Lines(ReadText((dir.path() / "units.jsonl").string()))) {
+            const auto object = ParseJsonLine(line);
+            EXPECT_TRUE(object.has_value()) << line;
+            if (object) {
+                EXPECT_EQ(Field(*object, "result"), "done") << line;
+                EXPECT_EQ(Field(*object, "image"), imagePath) << line;
+                ++byPosition[Field(*object, "position") + " " + Field(*object, "port")];
+            }
+        }
+        return byPosition;
+    };
+    for (int run = 0; run < 2; ++run) {
+        const std::map<std::string, int> before = recorded();
+        CliProcess cli({"--station", file, "--json"});
+        ASSERT_TRUE(cli.Started());
+        ASSERT_TRUE(cli.WaitUntil(
+            [&](const std::string& out) {
+                return !unitsOf(out, "1").empty() && !unitsOf(out, "2").empty();
+            },
+            60s))
+            << cli.Out();
+        cli.Signal(SIGINT);
+        const auto r = cli.Finish(30s);
+        EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+        // The first unit of a run counts on from the day's records.
+        const auto countOf = [&](const std::map<std::string, int>& m, const std::string& key) {
+            return m.contains(key) ? m.at(key) : 0;
+        };
+        EXPECT_EQ(unitsOf(r.out, "1").front(),
+                  std::to_string(countOf(before, "1 " + Port(first)) + 1))
+            << r.out;
+        EXPECT_EQ(unitsOf(r.out, "2").front(),
+                  std::to_string(countOf(before, "2 " + Port(second)) + 1))
+            << r.out;
+    }
+    const std::map<std::string, int> after = recorded();
+    EXPECT_EQ(after.size(), 2u);
+    EXPECT_GE(after.at("1 " + Port(first)), 2);
+    EXPECT_GE(after.at("2 " + Port(second)), 2);
+}
+
 // A held adapter holds only its own position. The held machine's block
 // cannot be written for 13.4 s (100 ms a byte and 100 ms), while its
 // neighbour's whole download takes some 3 s at 9600 baud, with a silence
