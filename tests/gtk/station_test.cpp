@@ -216,3 +216,50 @@ TEST(StationWindowGtkTest, FourPositionsProgramTheirUnitsAndRecordThem) {
         ADD_FAILURE() << mishap;
     }
 }
+
+// A held adapter holds only its own position: position 2's machine holds
+// the line after two blocks, so its next block cannot be written for
+// 13.4 s (100 ms a byte and 100 ms), while position 1's whole download
+// takes some 3 s at 9600 baud, with a silence limit of 3 s. Had the held
+// write held the window's thread, position 1 would have fallen silent.
+// The held unit's record gives the time it really took.
+TEST(StationWindowGtkTest, AHeldPortHoldsOnlyItsOwnPosition) {
+    ShortTempDir dir;
+    CWinApp app;
+    constexpr MachineType kBlockType = 1;
+    StationSettings settings;
+    settings.type = kBlockType;
+    settings.image = (dir.path / ("fw" + StoredFileSuffix(kBlockType))).string();
+    WriteBytes(settings.image, StoredImage(kBlockType, Pattern(3000, 9)));
+    settings.record = (dir.path / "units.jsonl").string();
+    settings.timeoutSeconds = 3;
+    std::vector<TargetSim> sims(2);
+    settings.ports.push_back(sims[0].Start(kBlockType, {"--baud", "9600"}, settings.image));
+    settings.ports.push_back(sims[1].Start(kBlockType, {"--hold-after", "2"}, settings.image));
+    ASSERT_FALSE(settings.ports[0].empty() || settings.ports[1].empty());
+
+    auto dlg = std::make_unique<CStationDlg>(settings, "", false);
+    app.m_pMainWnd = dlg.get();
+    ASSERT_TRUE(dlg->Create());
+    ASSERT_TRUE(gtkdrv::WaitMapped(*dlg));
+    const auto result = [&](int index) {
+        return gtkdrv::ShownText(*dlg, PanelControlId(index, PANEL_RESULT));
+    };
+    ASSERT_TRUE(gtkdrv::Click(*dlg, IDC_ST_START));
+    ASSERT_TRUE(gtkdrv::PumpUntil([&] { return result(0) != "" && result(1) != ""; }, 60000))
+        << result(0) << ", " << result(1);
+
+    const auto records = ReadRecords(settings.record);
+    std::map<std::string, std::map<std::string, std::string>> first;
+    for (const auto& r : records) {
+        first.emplace(r.at("position"), r);
+    }
+    ASSERT_EQ(first.size(), 2u) << records.size() << " records";
+    EXPECT_EQ(first["1"].at("result"), "done") << first["1"].at("reason");
+    EXPECT_EQ(first["2"].at("result"), "port refused") << first["2"].at("reason");
+    EXPECT_GE(std::stod(first["2"].at("seconds")), 13.4);
+
+    dlg->DestroyWindow();
+    dlg.reset();
+    app.m_pMainWnd = nullptr;
+}
