@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "station/station_file.h"
-#include "tools/command_line.h"
+#include "tools/options/command_line.h"
 #include "ui/station_dlg.h"
 #include "ui/station_setup_dlg.h"
 

@@ -1,4 +1,4 @@
-// Reading options from a table (tools/command_line.h): values in the next
+// Reading options from a table (tools/options/command_line.h): values in the next
 // word or after '=', repeats, numbers and their ranges, missing values,
 // arguments, and the one message that refuses a bad word.
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/command_line.h"
+#include "tools/options/command_line.h"
 
 namespace {
 

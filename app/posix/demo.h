@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/target_sim/posix/child_process.h"
+#include "tools/launch/posix/child_process.h"
 
 // Not copied: it owns the simulator's process (ChildProcess is not
 // copyable either).

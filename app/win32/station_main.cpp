@@ -13,8 +13,8 @@
 
 #include "app/station_app.h"
 #include "framework/afxwin.h"
-#include "tools/command_line.h"
-#include "tools/info_options.h"
+#include "tools/options/command_line.h"
+#include "tools/options/info_options.h"
 
 namespace {
 

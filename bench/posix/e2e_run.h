@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/target_sim/posix/child_process.h"
+#include "tools/launch/posix/child_process.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -17,7 +17,7 @@
 #include "tests/gtk/gtk_driver.h"
 #include "tests/posix/posix_support.h"
 #include "tests/test_data.h"
-#include "tools/target_sim/posix/child_process.h"
+#include "tools/launch/posix/child_process.h"
 #include "ui/download_dlg.h"
 #include "ui/status_texts.h"
 

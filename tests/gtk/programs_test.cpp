@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dt_version.h"
-#include "tools/target_sim/posix/child_process.h"
+#include "tools/launch/posix/child_process.h"
 
 namespace {
 

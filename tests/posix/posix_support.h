@@ -13,7 +13,7 @@
 #include <termios.h>
 
 #include "tests/test_data.h"
-#include "tools/target_sim/posix/child_process.h"
+#include "tools/launch/posix/child_process.h"
 using namespace std::chrono_literals;
 
 // A pseudo-terminal: the slave plays the serial device the tool opens, the

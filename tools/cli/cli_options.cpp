@@ -1,7 +1,7 @@
 // Parsing download-cli's command line.
 #include "tools/cli/cli_options.h"
 
-#include "tools/command_line.h"
+#include "tools/options/command_line.h"
 
 namespace {
 

@@ -67,10 +67,10 @@ inline constexpr char kCliUsage[] =
     "block (a write failed or did not drain in time), 9 a record could not be\n"
     "written, 130 interrupted by Ctrl+C, 143 by SIGTERM.\n";
 
-// Parses argv by the table of tools/command_line.h; on error returns
+// Parses argv by the table of tools/options/command_line.h; on error returns
 // nullopt and sets error to the one line that refuses it. --list-ports
 // needs no type or image. --help and --version are answered before parsing
-// (tools/info_options.h). A port is kept as it was typed: naming the device
+// (tools/options/info_options.h). A port is kept as it was typed: naming the device
 // (PortName) and finding an adapter by its serial number or location are
 // left to whoever opens it.
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error);

@@ -14,7 +14,7 @@
 #include "tools/cli/console.h"
 #include "tools/cli/list_ports.h"
 #include "tools/cli/station.h"
-#include "tools/info_options.h"
+#include "tools/options/info_options.h"
 
 int main(int argc, char** argv) {
     // Real time; a station's positions each on a thread of their own.

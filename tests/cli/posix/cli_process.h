@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/target_sim/posix/child_process.h"
+#include "tools/launch/posix/child_process.h"
 
 // The command that runs download-cli: the built program, or the words of
 // DT_CLI_COMMAND (e.g. "wine build/win-x86_64/download-cli.exe", for the

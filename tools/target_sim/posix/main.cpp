@@ -45,8 +45,8 @@
 #include <vector>
 
 #include "image/unscramble.h"
-#include "tools/command_line.h"
-#include "tools/info_options.h"
+#include "tools/options/command_line.h"
+#include "tools/options/info_options.h"
 #include "tools/sim/target_machine.h"
 #include "tools/target_sim/posix/pty_server.h"
 

@@ -1,5 +1,5 @@
 // Starting, reading, waiting for and stopping a helper process.
-#include "tools/target_sim/posix/child_process.h"
+#include "tools/launch/posix/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

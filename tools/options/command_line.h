@@ -28,7 +28,7 @@
 // checks between options itself, then refuses with RefuseCommandLine:
 // "PROGRAM: MESSAGE", a blank line and the usage on standard error, and the
 // exit status kCommandLineRefused. --help and --version are not here:
-// tools/info_options.h answers them before any parsing.
+// tools/options/info_options.h answers them before any parsing.
 //
 // Portable: no platform header; download-cli.exe uses it as it is.
 #pragma once

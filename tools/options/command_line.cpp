@@ -1,5 +1,5 @@
 // Reading a program's options from its table, and refusing a bad command line.
-#include "tools/command_line.h"
+#include "tools/options/command_line.h"
 
 #include <charconv>
 #include <cmath>
