@@ -8,8 +8,8 @@
 
 #include "framework/afxwin.h"
 #include "image/machine_types.h"
-#include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 #include "serial/serial_port.h"
 #include "station/computer_name.h"
 #include "station/record_file.h"
@@ -137,10 +137,10 @@ int main(int argc, char** argv) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return 0;
     }
+    // From here on every port is in its normal form: what is opened, shown
+    // on the board and recorded ("com12" is "\\.\COM12" on Windows).
     for (std::string& port : options->ports) {
-        if (AdapterNameKind(port) == AdapterKey::None) {
-            port = PortName(port);
-        }
+        port = NormalPortName(port);
     }
     SetUpConsole(options->loop);
     // The image is read once, here: refused already if it is not a regular
