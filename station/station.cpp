@@ -7,6 +7,7 @@
 #include "framework/afxwin.h"
 #include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 #include "station/computer_name.h"
 #include "station/records.h"
 
@@ -55,7 +56,9 @@ Station::Station(const StationSettings& settings, const LoadedImage& image, Stat
         m_positions.push_back(std::make_unique<Position>());
         PositionView view;
         view.number = static_cast<int>(i) + 1;
-        view.port = m_settings.ports[i];
+        // The file keeps a port as it was written ("COM21"); the position
+        // opens it by the name that opens it ("\\.\COM21" on Windows).
+        view.port = NormalPortName(m_settings.ports[i]);
         m_views.push_back(view);
     }
     m_stationName = StationName();
