@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr Prefix kPrefixes[] = {
     {"location:", AdapterKey::Location, "location"},
 };
 
-bool SameText(const std::string& a, const std::string& b) {
+bool SameText(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
@@ -27,14 +28,24 @@ bool SameText(const std::string& a, const std::string& b) {
 
 AdapterKey AdapterNameKind(const std::string& name, std::string* value) {
     for (const Prefix& p : kPrefixes) {
-        if (name.starts_with(p.text)) {
+        const std::size_t length = std::char_traits<char>::length(p.text);
+        if (SameText(std::string_view(name).substr(0, length), p.text)) {
             if (value) {
-                *value = name.substr(std::char_traits<char>::length(p.text));
+                *value = name.substr(length);
             }
             return p.key;
         }
     }
     return AdapterKey::None;
+}
+
+std::string AdapterName(AdapterKey key, const std::string& value) {
+    for (const Prefix& p : kPrefixes) {
+        if (p.key == key) {
+            return p.text + value;
+        }
+    }
+    return value;
 }
 
 bool ResolvePortName(const std::string& name, const std::vector<PortDescription>& present,

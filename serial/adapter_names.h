@@ -9,8 +9,10 @@
 //                    --list-ports shows it on each platform).
 //
 // Any other name is a device name. An adapter name is resolved among the
-// ports present each time it is used, never once for good. Texts compare
-// without regard to case (Windows spells serial numbers in capitals).
+// ports present each time it is used, never once for good. The prefixes
+// and the texts after them compare without regard to case (Windows spells
+// serial numbers in capitals); serial/port_names.h writes them in their
+// normal form.
 // An adapter with several ports (one serial number, several devices) is
 // ambiguous by either name and is refused with the devices it has: name
 // one of them by its device then.
@@ -24,8 +26,11 @@
 enum class AdapterKey { None, SerialNumber, Location };
 
 // Which kind of name this is; for an adapter name, `value` gets what
-// follows the prefix.
+// follows the prefix ("Serial:A1" -> SerialNumber, "A1").
 AdapterKey AdapterNameKind(const std::string& name, std::string* value = nullptr);
+// The adapter's name with its prefix as written here, in lower case:
+// (SerialNumber, "A1") -> "serial:A1". A key of None gives the value alone.
+std::string AdapterName(AdapterKey key, const std::string& value);
 
 struct ResolvedPort {
     std::string device;       // what to open

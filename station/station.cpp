@@ -8,6 +8,7 @@
 #include "framework/window_thread.h"
 #include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 #include "station/computer_name.h"
 #include "station/records.h"
 
@@ -97,14 +98,16 @@ Station::Station(const StationSettings& settings, const LoadedImage& image, Unit
         auto p = std::make_unique<Position>();
         p->index = i;
         p->view.number = static_cast<int>(i) + 1;
+        // The settings keep a port as it was written ("COM21"); the position
+        // opens it by the name that opens it ("\\.\COM21" on Windows).
         if (m_options.onePosition) {
-            p->ports = m_settings.ports;
-            for (const std::string& port : p->ports) {
-                p->view.port += (p->view.port.empty() ? "" : ", ") + port;
+            for (const std::string& port : m_settings.ports) {
+                p->ports.push_back(NormalPortName(port));
+                p->view.port += (p->view.port.empty() ? "" : ", ") + p->ports.back();
             }
         } else {
-            p->ports = {m_settings.ports[i]};
-            p->view.port = m_settings.ports[i];
+            p->ports = {NormalPortName(m_settings.ports[i])};
+            p->view.port = p->ports.front();
         }
         m_views.push_back(p->view);
         m_positions.push_back(std::move(p));

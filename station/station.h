@@ -121,8 +121,11 @@ enum class PositionState : std::uint8_t {
 };
 
 struct PositionView {
-    int number = 0;             // from 1
-    std::string port;           // as set up: a device, or an adapter's name
+    int number = 0;  // from 1
+    // As set up, in its normal form (serial/port_names.h): a device ("COM3",
+    // "\\.\COM21", "/dev/ttyUSB0"), or an adapter's name. What the
+    // position opens, and what its panel shows.
+    std::string port;
     std::string adapterSerial;  // of the adapter behind the port, where known
     PositionState state = PositionState::Stopped;
     // While waiting: why the port could not be scanned, if it could not

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "serial/port_names.h"
 #include "station/disk_file.h"
 
 namespace {
@@ -106,6 +107,7 @@ std::string FormatNumber(double x) {
 // What the parser knows of the keys given so far.
 struct Seen {
     int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0;  // their lines
+    std::vector<int> ports;                                        // each port's line
 };
 
 // One "key = value" line (number n) into s; an error text, or empty.
@@ -148,13 +150,17 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
     } else if (key == "record") {
         s.record = value;
     } else {
+        // One port however it is spelt: COM3, com3 and \\.\COM3 on Windows.
+        const std::string port = PortNameKey(std::string(value));
         for (std::size_t p = 0; p < s.ports.size(); ++p) {
-            if (s.ports[p] == value) {
+            if (PortNameKey(s.ports[p]) == port) {
                 return where + "port " + std::string(value) + " is already position " +
-                       std::to_string(p + 1);
+                       std::to_string(p + 1) + ", as " + s.ports[p] + " on line " +
+                       std::to_string(seen.ports[p]);
             }
         }
         s.ports.emplace_back(value);
+        seen.ports.push_back(n);
     }
     return {};
 }

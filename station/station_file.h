@@ -28,8 +28,12 @@
 //              Optional.
 //     port     a fixture position's port, given 1 to 16 times: the first
 //              is position 1, the next position 2, and so on. A device
-//              name (/dev/ttyUSB3, COM3, \\.\COM17) or an adapter's name
-//              (serial:FT1A2B3C, location:1-1.4). No port twice.
+//              name (/dev/ttyUSB3, COM3, COM17, \\.\COM17) or an adapter's
+//              name (serial:FT1A2B3C, location:1-1.4), as
+//              serial/port_names.h reads it; kept as written. No port
+//              twice, however it is spelt: on Windows COM3, com3 and
+//              \\.\COM3 are one port, and serial:ft1a2b3c is serial:FT1A2B3C
+//              everywhere.
 //     timeout  seconds of silence after the machine's first answer before
 //              a unit is given up; a positive number (10 when not given).
 //

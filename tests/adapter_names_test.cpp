@@ -38,6 +38,7 @@ TEST(AdapterNamesTest, ResolveAmongThePortsPresent) {
     const Case cases[] = {
         {"serial:FT1A2B3C", "/dev/ttyUSB0", "FT1A2B3C 1-1.2"},
         {"serial:ft1a2b3c", "/dev/ttyUSB0", "FT1A2B3C 1-1.2"},  // Windows spells it in capitals
+        {"SERIAL:FT1A2B3C", "/dev/ttyUSB0", "FT1A2B3C 1-1.2"},  // and the prefix in any case
         {"location:1-1.3", "/dev/ttyUSB1", "0001 1-1.3"},
         {"/dev/ttyUSB1", "/dev/ttyUSB1", "0001 1-1.3"},  // a device: what is known of it
         {"/dev/serial/by-id/usb-FTDI_FT1A2B3C-if00-port0",
@@ -74,7 +75,12 @@ TEST(AdapterNamesTest, OnlyTheTwoPrefixesNameAnAdapter) {
     EXPECT_EQ(value, "A1");
     EXPECT_EQ(AdapterNameKind("location:1-1.4:1.0", &value), AdapterKey::Location);
     EXPECT_EQ(value, "1-1.4:1.0");
-    for (const char* device : {"COM3", "\\\\.\\COM17", "/dev/ttyUSB0", "Serial:A1", "serial",
+    // The prefix in any case; what follows it as written.
+    EXPECT_EQ(AdapterNameKind("Serial:a1", &value), AdapterKey::SerialNumber);
+    EXPECT_EQ(value, "a1");
+    EXPECT_EQ(AdapterNameKind("LOCATION:1-2", &value), AdapterKey::Location);
+    EXPECT_EQ(value, "1-2");
+    for (const char* device : {"COM3", "\\\\.\\COM17", "/dev/ttyUSB0", "serial", "serial-A1",
                                "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0"}) {
         EXPECT_EQ(AdapterNameKind(device), AdapterKey::None) << device;
     }

@@ -148,6 +148,39 @@ TEST_F(StationTest, EachPositionEndsItsUnitItsOwnWayAtTheSameTime) {
     EXPECT_EQ(station->Totals(), (PositionCounts{1, 3}));
 }
 
+// The station file keeps a port as written; each position opens it by the
+// name that opens it. The in-memory lines are named as Windows opens its
+// COM ports, so "COM12" alone would find nothing, as on Windows.
+TEST_F(StationTest, EachPositionOpensItsPortByItsNormalNameHoweverItIsWritten) {
+    SimulatedDevice a(kType), b(kType), c(kType);
+    settings.ports = {"com3", "COM12", "\\\\.\\com4"};
+    events.lines[0] = &a.AttachTo("COM3");
+    events.lines[1] = &b.AttachTo("\\\\.\\COM12");
+    events.lines[2] = &c.AttachTo("COM4");
+    const std::vector<std::string> opened = {"COM3", "\\\\.\\COM12", "COM4"};
+
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &events);
+    events.station = station.get();
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    station->Start();
+    const auto allRecorded = [&] {
+        const auto& p = station->Positions();
+        return std::all_of(p.begin(), p.end(), [](const PositionView& v) { return v.last; });
+    };
+    ASSERT_TRUE(RunUntil(allRecorded));
+    for (std::size_t i = 0; i < opened.size(); ++i) {
+        const PositionView& v = station->Positions()[i];
+        EXPECT_EQ(v.port, opened[i]);
+        EXPECT_EQ(v.last->result, UnitResult::Done) << v.port;
+    }
+    EXPECT_EQ(station->Settings().ports, settings.ports) << "the settings stay as written";
+    for (const auto& r : Records()) {
+        EXPECT_EQ(r.at("port"), opened.at(std::stoul(r.at("position")) - 1));
+    }
+    EXPECT_EQ(Records().size(), opened.size());
+}
+
 class StationStop : public StationTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(StationStop, StopLetsTheUnitUnderWayFinishAndStopNowDoesNot) {

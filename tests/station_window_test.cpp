@@ -129,9 +129,13 @@ TEST_F(StationWindowTest, ChangedSettingsAreWrittenBackToTheStationFile) {
     headless::ScriptMessageBox([](const std::string&) { return IDYES; });
     headless::SystemCommand(*dlg, IDM_UNLOCK);
 
-    // Settings: the ports are set anew, one of them twice at first.
+    // Settings: the ports are set anew, one of them twice at first, then
+    // twice spelt two ways (one port, by Windows' rules, which the
+    // in-memory backend's names follow).
     headless::ScriptModal([](CDialog& setup) -> INT_PTR {
         setup.SetDlgItemText(IDC_SU_PORTS, "COM2, COM3 COM2");
+        headless::Click(setup, IDOK);  // refused: stays open
+        setup.SetDlgItemText(IDC_SU_PORTS, "COM2 COM3 \\\\.\\com2");
         headless::Click(setup, IDOK);  // refused: stays open
         setup.SetDlgItemText(IDC_SU_PORTS, "COM2, COM3\tCOM4");
         headless::Click(setup, IDOK);
@@ -139,8 +143,11 @@ TEST_F(StationWindowTest, ChangedSettingsAreWrittenBackToTheStationFile) {
     });
     ASSERT_TRUE(headless::Click(*dlg, IDC_ST_SETTINGS));
     const auto boxes = headless::MessageBoxes();
-    ASSERT_EQ(boxes.size(), 2u);
+    ASSERT_EQ(boxes.size(), 3u);
     EXPECT_NE(boxes[1].find("COM2"), std::string::npos) << boxes[1];
+    EXPECT_EQ(boxes[2],
+              "Position 3's port \\\\.\\com2 is position 1's port COM2: give each position a "
+              "port of its own.");
 
     EXPECT_TRUE(dlg->RebuildWanted());
     StationSettings written;

@@ -6,6 +6,7 @@
 
 #include "framework/afxdlgs.h"
 #include "image/machine_types.h"
+#include "serial/port_names.h"
 #include "station/records.h"
 
 namespace {
@@ -125,6 +126,20 @@ bool CStationSetupDlg::Collect(StationSettings& settings, std::string& error) {
         return false;
     }
     s.sha256 = image.sha256;
+    // No port for two positions, however it is spelt (COM3, com3 and
+    // \\.\COM3 on Windows). Said by position here: the lines of the
+    // file checked below would mean nothing to the operator.
+    for (std::size_t later = 1; later < s.ports.size(); ++later) {
+        const std::string key = PortNameKey(s.ports[later]);
+        for (std::size_t first = 0; first < later; ++first) {
+            if (PortNameKey(s.ports[first]) == key) {
+                error = "Position " + std::to_string(later + 1) + "'s port " + s.ports[later] +
+                        " is position " + std::to_string(first + 1) + "'s port " + s.ports[first] +
+                        ": give each position a port of its own.";
+                return false;
+            }
+        }
+    }
     // The station file's own rules (ports 1 to 16, none twice, values it
     // can hold) decide what makes a station.
     StationSettings check;

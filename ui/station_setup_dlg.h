@@ -3,7 +3,9 @@
 // and the silence timeout - and saved as a station file.
 //
 // OK takes the settings when they are whole (at least one port, no port
-// twice, an image that can be read); the image's SHA-256 as shown becomes
+// twice however it is spelt, an image that can be read); the ports are
+// kept as written, and the station opens them by their normal form
+// (serial/port_names.h); the image's SHA-256 as shown becomes
 // the one the station expects. Save As writes them to a station file of
 // the operator's choosing, which the station then keeps them in.
 #pragma once

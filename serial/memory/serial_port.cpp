@@ -9,6 +9,7 @@
 #include "serial/configure_errors.h"
 #include "serial/memory/memory_line.h"
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "serial/write_error.h"
@@ -201,6 +202,12 @@ using memory::TheBackend;
 
 std::vector<std::string> DefaultPortList() {
     return ComPortNames();
+}
+
+// Named as Windows names its ports, as the list above is: the tests on any
+// machine see the COM port rules of serial/port_names.h.
+PortNaming SystemPortNaming() {
+    return PortNaming::Windows;
 }
 
 // The lines with a device attached and not hung up: ports without an

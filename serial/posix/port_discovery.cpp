@@ -10,6 +10,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "serial/port_names.h"
 #include "serial/serial_port.h"
 
 namespace fs = std::filesystem;
@@ -171,4 +172,9 @@ std::vector<std::string> FixedPortNames() {
 
 std::vector<std::string> DefaultPortList() {
     return ScanOrder(DiscoverPorts(), FixedPortNames());
+}
+
+// A port is a path like any file's, "/dev/ttyUSB0" or "/dev/serial/by-id/...".
+PortNaming SystemPortNaming() {
+    return PortNaming::Posix;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "serial/com_port_info.h"
+#include "serial/port_names.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -185,6 +186,11 @@ std::vector<PortDescription> DiscoverPorts(const DiscoveryRoots&) {
 
 std::vector<std::string> FixedPortNames() {
     return ComPortNames();
+}
+
+// COM ports, named as the list above names them.
+PortNaming SystemPortNaming() {
+    return PortNaming::Windows;
 }
 
 std::vector<std::string> DefaultPortList() {

@@ -64,4 +64,6 @@ filter+=':CliTest.Record*:Ports/*:Signals/*sigint*:CliTest.LoopFinishes*'
 filter+=':CliTest.AMachineThatEnds*:CliTest.ABlockThePort*:CliTest.TheScanGoesOn*:Records/*'
 # A station's positions, each its own loop, and the pinned image.
 filter+=':CliTest.StationServes*:CliTest.ExpectSha256*'
+# A COM port written as people write it.
+filter+=':CliTest.AComPortWritten*'
 "$tests" --gtest_filter="$filter" "$@"

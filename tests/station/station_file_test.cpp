@@ -66,6 +66,9 @@ TEST(StationFileTest, ReadsWhatPeopleWrite) {
         {"CRLF, a byte-order mark, no newline at the end",
          "\xEF\xBB\xBFtype = 2\r\nimage = a.UPL\r\n\r\nport = COM3\r\ntimeout = 2.5",
          Settings(2, "a.UPL", {"COM3"}, "", "", 2.5)},
+        {"ports kept as written, however they are spelt",
+         "type = 1\nimage = a\nport = com21\nport = Serial:ft1a\nport = \\\\.\\com3\n",
+         Settings(1, "a", {"com21", "Serial:ft1a", "\\\\.\\com3"})},
         {"Windows names, blanks, '=' and '#' in values, tabs around",
          "\t type\t=0 \n"
          "image =   C:\\fw\\a b.UPL  \n"
@@ -116,7 +119,8 @@ TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
         {head + PortLines(17), "17 ports: a station has at most 16"},
         {head + "image = b.UPL\n", "line 3: image is given twice (first on line 2)"},
         {"type = 1\r\ntype = 1\r\n", "line 2: type is given twice (first on line 1)"},
-        {head + "port = a\nport = b\nport = a\n", "line 5: port a is already position 1"},
+        {head + "port = a\nport = b\nport = a\n",
+         "line 5: port a is already position 1, as a on line 3"},
         {head + "port COM3\n", "line 3: not \"key = value\" (no \"=\")"},
         {head + " = COM3\n", "line 3: no key before \"=\""},
         {head + "image =\n", "line 3: image is given twice (first on line 2)"},
@@ -149,6 +153,50 @@ TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(s, before);  // untouched on failure
     }
+}
+
+// One port, however it is spelt, is refused for a second position, naming
+// both spellings and both lines. These tests name ports by Windows' rules
+// (the in-memory backend's, serial/port_names.h) on every machine.
+TEST(StationFileTest, APortIsRefusedTwiceHoweverItIsSpelt) {
+    const std::string head = "type = 1\nimage = a.UPL\n";
+    struct Case {
+        std::string ports;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"port = COM3\nport = com3\n",
+         "line 4: port com3 is already position 1, as COM3 on line 3"},
+        {"port = \\\\.\\COM3\nport = COM4\n# the third\nport = COM3\n",
+         "line 6: port COM3 is already position 1, as \\\\.\\COM3 on line 3"},
+        {"port = COM21\nport = COM22\nport = \\\\.\\com21\n",
+         "line 5: port \\\\.\\com21 is already position 1, as COM21 on line 3"},
+        {"port = COM1\nport = serial:ft1a\nport = SERIAL:FT1A\n",
+         "line 5: port SERIAL:FT1A is already position 2, as serial:ft1a on line 4"},
+        {"port = location:Port_#0004.Hub_#0001\nport = Location:PORT_#0004.HUB_#0001\n",
+         "line 4: port Location:PORT_#0004.HUB_#0001 is already position 1, as "
+         "location:Port_#0004.Hub_#0001 on line 3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ports);
+        StationSettings s;
+        std::string error;
+        EXPECT_FALSE(ParseStationFile(head + c.ports, s, error));
+        EXPECT_EQ(error, c.error);
+    }
+
+    // Names alike but of other ports: each a position, kept as written.
+    const std::vector<std::string> ports = {"COM1",         "COM10",         "COM01",
+                                            "\\\\.\\COM11", "serial:COM1",   "serial:FT1A",
+                                            "serial:FT1A2", "location:FT1A", "location:COM1"};
+    std::string text = head;
+    for (const std::string& port : ports) {
+        text += "port = " + port + "\n";
+    }
+    StationSettings s;
+    std::string error;
+    ASSERT_TRUE(ParseStationFile(text, s, error)) << error;
+    EXPECT_EQ(s.ports, ports);
 }
 
 TEST(StationFileTest, FormattedSettingsReadBackTheSame) {

@@ -69,12 +69,12 @@ serve com5 --type 1 --vanish-after 2
 serve com6 --type 0
 serve com7 --type 1 --hold-after 0
 serve com8 --type 0 --silent
-# The station window's four positions: machines paced so that each
-# download takes a second or more.
-serve com11 --type 1 --turnaround 25 --expect "$work/image1.bin"
-serve com12 --type 1 --turnaround 50 --expect "$work/image1.bin"
-serve com13 --type 1 --turnaround 70 --expect "$work/image1.bin"
-serve com14 --type 1 --turnaround 40 --stop-at 25
+# The station window's four positions, named COM21 to COM24 in its station
+# file: machines paced so that each download takes a second or more.
+serve com21 --type 1 --turnaround 25 --expect "$work/image1.bin"
+serve com22 --type 1 --turnaround 50 --expect "$work/image1.bin"
+serve com23 --type 1 --turnaround 70 --expect "$work/image1.bin"
+serve com24 --type 1 --turnaround 40 --stop-at 25
 
 # A picture of the station window, to a Unix path or a Windows one.
 if [[ "${DT_SCREENSHOT_STATION_WIN32:-}" == /* ]]; then
@@ -93,12 +93,12 @@ for pid in "${pids[@]}"; do
     wait "$pid" 2>/dev/null || true
 done
 pids=()
-for com in com3 com4 com10 com11 com12 com13 com14; do
+for com in com3 com4 com10 com21 com22 com23 com24; do
     line="$(tail -n 1 "$work/$com.log")"
     echo "$com: $line"
     case "$com:$line" in
-        com14:*", stopped;"*) ;;
-        com14:*) status=1 ;;
+        com24:*", stopped;"*) ;;
+        com24:*) status=1 ;;
         *"matches the expected image"*) ;;
         *) status=1 ;;
     esac

@@ -1,6 +1,7 @@
 // The station window as Windows shows it: four fixture positions on the
-// COM ports run_under_wine.sh serves for it (\\.\COM11 to \\.\COM14, see
-// the top of win32_test.cpp), programmed at once through the real window.
+// COM ports run_under_wine.sh serves for it (COM21 to COM24, see the top
+// of win32_test.cpp), set up by a station file as a person writes it and
+// programmed at once through the real window.
 #include <gtest/gtest.h>
 
 #include "framework/win32/window_impl.h"  // first: the framework's names, then Windows'
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "station/station_file.h"
 #include "tests/test_data.h"
 #include "tests/test_records.h"
 #include "tests/win32/win32_support.h"
@@ -28,8 +30,12 @@ namespace {
 
 constexpr MachineType kType = 1;
 constexpr int kPositions = 4;
-const std::vector<std::string> kPorts = {"\\\\.\\COM11", "\\\\.\\COM12", "\\\\.\\COM13",
-                                         "\\\\.\\COM14"};
+// The ports as the station file names them: plain COM names, by which
+// Windows opens no COM port from COM10 on ...
+const std::vector<std::string> kWritten = {"COM21", "COM22", "COM23", "COM24"};
+// ... and the names the positions open, show and record.
+const std::vector<std::string> kPorts = {"\\\\.\\COM21", "\\\\.\\COM22", "\\\\.\\COM23",
+                                         "\\\\.\\COM24"};
 
 // The ids of this process's threads.
 std::set<DWORD> OwnThreads() {
@@ -154,23 +160,29 @@ TEST_F(Win32Station, FourPositionsProgramOneUnitEachAndRecordThem) {
     // started at its first use: here, before the threads are counted.
     SCOPED_TRACE("the station window");
     TempDir dir{"station"};
+    std::string text = "# Line 1, fixture A\ntype = " + std::to_string(kType) +
+                       "\nimage = " + StoredFile(kType) +
+                       "\nrecord = " + (dir.path() / "units.jsonl").string() + "\n";
+    for (const std::string& port : kWritten) {
+        text += "port = " + port + "\n";
+    }
+    const std::string path = dir.Write("line1.station", Bytes(text.begin(), text.end())).string();
     StationSettings settings;
-    settings.type = kType;
-    settings.image = StoredFile(kType);
-    settings.record = (dir.path() / "units.jsonl").string();
-    settings.ports = kPorts;
+    std::string error;
+    ASSERT_TRUE(ReadStationFile(path, settings, error)) << error;
+    ASSERT_EQ(settings.ports, kWritten);
 
     const std::set<DWORD> threadsBefore = OwnThreads();
     ASSERT_FALSE(threadsBefore.empty());
     const std::set<HANDLE> portsBefore = OwnPortHandles();
-    dlg = std::make_unique<CStationDlg>(settings, "", true);
+    dlg = std::make_unique<CStationDlg>(settings, path, true);
     app.m_pMainWnd = dlg.get();
     ASSERT_TRUE(dlg->Create());
     g_station = dlg->Impl()->hwnd;
     watch = SetTimer(nullptr, 0, 100, &WatchForMessageBoxes);
     Pump(200);
     EXPECT_EQ(Panel(3, PANEL_BOX), "Position 4");
-    EXPECT_EQ(Panel(3, PANEL_PORT), "Port: \\\\.\\COM14");
+    EXPECT_EQ(Panel(3, PANEL_PORT), "Port: \\\\.\\COM24");
     EXPECT_EQ(Text(IDC_ST_TOTALS), "Today: 0 passed, 0 failed");
     ASSERT_TRUE(Enabled(IDC_ST_START)) << "the image or the record file was refused";
 
@@ -208,7 +220,6 @@ TEST_F(Win32Station, FourPositionsProgramOneUnitEachAndRecordThem) {
         ASSERT_TRUE(Pump(60000, [&] { return Shows({"PASS", "", "", "FAIL"}); })) << Results();
         RedrawWindow(g_station, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN);
         Pump(150);  // drawn as it stands
-        std::string error;
         EXPECT_TRUE(SaveWindowPng(g_station, keep, error)) << error;
         RECT r{};
         GetWindowRect(g_station, &r);

@@ -9,9 +9,9 @@
 //         read the first bytes of a session, until the port is closed
 //   COM8  a machine that never answers, for the one test that leaves its
 //         port open for the rest of the run
-//   \\.\COM11 to \\.\COM14  the station window's four positions
-//         (station_test.cpp): three machines of type 1, and one of type 1
-//         that stops the download with the stop frame at block 25
+//   COM21 to COM24  the station window's four positions (station_test.cpp),
+//         named so in its station file: three machines of type 1, and one
+//         of type 1 that stops the download with the stop frame at block 25
 // and no COM9 at all (Wine maps COM1 to the host's first serial port). Before starting them the
 // script runs this program with
 // --write-images DIR to make the images the machines expect.

@@ -1,18 +1,30 @@
 // Parsing download-cli's command line.
 #include "tools/cli/cli_options.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "tools/options/command_line.h"
 
 namespace {
 
-// A port named by its adapter ("serial:NUMBER", "location:PATH") needs
-// what follows the prefix; a device path or COM name is taken as it is.
+// Whether `a` is `b`, which is in lower case, in any case.
+bool SameTextNoCase(const std::string& a, const char* b) {
+    return a.size() == std::char_traits<char>::length(b) &&
+           std::equal(a.begin(), a.end(), b, [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == y;
+           });
+}
+
+// A port named by its adapter ("serial:NUMBER", "location:PATH", the
+// prefix in any case) needs what follows the prefix; a device path or COM
+// name is taken as it is.
 std::string TakePort(const std::string& name, std::vector<std::string>* ports) {
-    if (name == "serial:") {
-        return "--port serial: needs a serial number";
+    if (SameTextNoCase(name, "serial:")) {
+        return "--port " + name + " needs a serial number";
     }
-    if (name == "location:") {
-        return "--port location: needs a USB location (such as 1-1.4)";
+    if (SameTextNoCase(name, "location:")) {
+        return "--port " + name + " needs a USB location (such as 1-1.4)";
     }
     ports->push_back(name);
     return {};

@@ -70,7 +70,7 @@ inline constexpr char kCliUsage[] =
 // Parses argv by the table of tools/options/command_line.h; on error returns
 // nullopt and sets error to the one line that refuses it. --list-ports
 // needs no type or image. --help and --version are answered before parsing
-// (tools/options/info_options.h). A port is kept as it was typed: naming the device
-// (PortName) and finding an adapter by its serial number or location are
-// left to whoever opens it.
+// (tools/options/info_options.h). A port is kept as it was typed: its normal form
+// (NormalPortName, serial/port_names.h) and finding an adapter by its
+// serial number or location are left to the program.
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error);

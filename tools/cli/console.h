@@ -1,6 +1,7 @@
 // The parts of download-cli that differ per platform: the terminal, the
-// interrupt signals and the names of ports. tools/cli/posix/console.cpp and
-// tools/cli/win32/console.cpp implement them; everything else is portable.
+// interrupt signals and the reasons a port did not open.
+// tools/cli/posix/console.cpp and tools/cli/win32/console.cpp implement
+// them; everything else is portable.
 #pragma once
 
 #include <string>
@@ -23,7 +24,5 @@ bool StdoutIsTerminal();
 // Windows, a console that could be switched to take them).
 bool StdoutRedrawsInPlace();
 
-// A port name as typed on the command line, in the form the scan uses.
-std::string PortName(const std::string& typed);
 // The system's reason for a failed open, with a hint where one helps.
 std::string ExplainOpenError(const std::string& reason);

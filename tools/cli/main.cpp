@@ -7,8 +7,8 @@
 
 #include "framework/afxwin.h"
 #include "framework/headless/headless.h"
-#include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 #include "station/station_file.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/console.h"
@@ -33,10 +33,10 @@ int main(int argc, char** argv) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return 0;
     }
+    // From here on every port is in its normal form: what is opened, shown
+    // on the board and recorded ("com12" is "\\.\COM12" on Windows).
     for (std::string& port : options->ports) {
-        if (AdapterNameKind(port) == AdapterKey::None) {
-            port = PortName(port);
-        }
+        port = NormalPortName(port);
     }
     if (!options->stationFile.empty()) {
         StationSettings settings;

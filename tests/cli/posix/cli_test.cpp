@@ -945,6 +945,42 @@ INSTANTIATE_TEST_SUITE_P(Ports, ParallelTest,
                                            ParallelCase{"one_silent", true, 3, "no machine"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// --- Port names as people write them -----------------------------------------------------
+
+// Windows opens a COM port from COM10 on only by its device name
+// (\\.\COM20), never by "COM20" alone: a port written plainly, in any
+// case, is opened, shown and recorded by its device name.
+TEST_F(CliTest, AComPortWrittenPlainlyIsOpenedShownAndRecordedByItsDeviceName) {
+    if (!UnderWine()) {
+        GTEST_SKIP() << "COM ports are Windows' names; a path is taken as written";
+    }
+    const Bytes image = Pattern(1000, 4);
+    SimProcess sim(SimArgs(0, image));
+    ASSERT_TRUE(sim.Started());
+    const std::string device = Port(sim);  // "\\.\COM20" or further on
+    const std::string prefix = "\\\\.\\COM";
+    ASSERT_TRUE(device.starts_with(prefix)) << device;
+    const std::string written = "com" + device.substr(prefix.size());
+    const std::string record = (dir.path() / "units.jsonl").string();
+
+    const auto r = RunCli(
+        {"--type", "0", "--port", written, "--record", ToolPath(record), WriteImageFile(0, image)});
+    EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(CountLines(r.out,
+                         [&](const std::string& l) {
+                             return l.starts_with(device + ": done, 1000 of 1000 bytes in ");
+                         }),
+              1u)
+        << r.out;
+    const std::vector<std::string> lines = Lines(ReadText(record));
+    ASSERT_EQ(lines.size(), 1u) << ReadText(record);
+    const auto object = ParseJsonLine(lines[0]);
+    ASSERT_TRUE(object.has_value()) << lines[0];
+    EXPECT_EQ(Field(*object, "port"), device);
+    ExpectWholeImage(sim);
+}
+
 // --- Images that are not files ----------------------------------------------------------
 
 // A FIFO with no writer would hold a plain open for ever; a device is no

@@ -70,6 +70,13 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"port_location_empty",
                     {"--type", "1", "--port=location:", "a.UPL"},
                     "--port location: needs a USB location (such as 1-1.4)"},
+        // The prefixes are read in any case.
+        RefusalCase{"port_serial_empty_in_capitals",
+                    {"--type", "1", "--port", "SERIAL:", "a.UPL"},
+                    "--port SERIAL: needs a serial number"},
+        RefusalCase{"port_location_empty_in_mixed_case",
+                    {"--type", "1", "--port", "Location:", "a.UPL"},
+                    "--port Location: needs a USB location (such as 1-1.4)"},
         RefusalCase{"timeout_zero",
                     {"--type", "1", "--timeout", "0", "a.UPL"},
                     "--timeout takes a positive number of seconds"},

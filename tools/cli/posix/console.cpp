@@ -1,4 +1,4 @@
-// download-cli's terminal, signals and port names on POSIX systems.
+// download-cli's terminal, signals and open errors on POSIX systems.
 #include "tools/cli/console.h"
 
 #include <signal.h>
@@ -28,10 +28,6 @@ std::string InterruptReason(int signal) {
 
 bool StdoutIsTerminal() {
     return isatty(STDOUT_FILENO) != 0;
-}
-
-std::string PortName(const std::string& typed) {
-    return typed;
 }
 
 std::string ExplainOpenError(const std::string& reason) {

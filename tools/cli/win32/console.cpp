@@ -1,15 +1,12 @@
-// download-cli's console, interrupts and port names on Windows.
+// download-cli's console, interrupts and open errors on Windows.
 #include "tools/cli/console.h"
 
 #include <fcntl.h>
 #include <io.h>
 
-#include <cctype>
 #include <cstdio>
-#include <string_view>
 
 #include "framework/win32/win32.h"
-#include "serial/serial_port.h"
 #include "tools/cli/interrupts.h"
 
 namespace {
@@ -51,36 +48,6 @@ std::string InterruptReason(int signal) {
 
 bool StdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
-}
-
-// COM3, com3 and \\.\COM3 all name the third port; the scan names COM1 to
-// COM9 plainly and COM10 on with the device namespace prefix, which those
-// need.
-std::string PortName(const std::string& typed) {
-    constexpr std::string_view kDeviceNamespace = "\\\\.\\";
-    std::string_view rest = typed;
-    if (rest.starts_with(kDeviceNamespace)) {
-        rest.remove_prefix(kDeviceNamespace.size());
-    }
-    if (rest.size() < 4 || rest.size() > 6) {
-        return typed;
-    }
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(rest[i])) != "COM"[i]) {
-            return typed;
-        }
-    }
-    unsigned number = 0;
-    for (std::size_t i = 3; i < rest.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(rest[i]))) {
-            return typed;
-        }
-        number = number * 10 + static_cast<unsigned>(rest[i] - '0');
-    }
-    if (number == 0 || rest[3] == '0') {
-        return typed;
-    }
-    return ComPortName(number);
 }
 
 std::string ExplainOpenError(const std::string& reason) {
