@@ -123,6 +123,7 @@ void WarnAboutImage(const CliOptions& o, const LoadedImage& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    UseUtf8(argc, argv);
     if (AnswerInfoOptions(argc, argv, "download-cli", kCliUsage)) {
         return 0;
     }
