@@ -54,6 +54,10 @@ struct NameCase {
     const char8_t* file;
 };
 
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DiskNames : public ::testing::TestWithParam<NameCase> {};
 
 // A folder and a file named outside ASCII (outside any one ANSI code page,
