@@ -1,9 +1,11 @@
-// The framework's common dialogs: the open-file dialog.
+// The framework's common dialogs: the Open and Save As dialogs.
 //
-// CFileDialog shows the platform's file chooser. The filter is given as the
-// classic framework gives it: pairs of "description|pattern|", or a bare
-// pattern with no separators, which then serves as both. The initial file
-// name, when it is a pattern, selects the files listed.
+// CFileDialog shows the platform's file chooser, to open a file
+// (bOpenFileDialog TRUE) or to save one. The filter is given as the classic
+// framework gives it: pairs of "description|pattern|", or a bare pattern
+// with no separators, which then serves as both. The initial file name,
+// when it is a pattern, selects the files listed. The path chosen is UTF-8
+// on every system.
 #pragma once
 
 #include <string>

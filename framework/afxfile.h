@@ -1,10 +1,11 @@
 // The framework's file class and its error.
 //
-// CFile reads files. Every failure (the file cannot be opened, a read fails)
-// is raised as CFileException, which names the operation, the file and the
-// system's reason. An exception that escapes a command handler is reported
-// by the framework in a message box (afxwin.h); code above this layer does
-// not catch it.
+// CFile reads regular files, on the disk layer (disk/disk_file.h): paths
+// are UTF-8 on every system, and a FIFO, a device or a folder is refused at
+// once, never waited on. Every failure (the file cannot be opened or is
+// refused, a read fails) is raised as CFileException, which names the
+// operation, the file and the system's reason. An exception that escapes a command handler is
+// reported by the framework in a message box (afxwin.h); code above this layer does not catch it.
 #pragma once
 
 #include <cstdint>
@@ -39,5 +40,5 @@ class CFile {
 
   private:
     std::string m_path;
-    void* m_handle = nullptr;  // the backend's open file
+    void* m_handle = nullptr;  // the open DiskFile (the fuzzer's files in memory: their own)
 };

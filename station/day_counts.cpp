@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "station/disk_file.h"
+#include "disk/disk_file.h"
 #include "station/json_object.h"
 
 namespace {
@@ -177,24 +177,24 @@ class LineCutter {
 bool ReadDayCounts(const std::string& path, const DayCountRules& rules, DayCounts& counts,
                    std::string& error) {
     DayCounts found;
-    DiskReader file;
-    std::string reason;
-    switch (file.Open(path, reason)) {
-        case DiskReader::Opened::Yes:
+    DiskFile file;
+    DiskError failure;
+    switch (file.OpenToRead(path, failure)) {
+        case DiskFile::Opened::Yes:
             break;
-        case DiskReader::Opened::Missing:
+        case DiskFile::Opened::Missing:
             counts = found;
             return true;
-        case DiskReader::Opened::Failed:
-            error = reason;
+        case DiskFile::Opened::Failed:
+            error = failure.Message();
             return false;
     }
     LineCutter lines(rules, found);
     std::vector<char> chunk(64 * 1024);
     for (;;) {
-        const long long n = file.Read(chunk.data(), chunk.size(), reason);
+        const long long n = file.Read(chunk.data(), chunk.size(), failure);
         if (n < 0) {
-            error = reason;
+            error = failure.Message();
             return false;
         }
         if (n == 0) {

@@ -9,29 +9,30 @@
 // flushed because it is not a disk file (a pipe, a terminal, /dev/null)
 // counts as flushed once the write went through.
 //
-// tools/cli/posix/record_file.cpp and tools/cli/win32/record_file.cpp
-// implement it.
+// The path is UTF-8 on every system (disk/disk_file.h, the layer it rests
+// on). Errors are the reasons alone: the caller says which file and what
+// for ("opening PATH: ", "writing a record to PATH: ").
 #pragma once
 
 #include <string>
 
+#include "disk/disk_file.h"
+
 class RecordFile {
   public:
     RecordFile() = default;
-    ~RecordFile();
     RecordFile(const RecordFile&) = delete;
     RecordFile& operator=(const RecordFile&) = delete;
 
     // Opens path for appending, creating it if it is not there. False, with
     // the system's reason in error, when it cannot.
     bool Open(const std::string& path, std::string& error);
-    bool IsOpen() const { return m_handle != kClosed; }
+    bool IsOpen() const { return m_file.IsOpen(); }
     // Appends line (which ends in a newline) in one write, then flushes it
     // to the disk. False, with the system's reason in error, when the write
     // or the flush failed or took fewer bytes than the line has.
     bool Append(const std::string& line, std::string& error);
 
   private:
-    static constexpr long long kClosed = -1;
-    long long m_handle = kClosed;  // a file descriptor, or a HANDLE's value
+    DiskFile m_file;
 };

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "disk/disk_file.h"
 #include "serial/port_names.h"
-#include "station/disk_file.h"
 
 namespace {
 
@@ -252,21 +252,20 @@ std::string FormatStationFile(const StationSettings& s) {
 }
 
 bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error) {
-    DiskReader file;
-    switch (file.Open(path, error)) {
-        case DiskReader::Opened::Yes:
-            break;
-        case DiskReader::Opened::Missing:
-        case DiskReader::Opened::Failed:
-            return false;
+    DiskFile file;
+    DiskError failure;
+    if (file.OpenToRead(path, failure) != DiskFile::Opened::Yes) {
+        error = failure.Message();
+        return false;
     }
     // One byte past the limit tells a file that is too large, without
     // reading the rest of it.
     std::string text(kMaxStationFileBytes + 1, '\0');
     std::size_t got = 0;
     while (got < text.size()) {
-        const long long n = file.Read(text.data() + got, text.size() - got, error);
+        const long long n = file.Read(text.data() + got, text.size() - got, failure);
         if (n < 0) {
+            error = failure.Message();
             return false;
         }
         if (n == 0) {
@@ -311,5 +310,10 @@ bool WriteStationFile(const std::string& path, const StationSettings& settings,
                 "cannot keep";
         return false;
     }
-    return ReplaceFileWhole(path, text, error);
+    DiskError failure;
+    if (!ReplaceFileWhole(path, text, failure)) {
+        error = failure.Message();
+        return false;
+    }
+    return true;
 }

@@ -15,7 +15,8 @@
 // A setting is split at its first "=", and both sides are trimmed of
 // blanks (spaces and tabs). The value is taken as it is written: it may
 // hold blanks, further "=" and "#", and backslashes are not escapes, so
-// Windows names such as C:\fw\a b.UPL or \\.\COM17 are written plainly.
+// Windows names such as C:\fw\a b.UPL or \\.\COM17 are written plainly,
+// in UTF-8 as the rest of the file (C:\Линия 3\a.UPL).
 // A value cannot begin or end with a blank, nor hold a line break or
 // another control character. Keys are written in lower case:
 //

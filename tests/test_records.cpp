@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "station/json_object.h"
 
 std::vector<std::map<std::string, std::string>> ReadRecords(const std::string& path) {
-    std::ifstream in(path);
+    // The path is UTF-8, as the station's paths are on every system.
+    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())));
     std::vector<std::map<std::string, std::string>> records;
     for (std::string line; std::getline(in, line);) {
         std::vector<JsonField> object;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
-// Every line of the file must be one flat JSON object (a failure of the
-// running test otherwise); values as text, strings unescaped.
+// Every line of the file at path (UTF-8) must be one flat JSON object (a
+// failure of the running test otherwise); values as text, strings
+// unescaped.
 std::vector<std::map<std::string, std::string>> ReadRecords(const std::string& path);

@@ -12,6 +12,12 @@ wine_prefix_setup() {
         exit 1
     fi
     export WINEPREFIX="${DT_WINEPREFIX:-$(dirname "$exe")/wineprefix}"
+    # Names outside ASCII (files on drive Z:, the command line) pass between
+    # Linux and Wine in the locale's encoding: UTF-8, as the tests write them.
+    case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+        *.UTF-8 | *.utf8 | *.UTF8 | *.utf-8) ;;
+        *) export LC_ALL=C.UTF-8 ;;
+    esac
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="mscoree,mshtml="
     if [ ! -f "$WINEPREFIX/system.reg" ]; then

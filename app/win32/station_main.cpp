@@ -6,52 +6,24 @@
 // on in UTF-8, the station's own encoding of paths.
 #include "framework/win32/win32.h"
 
-#include <shellapi.h>
-
 #include <string>
-#include <vector>
 
 #include "app/station_app.h"
 #include "framework/afxwin.h"
 #include "tools/options/command_line.h"
 #include "tools/options/info_options.h"
 
-namespace {
-
-std::string Utf8(const wchar_t* text) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) {
-        return "";
-    }
-    std::string out(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(n - 1));
-    return out;
-}
-
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 
-    int count = 0;
-    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::string> words;
-    for (int i = 0; i < count; ++i) {
-        words.push_back(Utf8(wide[i]));
-    }
-    ::LocalFree(wide);
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(words.size());
+    win32::Utf8Arguments arguments;
+    const int argc = arguments.Count();
+    char** argv = arguments.Pointers();
 
     // A window program has no console: the answers go to a message box.
     for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[static_cast<std::size_t>(i)];
+        const std::string word = argv[i];
         if (word == "--help" || word == "-h") {
             ::MessageBoxA(nullptr, kStationUsage, "Download Station", MB_OK | MB_ICONINFORMATION);
             return 0;
@@ -61,11 +33,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             return 0;
         }
     }
-    if (const std::string problem = TakeStationCommandLine(argc, argv.data()); !problem.empty()) {
+    if (const std::string problem = TakeStationCommandLine(argc, argv); !problem.empty()) {
         const std::string text = "DownloadStation: " + problem + "\n\n" + kStationUsage;
-        ::MessageBoxA(nullptr, text.c_str(), "Download Station", MB_OK | MB_ICONERROR);
+        ::MessageBoxW(nullptr, win32::Widen(text).c_str(), L"Download Station",
+                      MB_OK | MB_ICONERROR);
         return kCommandLineRefused;
     }
-    AfxWinMain(argc, argv.data());
+    AfxWinMain(argc, argv);
     return theStationApp.ExitCode();
 }

@@ -90,14 +90,6 @@ void FreeLargeFont(HWND dialog) {
     }
 }
 
-std::wstring Widen(const char* utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), n);
-    w.resize(w.size() - 1);
-    return w;
-}
-
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t) {
     std::vector<WORD> out;
     const DWORD style = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION |

@@ -1,5 +1,7 @@
-// The open-file dialog on Win32: the common dialog, with the pattern as its
-// filter and as the initial name.
+// The file dialogs on Win32: the common Open and Save As dialogs, with the
+// pattern as their filter and the initial name as given. Through the wide
+// calls, so that the path chosen comes back in UTF-8 whatever the ANSI code
+// page cannot spell.
 #include <vector>
 
 #include "framework/afxdlgs.h"
@@ -11,29 +13,33 @@ INT_PTR CFileDialog::DoModal() {
     if (filter.find('|') == std::string::npos) {
         filter = filter + "|" + filter + "|";
     }
-    std::vector<char> filterBytes(filter.begin(), filter.end());
-    for (char& c : filterBytes) {
-        if (c == '|') {
-            c = '\0';
+    std::wstring filterText = win32::Widen(filter);
+    for (wchar_t& c : filterText) {
+        if (c == L'|') {
+            c = L'\0';
         }
     }
-    filterBytes.push_back('\0');
+    filterText.push_back(L'\0');  // the list's end, after the last pair's
 
-    std::vector<char> file(MAX_PATH * 4, '\0');
-    m_fileName.copy(file.data(), file.size() - 1);
+    // Room for a long path: the dialog refuses a choice that does not fit.
+    std::vector<wchar_t> file(32 * 1024, L'\0');
+    const std::wstring initial = win32::Widen(m_fileName);
+    initial.copy(file.data(), file.size() - 1);
+    const std::wstring defExt = win32::Widen(m_defExt);
 
-    OPENFILENAMEA ofn{};
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = m_pParentWnd ? m_pParentWnd->Impl()->hwnd : win32::MainWindow();
-    ofn.lpstrFilter = filterBytes.data();
+    ofn.lpstrFilter = filterText.c_str();
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrDefExt = m_defExt.empty() ? nullptr : m_defExt.c_str();
+    ofn.lpstrDefExt = defExt.empty() ? nullptr : defExt.c_str();
     ofn.Flags = m_flags | OFN_EXPLORER;
-    if (!::GetOpenFileNameA(&ofn)) {
+    const BOOL chosen = m_bOpenFileDialog ? ::GetOpenFileNameW(&ofn) : ::GetSaveFileNameW(&ofn);
+    if (!chosen) {
         return IDCANCEL;
     }
-    m_path = file.data();
+    m_path = win32::Utf8(file.data());
     return IDOK;
 }

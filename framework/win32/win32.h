@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/win32/system_text.h"  // UTF-8 to UTF-16 and back, the system's messages
 #include "framework/dialog_template.h"
 
 namespace win32 {
@@ -42,7 +43,5 @@ std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t);
 // window: FreeLargeFont on its WM_NCDESTROY, when its controls are gone.
 void SetLargeFonts(HWND dialog, const DialogTemplate& t);
 void FreeLargeFont(HWND dialog);
-std::wstring Widen(const char* utf8);
-std::string SystemMessage(DWORD error);
 HWND MainWindow();
 }  // namespace win32

@@ -1,6 +1,9 @@
 // Win32 windows: dialogs built from the shared layouts, their controls, the
 // message-map dispatch from the dialog procedure, modal loops, timers, the
-// system menu, icons and painting.
+// system menu, icons and painting. The windows are Unicode windows: every
+// text goes to them and comes back through the wide calls, converted from
+// and to our UTF-8 (disk/win32/system_text.h), so that a path outside the
+// ANSI code page shows, and reads back, as it is.
 #include <string>
 
 #include "framework/win32/window_impl.h"
@@ -16,8 +19,9 @@ HWND MainWindow() {
 namespace {
 
 BOOL AppendToSystemMenu(CMenu* menu, const CMenu::Item& item) {
-    return ::AppendMenuA(static_cast<HMENU>(menu->m_hMenu), item.flags, item.id,
-                         item.flags & MF_SEPARATOR ? nullptr : item.text.c_str());
+    const std::wstring text = Widen(item.text);
+    return ::AppendMenuW(static_cast<HMENU>(menu->m_hMenu), item.flags, item.id,
+                         item.flags & MF_SEPARATOR ? nullptr : text.c_str());
 }
 
 }  // namespace
@@ -96,29 +100,36 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND hwnd = m_pImpl->hwnd;
     if (message == CB_GETLBTEXT) {
         // The framework's form: lParam is a std::string to fill.
-        const LRESULT n = ::SendMessageA(hwnd, CB_GETLBTEXTLEN, wParam, 0);
+        const LRESULT n = ::SendMessageW(hwnd, CB_GETLBTEXTLEN, wParam, 0);
         if (n == CB_ERR) {
             return CB_ERR;
         }
-        std::string text(static_cast<std::size_t>(n) + 1, '\0');
-        ::SendMessageA(hwnd, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(text.data()));
-        text.resize(static_cast<std::size_t>(n));
-        *reinterpret_cast<std::string*>(lParam) = text;
-        return n;
+        std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+        const LRESULT got =
+            ::SendMessageW(hwnd, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        std::string& out = *reinterpret_cast<std::string*>(lParam);
+        out = win32::Utf8(text);
+        return static_cast<LRESULT>(out.size());
+    }
+    if (message == CB_ADDSTRING) {
+        // lParam: the item's text, UTF-8 as every text of ours.
+        const std::wstring text = win32::Widen(reinterpret_cast<const char*>(lParam));
+        return ::SendMessageW(hwnd, message, wParam, reinterpret_cast<LPARAM>(text.c_str()));
     }
     return ::SendMessageA(hwnd, message, wParam, lParam);
 }
 
 void CWnd::SetWindowText(LPCTSTR text) {
-    ::SetWindowTextA(m_pImpl->hwnd, text ? text : "");
+    ::SetWindowTextW(m_pImpl->hwnd, win32::Widen(text ? text : "").c_str());
 }
 
 std::string CWnd::GetWindowText() const {
-    const int n = ::GetWindowTextLengthA(m_pImpl->hwnd);
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    const int got = ::GetWindowTextA(m_pImpl->hwnd, text.data(), n + 1);
+    const int n = ::GetWindowTextLengthW(m_pImpl->hwnd);
+    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+    const int got = ::GetWindowTextW(m_pImpl->hwnd, text.data(), n + 1);
     text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-    return text;
+    return win32::Utf8(text);
 }
 
 BOOL CWnd::EnableWindow(BOOL enable) {
@@ -208,8 +219,10 @@ bool CreateDialogWindow(CDialog& dlg, const DialogTemplate& t, HWND owner) {
             WindowData::SetControlId(*w.controls[k++], c.id);
         }
     }
-    HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
-                                           reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), owner,
+    // A Unicode dialog, whose controls are Unicode controls: an ANSI edit
+    // box would keep its text in the ANSI code page.
+    HWND hwnd = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), owner,
                                            &DialogProc, reinterpret_cast<LPARAM>(&dlg));
     return hwnd != nullptr;
 }
@@ -253,16 +266,16 @@ INT_PTR CDialog::DoModal() {
     // Timers and hand-overs of every window are dispatched here too.
     MSG msg;
     while (!m_pImpl->ended && ::IsWindow(hwnd)) {
-        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
         if (got <= 0) {
             if (got == 0) {
                 PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop outside ours
             }
             break;
         }
-        if (!::IsDialogMessageA(hwnd, &msg)) {
+        if (!::IsDialogMessageW(hwnd, &msg)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
     if (disableOwner) {
@@ -309,7 +322,8 @@ int AfxMessageBox(const std::string& text, UINT nType) {
     if ((nType & MB_ICONMASK) == 0) {
         style |= yesNo ? MB_ICONQUESTION : MB_ICONEXCLAMATION;
     }
-    const int answer = ::MessageBoxA(win32::MainWindow(), text.c_str(), "DownloadTool", style);
+    const int answer =
+        ::MessageBoxW(win32::MainWindow(), win32::Widen(text).c_str(), L"DownloadTool", style);
     if (!yesNo) {
         return IDOK;
     }

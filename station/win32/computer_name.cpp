@@ -1,13 +1,13 @@
-// The computer's name, as the records give the station.
+// The computer's name, as the records give the station, in UTF-8.
 #include "station/computer_name.h"
 
 #include "framework/win32/win32.h"
 
 std::string StationName() {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    if (!::GetComputerNameA(name, &size)) {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &size)) {
         return "";
     }
-    return std::string(name, size);
+    return win32::Utf8(std::wstring_view(name, size));
 }

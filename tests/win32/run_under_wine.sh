@@ -75,6 +75,9 @@ serve com21 --type 1 --turnaround 25 --expect "$work/image1.bin"
 serve com22 --type 1 --turnaround 50 --expect "$work/image1.bin"
 serve com23 --type 1 --turnaround 70 --expect "$work/image1.bin"
 serve com24 --type 1 --turnaround 40 --stop-at 25
+# The station set up in a folder named in Cyrillic: two positions.
+serve com15 --type 1 --turnaround 40 --expect "$work/image1.bin"
+serve com16 --type 1 --turnaround 40 --expect "$work/image1.bin"
 
 # A picture of the station window, to a Unix path or a Windows one.
 if [[ "${DT_SCREENSHOT_STATION_WIN32:-}" == /* ]]; then
@@ -93,7 +96,7 @@ for pid in "${pids[@]}"; do
     wait "$pid" 2>/dev/null || true
 done
 pids=()
-for com in com3 com4 com10 com21 com22 com23 com24; do
+for com in com3 com4 com10 com15 com16 com21 com22 com23 com24; do
     line="$(tail -n 1 "$work/$com.log")"
     echo "$com: $line"
     case "$com:$line" in

@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "station/records.h"
 #include "station/station_file.h"
 #include "tests/test_data.h"
 #include "tests/test_records.h"
@@ -25,6 +27,7 @@
 #include "tests/win32/window_capture.h"
 #include "ui/station_dlg.h"
 #include "ui/station_layout.h"
+#include "ui/station_setup_dlg.h"
 
 namespace {
 
@@ -79,12 +82,17 @@ HWND g_station = nullptr;
 BOOL CALLBACK AnswerMessageBox(HWND window, LPARAM) {
     char kind[16] = {};
     GetClassNameA(window, kind, sizeof kind);
-    if (window == g_station || !IsWindowVisible(window) || std::string(kind) != "#32770") {
+    char caption[32] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    // The framework's boxes all have its caption; other dialogs (the
+    // settings, a file dialog) are the test's to answer.
+    if (window == g_station || !IsWindowVisible(window) || std::string(kind) != "#32770" ||
+        std::string(caption) != "DownloadTool") {
         return TRUE;
     }
-    char text[512] = {};
-    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // a message box's text
-    ADD_FAILURE() << "a message box: " << text;
+    wchar_t text[512] = {};
+    GetDlgItemTextW(window, 0xFFFF, text, 512);  // a message box's text
+    ADD_FAILURE() << "a message box: " << win32::Utf8(text);
     const int answer = GetDlgItem(window, IDNO) ? IDNO : IDOK;
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
     return TRUE;
@@ -111,15 +119,18 @@ class Win32Station : public ::testing::Test {
         return text;
     }
     std::string Panel(int index, int field) const { return Text(PanelControlId(index, field)); }
+    // A control's text as the framework reads it, in UTF-8.
+    std::string Utf8Text(int id) const { return dlg->GetDlgItemText(id); }
     bool Enabled(int id) const { return IsWindowEnabled(Hwnd(id)) != FALSE; }
     void Click(int id) {
         ASSERT_TRUE(Enabled(id)) << "control " << id;
         SendMessageA(Hwnd(id), BM_CLICK, 0, 0);
     }
-    // Whether the panels show these results ("" for any).
+    // Whether the first panels show these results ("" for any).
     bool Shows(const std::vector<std::string>& results) const {
-        for (int i = 0; i < kPositions; ++i) {
-            if (!results[i].empty() && Panel(i, PANEL_RESULT) != results[i]) {
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const int panel = static_cast<int>(i);
+            if (!results[i].empty() && Panel(panel, PANEL_RESULT) != results[i]) {
                 return false;
             }
         }
@@ -127,16 +138,55 @@ class Win32Station : public ::testing::Test {
     }
     std::string Results() const {
         std::string all;
-        for (int i = 0; i < kPositions; ++i) {
+        const int panels = static_cast<int>(dlg->GetStation()->Positions().size());
+        for (int i = 0; i < panels; ++i) {
             all += (i ? ", " : "") + Panel(i, PANEL_RESULT) + " (" + Panel(i, PANEL_STATE) + ")";
         }
         return all;
+    }
+
+    // Makes the station window from settings and a station file, and shows
+    // it.
+    void Open(const StationSettings& settings, const std::string& file) {
+        dlg = std::make_unique<CStationDlg>(settings, file, true);
+        app.m_pMainWnd = dlg.get();
+        ASSERT_TRUE(dlg->Create());
+        g_station = dlg->Impl()->hwnd;
+        Pump(200);
+    }
+    // Exit, and the window gone.
+    void Close() {
+        ASSERT_NO_FATAL_FAILURE(Click(IDC_ST_EXIT));
+        dlg->DestroyWindow();
+        dlg.reset();
+        app.m_pMainWnd = nullptr;
+        g_station = nullptr;
     }
 
     CWinApp app;
     std::unique_ptr<CStationDlg> dlg;
     UINT_PTR watch = 0;
 };
+
+namespace fs = std::filesystem;
+
+// A path in UTF-8, as the station takes it, and back.
+std::string Utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+fs::path PathOf(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::vector<std::string> NamesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(Utf8(entry.path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // Three machines take the image whole and one stops its download: the
 // panels, the day's totals and the record file say so, and once the window
@@ -271,6 +321,109 @@ TEST_F(Win32Station, FourPositionsProgramOneUnitEachAndRecordThem) {
     for (const HANDLE thread : started) {
         CloseHandle(thread);
     }
+}
+
+// A station set up by hand in a folder named in Cyrillic, as an operator
+// sets one up: in the settings dialog, Browse for the image (the Open
+// dialog) and for the record file (Save As), then Save As for the station
+// file, each name typed into the file dialog. Every name comes back from
+// the dialogs, into the settings' fields and the station file, and to the
+// files themselves as it was typed: the image is read (its SHA-256 shown),
+// the station file is written and read back, the station programs a unit
+// on each of its two positions and records them, and once restarted from
+// its station file it shows the day's counts read back from the record
+// file.
+TEST_F(Win32Station, SetUpInAFolderNamedInCyrillicItKeepsItsCountsOverARestart) {
+    ASSERT_FALSE(WineDataDir().empty()) << "run by run_under_wine.sh, with DT_WINE_DATA";
+    TempDir dir{"station"};
+    const fs::path folder = dir.path() / fs::path(u8"Линия 3");
+    ASSERT_TRUE(fs::create_directory(folder));
+    const std::string image = Utf8(folder / fs::path(u8"прошивка.UPL"));
+    const std::string record = Utf8(folder / fs::path(u8"записи.jsonl"));
+    const std::string stationFile = Utf8(folder / fs::path(u8"линия.station"));
+    fs::copy_file(PathOf(StoredFile(kType)), PathOf(image));
+    LoadedImage expected;
+    std::string error;
+    ASSERT_TRUE(ReadImage(StoredFile(kType), expected, error)) << error;
+    const std::vector<std::string> ports = {"\\\\.\\COM15", "\\\\.\\COM16"};
+    watch = SetTimer(nullptr, 0, 100, &WatchForMessageBoxes);
+
+    {
+        StationSettings start;
+        start.type = kType;
+        start.ports = ports;
+        CStationSetupDlg setup(start);
+        ASSERT_TRUE(setup.Create());
+        const auto click = [&](int id) {
+            SendMessageA(setup.GetDlgItem(id)->Impl()->hwnd, BM_CLICK, 0, 0);
+            Pump(100);
+        };
+        ChooseInFileDialog("Open", image);
+        click(IDC_SU_IMAGE_BROWSE);
+        EXPECT_EQ(setup.GetDlgItemText(IDC_SU_IMAGE), image);
+        EXPECT_EQ(setup.GetDlgItemText(IDC_SU_SHA), expected.sha256);
+        ChooseInFileDialog("Save As", record);
+        click(IDC_SU_RECORD_BROWSE);
+        EXPECT_EQ(setup.GetDlgItemText(IDC_SU_RECORD), record);
+        ChooseInFileDialog("Save As", stationFile);
+        click(IDC_SU_SAVE_AS);
+        EXPECT_EQ(setup.SavedPath(), stationFile);
+        setup.DestroyWindow();
+    }
+    // The station file was written under its name, and nothing else.
+    EXPECT_EQ(NamesIn(folder), (std::vector<std::string>{"линия.station", "прошивка.UPL"}));
+    StationSettings settings;
+    ASSERT_TRUE(ReadStationFile(stationFile, settings, error)) << error;
+    EXPECT_EQ(settings.image, image);
+    EXPECT_EQ(settings.record, record);
+    EXPECT_EQ(settings.sha256, expected.sha256);
+    EXPECT_EQ(settings.ports, ports);
+
+    ASSERT_NO_FATAL_FAILURE(Open(settings, stationFile));
+    EXPECT_EQ(Utf8Text(IDC_ST_IMAGE), "Image: прошивка.UPL    " +
+                                          std::to_string(expected.bytes.size()) +
+                                          " bytes    SHA-256 " + expected.sha256.substr(0, 16));
+    EXPECT_EQ(Utf8Text(IDC_ST_FILE), "Station file: " + stationFile + " (locked)");
+    EXPECT_EQ(Utf8Text(IDC_ST_RECORD), "Records: " + record);
+    ASSERT_TRUE(Enabled(IDC_ST_START)) << "the image or the record file was refused";
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_ST_START));
+    // One unit a position: Stop once both machines have answered (see the
+    // test above).
+    const Station& station = *dlg->GetStation();
+    ASSERT_TRUE(Pump(30000, [&] {
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            const UnitRunner* runner = station.RunnerOf(i);
+            if (runner == nullptr || !runner->Answered()) {
+                return false;
+            }
+        }
+        return true;
+    })) << Results();
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_ST_STOP));
+    ASSERT_TRUE(Pump(60000, [&] {
+        return !station.Running() && Shows({"PASS", "PASS"});
+    })) << Results();
+    EXPECT_EQ(Text(IDC_ST_TOTALS), "Today: 2 passed, 0 failed");
+    const auto records = ReadRecords(record);
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& r : records) {
+        EXPECT_EQ(r.at("image"), image);
+        EXPECT_EQ(r.at("result"), "done");
+    }
+    ASSERT_NO_FATAL_FAILURE(Close());
+
+    // The restart: the same station file, the counts from the record file.
+    settings = {};
+    ASSERT_TRUE(ReadStationFile(stationFile, settings, error)) << error;
+    ASSERT_NO_FATAL_FAILURE(Open(settings, stationFile));
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(Panel(static_cast<int>(i), PANEL_COUNTS), "Passed 1    Failed 0")
+            << "position " << i + 1;
+    }
+    EXPECT_EQ(Text(IDC_ST_TOTALS), "Today: 2 passed, 0 failed");
+    ASSERT_NO_FATAL_FAILURE(Close());
+    EXPECT_EQ(NamesIn(folder),
+              (std::vector<std::string>{"записи.jsonl", "линия.station", "прошивка.UPL"}));
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 //   COM21 to COM24  the station window's four positions (station_test.cpp),
 //         named so in its station file: three machines of type 1, and one
 //         of type 1 that stops the download with the stop frame at block 25
+//   \\.\COM15, \\.\COM16  the two positions of the station set up in a
+//         folder named in Cyrillic (station_test.cpp), machines of type 1
 // and no COM9 at all (Wine maps COM1 to the host's first serial port). Before starting them the
 // script runs this program with
 // --write-images DIR to make the images the machines expect.
@@ -54,26 +56,6 @@ void WriteImages(const std::string& dir) {
     }
 }
 
-// Something to do once a window with this caption is up, from inside
-// whatever modal loop is running then.
-std::function<void(HWND)> g_onWindow;
-std::string g_waitCaption;
-
-void CALLBACK WatchForWindow(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND w = FindWindowA(nullptr, g_waitCaption.c_str());
-    if (w && IsWindowVisible(w)) {
-        KillTimer(nullptr, id);
-        auto action = std::move(g_onWindow);
-        action(w);
-    }
-}
-
-void WhenWindowAppears(const std::string& caption, std::function<void(HWND)> action) {
-    g_waitCaption = caption;
-    g_onWindow = std::move(action);
-    SetTimer(nullptr, 0, 50, &WatchForWindow);
-}
-
 class Win32Dialog : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -101,18 +83,7 @@ class Win32Dialog : public ::testing::Test {
     }
     // Load File through the real open-file dialog.
     void Load(const std::string& path) {
-        std::string seenFilter;
-        WhenWindowAppears("Open", [path](HWND box) {
-            HWND name = GetDlgItem(box, 0x47C);  // the file name box
-            if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr)) {
-                name = edit;
-            }
-            if (name == nullptr) {
-                name = GetDlgItem(box, 0x480);
-            }
-            SetWindowTextA(name, path.c_str());
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        });
+        ChooseInFileDialog("Open", path);
         Click(IDC_LOAD_FILE);
         Pump(200);
     }

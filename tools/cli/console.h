@@ -6,6 +6,14 @@
 
 #include <string>
 
+// The program's arguments, and what it prints, in UTF-8, the encoding of
+// every path in the tool. On Windows argc and argv are replaced by the
+// system's own UTF-16 command line in UTF-8 (the narrow argv would have
+// lost what the ANSI code page cannot spell), and the console, where there
+// is one, shows UTF-8 until the program ends. Elsewhere both are left as
+// they are. Called first thing in main().
+void UseUtf8(int& argc, char**& argv);
+
 // Makes Ctrl+C (SIGINT) and SIGTERM - on Windows Ctrl+C, Ctrl+Break and
 // closing the console - only noted (interrupts.h), for the program to act
 // on; and makes every line end in a bare newline, on every platform.

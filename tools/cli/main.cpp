@@ -17,6 +17,7 @@
 #include "tools/options/info_options.h"
 
 int main(int argc, char** argv) {
+    UseUtf8(argc, argv);
     // Real time; a station's positions each on a thread of their own.
     headless::UseRealTime();
     if (AnswerInfoOptions(argc, argv, "download-cli", kCliUsage)) {

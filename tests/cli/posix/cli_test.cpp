@@ -562,6 +562,44 @@ INSTANTIATE_TEST_SUITE_P(Records, RecordFailureTest,
                                                              "writing a record to ", ENOSPC, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The image and the record file in a folder named in Cyrillic: the tool
+// reads and appends them under exactly the names given, records the image
+// as it was named, and names a missing file there as it was given. (Under
+// Wine the names go through the UTF-16 command line and file names.)
+TEST_F(CliTest, RecordAndImageInAFolderNamedInCyrillic) {
+    const Bytes image = Pattern(1000, 9);
+    SimProcess sim(SimArgs(1, image));
+    ASSERT_TRUE(sim.Started());
+    const std::filesystem::path folder = dir.path() / std::filesystem::path(u8"Линия 3");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    WriteBytes(folder / std::filesystem::path(u8"прошивка.UPL"), StoredImage(1, image));
+    const std::string imagePath =
+        ToolPath((folder / std::filesystem::path(u8"прошивка.UPL")).string());
+    const std::string recordPath =
+        ToolPath((folder / std::filesystem::path(u8"записи.jsonl")).string());
+
+    const auto r = RunCli({"--type", "1", "--port", Port(sim), "--record", recordPath, imagePath});
+    EXPECT_EQ(r.exitStatus, 0) << Describe(r);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"записи.jsonl", "прошивка.UPL"}));
+    const std::vector<std::string> lines =
+        Lines(ReadText(folder / std::filesystem::path(u8"записи.jsonl")));
+    ASSERT_EQ(lines.size(), 1u);
+    const std::optional<JsonObject> record = ParseJsonLine(lines[0]);
+    ASSERT_TRUE(record) << lines[0];
+    EXPECT_EQ(Field(*record, "image"), imagePath);
+    EXPECT_EQ(Field(*record, "result"), "done");
+
+    const std::string missing = ToolPath((folder / std::filesystem::path(u8"нет.UPL")).string());
+    const auto m = RunCli({"--type", "1", "--port", MissingPort(), missing});
+    EXPECT_EQ(m.exitStatus, 2) << Describe(m);
+    EXPECT_TRUE(m.err.starts_with("download-cli: opening " + missing + ": ")) << m.err;
+}
+
 // A device that is not there and a machine that never answers: no machine,
 // and the failed open says why in the system's words.
 TEST_F(CliTest, NoMachineOnAnyPortExitsWith3) {

@@ -10,6 +10,8 @@
 
 #include "tools/cli/interrupts.h"
 
+void UseUtf8(int&, char**&) {}
+
 void SetUpConsole(bool firstInterruptWaits) {
     ArmInterrupts(firstInterruptWaits);
     // No SA_RESTART: a wait of the main thread ends at the signal. The main

@@ -5,6 +5,8 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
 #include "framework/win32/win32.h"
 #include "tools/cli/interrupts.h"
@@ -31,7 +33,26 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     }
 }
 
+// The console's code page as the program found it, put back at its end.
+UINT g_consoleCodePage = 0;
+
+void RestoreConsoleCodePage() {
+    ::SetConsoleOutputCP(g_consoleCodePage);
+}
+
 }  // namespace
+
+void UseUtf8(int& argc, char**& argv) {
+    static win32::Utf8Arguments arguments;
+    argc = arguments.Count();
+    argv = arguments.Pointers();
+    // Without a console (output to a pipe or a file) the bytes go out as
+    // they are, UTF-8 already.
+    g_consoleCodePage = ::GetConsoleOutputCP();
+    if (g_consoleCodePage != 0 && g_consoleCodePage != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
+        std::atexit(RestoreConsoleCodePage);
+    }
+}
 
 void SetUpConsole(bool firstInterruptWaits) {
     ArmInterrupts(firstInterruptWaits);
