@@ -42,6 +42,45 @@ struct Station::Position {
     bool answered = false;  // the unit under way has a machine
 };
 
+struct Station::Core {
+    Core(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
+         const StationOptions& options)
+        : m_settings(settings),
+          m_image(image),
+          m_makeUnit(std::move(makeUnit)),
+          m_options(options),
+          m_stationName(StationName()) {}
+
+    // On a position's own thread.
+    void Serve(Position& p);
+    void StartUnit(Position& p);
+    void Ended(Position& p);
+    void EndPosition(Position& p);
+    void Record(Position& p, const UnitOutcome& u);
+    template <class Fn>
+    void Publish(Position& p, Fn change);
+    void CountsForToday();  // with m_recordLock held
+    void PostServe(Position& p);
+    void Tell(Position& p, PositionEvent event);
+    std::string StopReason();
+
+    const StationSettings m_settings;
+    const LoadedImage m_image;
+    const UnitMaker m_makeUnit;
+    const StationOptions m_options;
+    const std::string m_stationName;
+    std::vector<std::unique_ptr<Position>> m_positions;
+
+    std::mutex m_lock;  // guards what positions publish, m_recordErrors and m_stopReason
+    std::vector<std::string> m_recordErrors;
+    std::string m_stopReason;
+    std::mutex m_recordLock;  // one record, and one count of the day, at a time
+    RecordFile m_records;
+    std::optional<DayCountRules> m_countedDay;  // the day the counts are of
+    std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_stopNow{0};  // every port's abort flag
+};
+
 std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImage& image,
                                      UnitMaker makeUnit, StationEvents* events,
                                      const StationOptions& options, StationRefusal& refusal) {
@@ -67,10 +106,15 @@ std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImag
 DayCountRules TodaysCountRules() {
     using namespace std::chrono;
     const std::time_t now = std::time(nullptr);
-    // Only the user-interface thread asks, so the C library's shared
-    // results are safe to copy out here.
-    const std::tm local = *std::localtime(&now);
-    const std::tm utc = *std::gmtime(&now);
+    // Positions ask from their own threads: the C library's shared results
+    // are copied out under a lock of our own.
+    static std::mutex lock;
+    std::tm local{}, utc{};
+    {
+        std::lock_guard<std::mutex> g(lock);
+        local = *std::localtime(&now);
+        utc = *std::gmtime(&now);
+    }
     auto dayOf = [](const std::tm& t) {
         return year_month_day{year{t.tm_year + 1900}, month{static_cast<unsigned>(t.tm_mon + 1)},
                               day{static_cast<unsigned>(t.tm_mday)}};
@@ -86,31 +130,29 @@ DayCountRules TodaysCountRules() {
 
 Station::Station(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
                  StationEvents* events, const StationOptions& options)
-    : m_settings(settings),
-      m_image(image),
-      m_makeUnit(std::move(makeUnit)),
-      m_events(events ? events : &m_noEvents),
-      m_options(options) {
-    m_stationName = StationName();
+    : m_core(std::make_unique<Core>(settings, image, std::move(makeUnit), options)),
+      m_events(events ? events : &m_noEvents) {
     const std::size_t n =
-        m_options.onePosition ? 1 : std::min<std::size_t>(m_settings.ports.size(), kMaxPositions);
+        m_core->m_options.onePosition
+            ? 1
+            : std::min<std::size_t>(m_core->m_settings.ports.size(), kMaxPositions);
     for (std::size_t i = 0; i < n; ++i) {
         auto p = std::make_unique<Position>();
         p->index = i;
         p->view.number = static_cast<int>(i) + 1;
         // The settings keep a port as it was written ("COM21"); the position
         // opens it by the name that opens it ("\\.\COM21" on Windows).
-        if (m_options.onePosition) {
-            for (const std::string& port : m_settings.ports) {
+        if (m_core->m_options.onePosition) {
+            for (const std::string& port : m_core->m_settings.ports) {
                 p->ports.push_back(NormalPortName(port));
                 p->view.port += (p->view.port.empty() ? "" : ", ") + p->ports.back();
             }
         } else {
-            p->ports = {NormalPortName(m_settings.ports[i])};
+            p->ports = {NormalPortName(m_core->m_settings.ports[i])};
             p->view.port = p->ports.front();
         }
         m_views.push_back(p->view);
-        m_positions.push_back(std::move(p));
+        m_core->m_positions.push_back(std::move(p));
     }
     m_running.assign(n, false);
     m_underWay.assign(n, false);
@@ -120,11 +162,12 @@ Station::~Station() {
     // Every position stops at once and closes its port, each on its own
     // thread, all at the same time; then their threads are waited for
     // against one deadline.
-    m_stopping = true;
-    m_stopNow = 1;
-    for (auto& p : m_positions) {
+    Core& c = *m_core;
+    c.m_stopping = true;
+    c.m_stopNow = 1;
+    for (auto& p : c.m_positions) {
         Position* position = p.get();
-        p->thread.Post([this, position] {
+        p->thread.Post([position] {
             if (position->runner) {
                 position->runner->Interrupt(kStoppedNowReason);
             }
@@ -134,53 +177,55 @@ Station::~Station() {
         p->thread.Quit();
     }
     const std::uint64_t deadline = AfxTickCount() + kWindowThreadEndMs;
-    for (auto& p : m_positions) {
+    bool allEnded = true;
+    for (auto& p : c.m_positions) {
         const std::uint64_t now = AfxTickCount();
-        if (!p->thread.Join(deadline > now ? deadline - now : 0)) {
-            // Stuck in a call that does not return: what it uses stays for
-            // the life of the process.
-            (void)p.release();
-        }
+        allEnded = p->thread.Join(deadline > now ? deadline - now : 0) && allEnded;
+    }
+    if (!allEnded) {
+        // A position is stuck in a call that does not return: what its
+        // thread may still touch stays for the life of the process.
+        (void)m_core.release();
     }
 }
 
 bool Station::Open(std::string& error) {
-    if (m_settings.record.empty()) {
+    if (m_core->m_settings.record.empty()) {
         return true;
     }
-    std::lock_guard<std::mutex> records(m_recordLock);
-    if (!m_records.IsOpen() && !m_records.Open(m_settings.record, error)) {
-        error = "opening " + m_settings.record + ": " + error;
+    std::lock_guard<std::mutex> records(m_core->m_recordLock);
+    if (!m_core->m_records.IsOpen() && !m_core->m_records.Open(m_core->m_settings.record, error)) {
+        error = "opening " + m_core->m_settings.record + ": " + error;
         return false;
     }
-    if (!m_options.countDay) {
+    if (!m_core->m_options.countDay) {
         return true;
     }
     const DayCountRules rules = TodaysCountRules();
     DayCounts counts;
-    if (!ReadDayCounts(m_settings.record, rules, counts, error)) {
+    if (!ReadDayCounts(m_core->m_settings.record, rules, counts, error)) {
         return false;
     }
     {
-        std::lock_guard<std::mutex> g(m_lock);
-        for (auto& p : m_positions) {
+        std::lock_guard<std::mutex> g(m_core->m_lock);
+        for (auto& p : m_core->m_positions) {
             p->view.counts = counts.positions[p->index];
             p->changed = true;
         }
     }
-    m_countedDay = rules;
+    m_core->m_countedDay = rules;
     Step();
     return true;
 }
 
 template <class Fn>
-void Station::Publish(Position& p, Fn change) {
+void Station::Core::Publish(Position& p, Fn change) {
     std::lock_guard<std::mutex> g(m_lock);
     change(p.view);
     p.changed = true;
 }
 
-void Station::CountsForToday() {
+void Station::Core::CountsForToday() {
     if (!m_options.countDay) {
         return;
     }
@@ -206,20 +251,21 @@ void Station::Start() {
     if (Running()) {
         return;
     }
-    m_stopping = false;
-    m_stopNow = 0;
+    m_core->m_stopping = false;
+    m_core->m_stopNow = 0;
     // The adapters behind the ports, for the panels: looked up once here;
     // each unit's record says what answered.
     const std::vector<PortDescription> present = DiscoverPorts();
-    const UnitSettings unit{m_settings.type, m_settings.timeoutSeconds, m_options.fast, &m_stopNow};
-    for (auto& pp : m_positions) {
+    const UnitSettings unit{m_core->m_settings.type, m_core->m_settings.timeoutSeconds,
+                            m_core->m_options.fast, &m_core->m_stopNow};
+    for (auto& pp : m_core->m_positions) {
         Position& p = *pp;
         ResolvedPort resolved;
         std::string error;
         const bool known =
             p.ports.size() == 1 && ResolvePortName(p.ports.front(), present, resolved, error);
         {
-            std::lock_guard<std::mutex> g(m_lock);
+            std::lock_guard<std::mutex> g(m_core->m_lock);
             if (known) {
                 p.view.adapterSerial = resolved.present.serialNumber;
             }
@@ -227,17 +273,17 @@ void Station::Start() {
             p.changed = true;
         }
         m_running[p.index] = true;
-        p.thread.Post([this, &p, unit] {
-            p.runner = m_makeUnit(unit, p.ports, m_image);
+        p.thread.Post([core = m_core.get(), &p, unit] {
+            p.runner = core->m_makeUnit(unit, p.ports, core->m_image);
             p.runner->Prepare();
-            StartUnit(p);
+            core->StartUnit(p);
         });
     }
     m_wasRunning = true;
     m_events->RunningChanged(true);
 }
 
-void Station::StartUnit(Position& p) {
+void Station::Core::StartUnit(Position& p) {
     UnitEvents events;
     events.portTried = [this, &p](const std::string& port, PortOutcome outcome,
                                   const std::string& reason) {
@@ -304,19 +350,19 @@ void Station::StartUnit(Position& p) {
     p.changed = true;
 }
 
-void Station::Tell(Position& p, PositionEvent event) {
+void Station::Core::Tell(Position& p, PositionEvent event) {
     if (m_options.tellEvents) {
         std::lock_guard<std::mutex> g(m_lock);
         p.told.push_back(std::move(event));
     }
 }
 
-std::string Station::StopReason() {
+std::string Station::Core::StopReason() {
     std::lock_guard<std::mutex> g(m_lock);
     return m_stopReason;
 }
 
-void Station::PostServe(Position& p) {
+void Station::Core::PostServe(Position& p) {
     if (!p.servePosted.exchange(true)) {
         p.thread.Post([this, &p] { Serve(p); });
     }
@@ -324,12 +370,12 @@ void Station::PostServe(Position& p) {
 
 void Station::Stop(const std::string& reason) {
     {
-        std::lock_guard<std::mutex> g(m_lock);
-        if (!m_stopping) {
-            m_stopReason = reason;
+        std::lock_guard<std::mutex> g(m_core->m_lock);
+        if (!m_core->m_stopping) {
+            m_core->m_stopReason = reason;
         }
-        m_stopping = true;
-        for (auto& p : m_positions) {
+        m_core->m_stopping = true;
+        for (auto& p : m_core->m_positions) {
             if (p->view.state == PositionState::Programming) {
                 p->view.state = PositionState::Finishing;
                 p->changed = true;
@@ -341,17 +387,17 @@ void Station::Stop(const std::string& reason) {
 
 void Station::StopNow(const std::string& reason) {
     {
-        std::lock_guard<std::mutex> g(m_lock);
-        if (m_stopNow == 0) {
-            m_stopReason = reason;
+        std::lock_guard<std::mutex> g(m_core->m_lock);
+        if (m_core->m_stopNow == 0) {
+            m_core->m_stopReason = reason;
         }
-        m_stopping = true;
-        m_stopNow = 1;
+        m_core->m_stopping = true;
+        m_core->m_stopNow = 1;
     }
     Step();
 }
 
-void Station::Serve(Position& p) {
+void Station::Core::Serve(Position& p) {
     p.servePosted = false;
     if (!p.running) {
         return;
@@ -373,10 +419,10 @@ void Station::Serve(Position& p) {
 void Station::Step() {
     std::vector<std::size_t> changed;
     std::vector<std::string> recordErrors;
-    std::vector<std::vector<PositionEvent>> told(m_positions.size());
+    std::vector<std::vector<PositionEvent>> told(m_core->m_positions.size());
     {
-        std::lock_guard<std::mutex> g(m_lock);
-        for (auto& p : m_positions) {
+        std::lock_guard<std::mutex> g(m_core->m_lock);
+        for (auto& p : m_core->m_positions) {
             told[p->index].swap(p->told);
             if (p->changed) {
                 p->changed = false;
@@ -386,7 +432,7 @@ void Station::Step() {
             m_running[p->index] = p->live;
             m_underWay[p->index] = p->live && p->answered;
         }
-        recordErrors.swap(m_recordErrors);
+        recordErrors.swap(m_core->m_recordErrors);
     }
     for (std::size_t i = 0; i < told.size(); ++i) {
         for (const PositionEvent& e : told[i]) {
@@ -399,9 +445,9 @@ void Station::Step() {
     for (const std::size_t i : changed) {
         m_events->PositionChanged(i);
     }
-    for (auto& p : m_positions) {
+    for (auto& p : m_core->m_positions) {
         if (m_running[p->index]) {
-            PostServe(*p);
+            m_core->PostServe(*p);
         }
     }
     if (m_wasRunning && !Running()) {
@@ -410,7 +456,7 @@ void Station::Step() {
     }
 }
 
-void Station::Ended(Position& p) {
+void Station::Core::Ended(Position& p) {
     const UnitOutcome u = p.runner->Outcome();
     if (m_options.loop && p.runner->OnlyWaited()) {
         // Waiting for the next unit to be attached: not a unit yet.
@@ -438,7 +484,7 @@ void Station::Ended(Position& p) {
     }
 }
 
-void Station::Record(Position& p, const UnitOutcome& u) {
+void Station::Core::Record(Position& p, const UnitOutcome& u) {
     PositionEvent e;
     e.kind = PositionEvent::Kind::UnitEnded;
     e.unit = u;
@@ -467,7 +513,7 @@ void Station::Record(Position& p, const UnitOutcome& u) {
     Tell(p, std::move(e));
 }
 
-void Station::EndPosition(Position& p) {
+void Station::Core::EndPosition(Position& p) {
     p.running = false;
     p.runner.reset();  // closes the port, restoring its settings
     std::lock_guard<std::mutex> g(m_lock);
@@ -476,6 +522,14 @@ void Station::EndPosition(Position& p) {
     p.live = false;
     p.answered = false;
     p.changed = true;
+}
+
+bool Station::Stopping() const {
+    return m_core->m_stopping && Running();
+}
+
+const StationSettings& Station::Settings() const {
+    return m_core->m_settings;
 }
 
 bool Station::Running() const {
@@ -496,5 +550,5 @@ PositionCounts Station::Totals() const {
 }
 
 Unit* Station::RunnerOf(std::size_t index) const {
-    return index < m_positions.size() ? m_positions[index]->runner.get() : nullptr;
+    return index < m_core->m_positions.size() ? m_core->m_positions[index]->runner.get() : nullptr;
 }

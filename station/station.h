@@ -138,8 +138,8 @@ struct PositionView {
 
 class Station {
   public:
-    // The image must outlive the station; events may be null. makeUnit
-    // makes each position's engine, on the position's thread.
+    // Events may be null. makeUnit makes each position's engine, on the
+    // position's thread. The station keeps a copy of the image.
     Station(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
             StationEvents* events, const StationOptions& options = {});
     ~Station();  // ends every position at once; closes every port
@@ -165,12 +165,12 @@ class Station {
     void Step();
 
     bool Running() const;  // some position has not stopped
-    bool Stopping() const { return m_stopping && Running(); }
+    bool Stopping() const;
     int UnitsUnderWay() const;  // positions programming a unit
 
     const std::vector<PositionView>& Positions() const { return m_views; }
     PositionCounts Totals() const;
-    const StationSettings& Settings() const { return m_settings; }
+    const StationSettings& Settings() const;
 
     // For tests on the virtual clock, where a position's work runs on the
     // test's thread: the runner of a position, null when it is stopped.
@@ -178,43 +178,20 @@ class Station {
 
   private:
     struct Position;
+    // What the positions' threads use: kept by the station, and left to
+    // them for the life of the process should one of them not end in time
+    // (stuck in a call that does not return), so that it can never touch
+    // anything that has gone.
+    struct Core;
 
-    // On the position's own thread.
-    void Serve(Position& p);
-    void StartUnit(Position& p);
-    void Ended(Position& p);
-    void EndPosition(Position& p);
-    void Record(Position& p, const UnitOutcome& u);
-    template <class Fn>
-    void Publish(Position& p, Fn change);
-    void CountsForToday();  // with m_recordLock held
-    void PostServe(Position& p);
-    void Tell(Position& p, PositionEvent event);
-    std::string StopReason();
-
-    StationSettings m_settings;
-    const LoadedImage& m_image;
-    UnitMaker m_makeUnit;
+    std::unique_ptr<Core> m_core;
     StationEvents* m_events;
     StationEvents m_noEvents;
-    StationOptions m_options;
-    std::string m_stationName;
-    std::vector<std::unique_ptr<Position>> m_positions;
 
     // The front end's side: what it shows, as of the last Step().
     std::vector<PositionView> m_views;
     std::vector<bool> m_running, m_underWay;
     bool m_wasRunning = false;
-
-    // Shared with the positions' threads.
-    std::mutex m_lock;  // guards what positions publish, m_recordErrors and m_stopReason
-    std::vector<std::string> m_recordErrors;
-    std::string m_stopReason;
-    std::mutex m_recordLock;  // one record, and one count of the day, at a time
-    RecordFile m_records;
-    std::optional<DayCountRules> m_countedDay;  // the day the counts are of
-    std::atomic<bool> m_stopping{false};
-    std::atomic<int> m_stopNow{0};  // every port's abort flag
 };
 
 // Opens a station as every front end does: the image is read once, here -

@@ -7,7 +7,7 @@
 // any other thread. The handlers are split by concern:
 //   ui/download_dlg.cpp      window start, system menu, paint, Exit, the
 //                            machine type box;
-//   image/load_file.cpp      Load File;
+//   ui/load_file.cpp         Load File;
 //   download/port_scan.cpp   Program, the scan timers, the frame of the
 //                            received-data handler, the opening request;
 //   download/char_protocol.cpp, download/block_protocol.cpp
@@ -121,7 +121,7 @@ class CDownloadDlg : public CDialog {
     void OnExit();
     void OnMachineTypeChange();
 
-    // image/load_file.cpp
+    // ui/load_file.cpp
     void OnLoadFile();
 
     // download/port_scan.cpp

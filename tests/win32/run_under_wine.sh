@@ -40,6 +40,11 @@ WINEPREFIX="$WINEPREFIX" "$wine_cmd" reg add \
     "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$exe")\\X11 Driver" \
     /v Decorated /d N /f >/dev/null 2>&1
 
+# A crash prints its backtrace and ends the program, instead of waiting
+# for someone to close the crash dialog.
+WINEPREFIX="$WINEPREFIX" "$wine_cmd" reg add "HKCU\\Software\\Wine\\WineDbg" \
+    /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
 # No COM port but ours.
 rm -f "$WINEPREFIX"/dosdevices/com*
 

@@ -31,6 +31,13 @@
 
 namespace {
 
+// Whether a position's machine has answered, as the window learns it: each
+// position runs on a thread of its own, and publishes what it does.
+bool Answered(const Station& station, std::size_t index) {
+    const PositionState state = station.Positions()[index].state;
+    return state == PositionState::Programming || state == PositionState::Finishing;
+}
+
 constexpr MachineType kType = 1;
 constexpr int kPositions = 4;
 // The ports as the station file names them: plain COM names, by which
@@ -240,8 +247,7 @@ TEST_F(Win32Station, FourPositionsProgramOneUnitEachAndRecordThem) {
     const Station& station = *dlg->GetStation();
     const auto allAnswered = [&] {
         for (int i = 0; i < kPositions; ++i) {
-            const UnitRunner* runner = station.RunnerOf(i);
-            if (runner == nullptr || !runner->Answered()) {
+            if (!Answered(station, i)) {
                 return false;
             }
         }
@@ -392,8 +398,7 @@ TEST_F(Win32Station, SetUpInAFolderNamedInCyrillicItKeepsItsCountsOverARestart) 
     const Station& station = *dlg->GetStation();
     ASSERT_TRUE(Pump(30000, [&] {
         for (std::size_t i = 0; i < ports.size(); ++i) {
-            const UnitRunner* runner = station.RunnerOf(i);
-            if (runner == nullptr || !runner->Answered()) {
+            if (!Answered(station, i)) {
                 return false;
             }
         }

@@ -3,6 +3,7 @@
 // run is a station (station/station.h): one position that scans every
 // port given, or with --parallel one position a port.
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "framework/afxwin.h"
@@ -36,7 +37,16 @@ int main(int argc, char** argv) {
     }
     // From here on every port is in its normal form: what is opened, shown
     // on the board and recorded ("com12" is "\\.\COM12" on Windows).
+    // A port given twice, however it is spelt, would be two positions on one
+    // device (or one scan trying it twice).
+    std::map<std::string, std::string> given;  // key -> as first written
     for (std::string& port : options->ports) {
+        const auto [first, added] = given.emplace(PortNameKey(port), port);
+        if (!added) {
+            std::fprintf(stderr, "download-cli: --port %s is given twice (first as %s)\n\n%s",
+                         port.c_str(), first->second.c_str(), kCliUsage);
+            return kExitBadArguments;
+        }
         port = NormalPortName(port);
     }
     if (!options->stationFile.empty()) {

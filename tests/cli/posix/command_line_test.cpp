@@ -112,6 +112,15 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"parallel_one_port",
                     {"--type", "1", "--parallel", "--loop", "--port", "/dev/ttyUSB0", "a.UPL"},
                     "--parallel needs at least two --port"},
+        // One port twice, however it is spelt: serial numbers in any case.
+        RefusalCase{
+            "port_twice",
+            {"--type", "1", "--parallel", "--port", "serial:ft1", "--port", "SERIAL:FT1", "a.UPL"},
+            "--port SERIAL:FT1 is given twice (first as serial:ft1)"},
+        RefusalCase{"station_with_type",
+                    {"--station", "line.station", "--type", "1"},
+                    "--station takes its settings from the file: give it alone, with --json or "
+                    "--fast"},
         RefusalCase{"fast_for_type_0",
                     {"--type", "0", "--fast", "a.EUP"},
                     "--fast is for the block protocol (types 1 and 2)"}),
