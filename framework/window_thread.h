@@ -20,11 +20,12 @@
 // process, so it can never touch anything that has gone. The destructor
 // quits and joins with kWindowThreadEndMs.
 //
-// Backends. The Win32 backend runs the platform's own message loop on the
-// thread; GTK a GLib main context of the thread's own; the headless backend
-// a clock of the thread's own in real time (download-cli). On the headless
-// backend's virtual clock (tests), work runs on the user-interface thread
-// instead, in the order posted, so that a test stays the same every time.
+// Backends. GTK runs a GLib main context of the thread's own; the headless
+// backend a clock of the thread's own in real time (download-cli). Work
+// runs on the user-interface thread instead, in the order posted, on the
+// headless backend's virtual clock (tests), so that a test stays the same
+// every time, and for now on Win32 (see framework/win32/window_thread.cpp),
+// where AfxOnWindowThread() is then false.
 #pragma once
 
 #include <cstdint>

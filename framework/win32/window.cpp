@@ -4,6 +4,7 @@
 // text goes to them and comes back through the wide calls, converted from
 // and to our UTF-8 (disk/win32/system_text.h), so that a path outside the
 // ANSI code page shows, and reads back, as it is.
+#include <mutex>
 #include <string>
 
 #include "framework/win32/window_impl.h"
@@ -221,6 +222,12 @@ bool CreateDialogWindow(CDialog& dlg, const DialogTemplate& t, HWND owner) {
     }
     // A Unicode dialog, whose controls are Unicode controls: an ANSI edit
     // box would keep its text in the ANSI code page.
+    // One dialog made at a time, whatever thread makes it: window threads
+    // make their dialogs at once when a station starts, and Wine's combo
+    // box then now and then fails to make its edit field.
+    // (Recursive: a dialog's initialisation may make another.)
+    static std::recursive_mutex creating;
+    std::lock_guard<std::recursive_mutex> g(creating);
     HWND hwnd = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                            reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), owner,
                                            &DialogProc, reinterpret_cast<LPARAM>(&dlg));
