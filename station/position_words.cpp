@@ -21,7 +21,7 @@ std::string Seconds(double seconds, const char* format) {
 std::string StateWords(const PositionView& v) {
     switch (v.state) {
         case PositionState::Stopped:
-            return "Stopped";
+            return v.note.empty() ? "Stopped" : "Stopped: " + v.note;
         case PositionState::Waiting:
             return v.note.empty() ? "Waiting for a unit" : v.note;
         case PositionState::Programming:

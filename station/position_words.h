@@ -8,7 +8,8 @@
 
 // What the position is doing: "Waiting for a unit" (or why its port could
 // not be scanned: "port did not open: ..."), "Programming", "Programming,
-// then stopping" or "Stopped".
+// then stopping" or "Stopped" (with why, when it could not start:
+// "Stopped: not started: ...").
 std::string StateWords(const PositionView& v);
 // How its last unit went, as an operator reads it from afar: "PASS",
 // "FAIL", or "STOP" when the operator stopped it (neither). Empty while a

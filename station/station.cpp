@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 
 #include "framework/afxwin.h"
 #include "framework/window_thread.h"
@@ -258,17 +259,38 @@ void Station::Start() {
     const std::vector<PortDescription> present = DiscoverPorts();
     const UnitSettings unit{m_core->m_settings.type, m_core->m_settings.timeoutSeconds,
                             m_core->m_options.fast, &m_core->m_stopNow};
+    // Two names for one device (an adapter's serial number and the device
+    // it has now): the second position would fight the first for it.
+    std::map<std::string, const Position*> devices;
     for (auto& pp : m_core->m_positions) {
         Position& p = *pp;
         ResolvedPort resolved;
         std::string error;
         const bool known =
             p.ports.size() == 1 && ResolvePortName(p.ports.front(), present, resolved, error);
+        const Position* first = nullptr;
+        if (known) {
+            first = devices.emplace(PortNameKey(resolved.device), &p).first->second;
+        }
+        if (first != nullptr && first != &p) {
+            PositionEvent refused;
+            refused.kind = PositionEvent::Kind::PortTried;
+            refused.port = p.ports.front();
+            refused.outcome = PortOutcome::OpenFailed;
+            const auto& written = m_core->m_settings.ports;
+            refused.reason = written[p.index] + " is " + resolved.device + ", position " +
+                             std::to_string(first->view.number) + "'s port " +
+                             written[first->index];
+            m_core->Tell(p, refused);
+            m_core->Publish(p, [&](PositionView& v) { v.note = "not started: " + refused.reason; });
+            continue;
+        }
         {
             std::lock_guard<std::mutex> g(m_core->m_lock);
             if (known) {
                 p.view.adapterSerial = resolved.present.serialNumber;
             }
+            p.view.note.clear();
             p.live = true;
             p.changed = true;
         }
@@ -518,6 +540,7 @@ void Station::Core::EndPosition(Position& p) {
     p.runner.reset();  // closes the port, restoring its settings
     std::lock_guard<std::mutex> g(m_lock);
     p.view.state = PositionState::Stopped;
+    p.view.note.clear();
     p.view.percent = 0;
     p.live = false;
     p.answered = false;

@@ -9,6 +9,7 @@
 #include "framework/headless/headless.h"
 #include "image/stored_image.h"
 #include "serial/memory/memory_line.h"
+#include "station/position_words.h"
 #include "station/station.h"
 #include "tests/test_data.h"
 #include "tests/test_records.h"
@@ -217,6 +218,30 @@ TEST_P(StationStop, StopLetsTheUnitUnderWayFinishAndStopNowDoesNot) {
 
 INSTANTIATE_TEST_SUITE_P(Both, StationStop, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "AtOnce" : "Finishing"; });
+
+// Two positions whose names lead to one device when the station starts:
+// the second is not started, and says with which position it collides;
+// the first programs its unit.
+TEST_F(StationTest, TwoNamesForOneDeviceStartOnlyTheFirst) {
+    SimulatedDevice machine(kType);
+    settings.ports = {"COM3", "\\\\.\\com3"};
+    events.lines[0] = &machine.AttachTo("COM3");
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &events);
+    events.station = station.get();
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    station->Start();
+    station->Step();
+    const PositionView& second = station->Positions()[1];
+    EXPECT_EQ(second.state, PositionState::Stopped);
+    EXPECT_EQ(StateWords(second),
+              "Stopped: not started: \\\\.\\com3 is COM3, position 1's port COM3");
+    ASSERT_TRUE(RunUntil([&] { return station->Positions()[0].last.has_value(); }));
+    EXPECT_EQ(station->Positions()[0].last->result, UnitResult::Done);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].at("position"), "1");
+}
 
 TEST_F(StationTest, ARecordFileThatCannotBeOpenedIsRefusedBeforeAnyStart) {
     settings.ports = {"COM1"};
