@@ -1,6 +1,9 @@
 // Counting the day's units in the record file, a line at a time.
 #include "station/day_counts.h"
 
+#include <chrono>
+#include <ctime>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -205,4 +208,29 @@ bool ReadDayCounts(const std::string& path, const DayCountRules& rules, DayCount
     lines.Finish();
     counts = found;
     return true;
+}
+
+DayCountRules TodaysCountRules() {
+    using namespace std::chrono;
+    const std::time_t now = std::time(nullptr);
+    // Positions ask from their own threads: the C library's shared results
+    // are copied out under a lock of our own.
+    static std::mutex lock;
+    std::tm local{}, utc{};
+    {
+        std::lock_guard<std::mutex> g(lock);
+        local = *std::localtime(&now);
+        utc = *std::gmtime(&now);
+    }
+    auto dayOf = [](const std::tm& t) {
+        return year_month_day{year{t.tm_year + 1900}, month{static_cast<unsigned>(t.tm_mon + 1)},
+                              day{static_cast<unsigned>(t.tm_mday)}};
+    };
+    auto minutesOf = [&](const std::tm& t) {
+        return sys_days{dayOf(t)}.time_since_epoch().count() * 1440L + t.tm_hour * 60L + t.tm_min;
+    };
+    DayCountRules rules;
+    rules.day = dayOf(local);
+    rules.utcOffsetMinutes = static_cast<int>(minutesOf(local) - minutesOf(utc));
+    return rules;
 }

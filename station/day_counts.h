@@ -60,3 +60,7 @@ struct DayCountRules {
 // Permission denied"), and counts is left as it was.
 bool ReadDayCounts(const std::string& path, const DayCountRules& rules, DayCounts& counts,
                    std::string& error);
+
+// Today on this computer's clock, and its offset from UTC, for counting
+// the day's records. Any thread.
+DayCountRules TodaysCountRules();

@@ -1,8 +1,9 @@
-// A station's positions, each a loop of its own; see station.h.
+// The station as its front end sees it: commands, steps and what it
+// shows; see station.h. What runs on the positions' threads is in
+// station_core.cpp.
 #include "station/station.h"
 
 #include <algorithm>
-#include <ctime>
 #include <map>
 
 #include "framework/afxwin.h"
@@ -10,77 +11,8 @@
 #include "serial/adapter_names.h"
 #include "serial/port_discovery.h"
 #include "serial/port_names.h"
-#include "station/computer_name.h"
 #include "station/records.h"
-
-namespace {
-
-// A unit that has run this long is given up: the scan is bounded by its
-// one port and the download by the silence timeout, so this is only a
-// safety net.
-constexpr std::uint64_t kUnitLimitMs = 3600 * 1000;
-
-const char kStoppedNowReason[] = "the station was stopped at once";
-
-}  // namespace
-
-struct Station::Position {
-    std::size_t index = 0;
-    std::vector<std::string> ports;  // what its scans try
-    CWindowThread thread;
-    std::atomic<bool> servePosted{false};  // a Serve waits on the thread
-
-    // The position's own thread only.
-    std::unique_ptr<Unit> runner;
-    bool running = false;  // a unit, or the wait for one, is under way
-    std::uint64_t started = 0;
-
-    // Published to the front end, under Station::m_lock.
-    PositionView view;
-    std::vector<PositionEvent> told;  // StationOptions::tellEvents
-    bool changed = false;
-    bool live = false;      // its loop runs
-    bool answered = false;  // the unit under way has a machine
-};
-
-struct Station::Core {
-    Core(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
-         const StationOptions& options)
-        : m_settings(settings),
-          m_image(image),
-          m_makeUnit(std::move(makeUnit)),
-          m_options(options),
-          m_stationName(StationName()) {}
-
-    // On a position's own thread.
-    void Serve(Position& p);
-    void StartUnit(Position& p);
-    void Ended(Position& p);
-    void EndPosition(Position& p);
-    void Record(Position& p, const UnitOutcome& u);
-    template <class Fn>
-    void Publish(Position& p, Fn change);
-    void CountsForToday();  // with m_recordLock held
-    void PostServe(Position& p);
-    void Tell(Position& p, PositionEvent event);
-    std::string StopReason();
-
-    const StationSettings m_settings;
-    const LoadedImage m_image;
-    const UnitMaker m_makeUnit;
-    const StationOptions m_options;
-    const std::string m_stationName;
-    std::vector<std::unique_ptr<Position>> m_positions;
-
-    std::mutex m_lock;  // guards what positions publish, m_recordErrors and m_stopReason
-    std::vector<std::string> m_recordErrors;
-    std::string m_stopReason;
-    std::mutex m_recordLock;  // one record, and one count of the day, at a time
-    RecordFile m_records;
-    std::optional<DayCountRules> m_countedDay;  // the day the counts are of
-    std::atomic<bool> m_stopping{false};
-    std::atomic<int> m_stopNow{0};  // every port's abort flag
-};
+#include "station/station_core.h"
 
 std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImage& image,
                                      UnitMaker makeUnit, StationEvents* events,
@@ -102,31 +34,6 @@ std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImag
         return nullptr;
     }
     return station;
-}
-
-DayCountRules TodaysCountRules() {
-    using namespace std::chrono;
-    const std::time_t now = std::time(nullptr);
-    // Positions ask from their own threads: the C library's shared results
-    // are copied out under a lock of our own.
-    static std::mutex lock;
-    std::tm local{}, utc{};
-    {
-        std::lock_guard<std::mutex> g(lock);
-        local = *std::localtime(&now);
-        utc = *std::gmtime(&now);
-    }
-    auto dayOf = [](const std::tm& t) {
-        return year_month_day{year{t.tm_year + 1900}, month{static_cast<unsigned>(t.tm_mon + 1)},
-                              day{static_cast<unsigned>(t.tm_mday)}};
-    };
-    auto minutesOf = [&](const std::tm& t) {
-        return sys_days{dayOf(t)}.time_since_epoch().count() * 1440L + t.tm_hour * 60L + t.tm_min;
-    };
-    DayCountRules rules;
-    rules.day = dayOf(local);
-    rules.utcOffsetMinutes = static_cast<int>(minutesOf(local) - minutesOf(utc));
-    return rules;
 }
 
 Station::Station(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
@@ -219,35 +126,6 @@ bool Station::Open(std::string& error) {
     return true;
 }
 
-template <class Fn>
-void Station::Core::Publish(Position& p, Fn change) {
-    std::lock_guard<std::mutex> g(m_lock);
-    change(p.view);
-    p.changed = true;
-}
-
-void Station::Core::CountsForToday() {
-    if (!m_options.countDay) {
-        return;
-    }
-    const DayCountRules today = TodaysCountRules();
-    if (m_countedDay && m_countedDay->day == today.day) {
-        return;
-    }
-    // A new day: its counts start from its records, if any are there yet.
-    DayCounts counts;
-    std::string error;
-    if (!m_settings.record.empty() && !ReadDayCounts(m_settings.record, today, counts, error)) {
-        counts = DayCounts{};
-    }
-    std::lock_guard<std::mutex> g(m_lock);
-    for (auto& p : m_positions) {
-        p->view.counts = counts.positions[p->index];
-        p->changed = true;
-    }
-    m_countedDay = today;
-}
-
 void Station::Start() {
     if (Running()) {
         return;
@@ -305,91 +183,6 @@ void Station::Start() {
     m_events->RunningChanged(true);
 }
 
-void Station::Core::StartUnit(Position& p) {
-    UnitEvents events;
-    events.portTried = [this, &p](const std::string& port, PortOutcome outcome,
-                                  const std::string& reason) {
-        PositionEvent e;
-        e.kind = PositionEvent::Kind::PortTried;
-        e.port = port;
-        e.outcome = outcome;
-        e.reason = reason;
-        Tell(p, std::move(e));
-        std::string note;
-        if (outcome == PortOutcome::OpenFailed) {
-            note = "port did not open: " + reason;
-        } else if (outcome == PortOutcome::SettingsRefused) {
-            note = "port settings refused: " + reason;
-        }
-        Publish(p, [&](PositionView& v) { v.note = note; });
-    };
-    events.portNotClosed = [this, &p](const std::string& port, const std::string& reason) {
-        PositionEvent e;
-        e.kind = PositionEvent::Kind::PortNotClosed;
-        e.port = port;
-        e.reason = reason;
-        Tell(p, std::move(e));
-        Publish(p, [&](PositionView& v) { v.note = "port left open: " + reason; });
-    };
-    events.connected = [this, &p](const std::string& port) {
-        PositionEvent e;
-        e.kind = PositionEvent::Kind::Connected;
-        e.port = port;
-        Tell(p, std::move(e));
-        const bool stopping = m_stopping;
-        std::lock_guard<std::mutex> g(m_lock);
-        p.view.state = stopping ? PositionState::Finishing : PositionState::Programming;
-        p.view.percent = 0;
-        p.view.note.clear();
-        p.answered = true;
-        p.changed = true;
-    };
-    events.progress = [this, &p](std::uint32_t sent, std::uint32_t total) {
-        PositionEvent e;
-        e.kind = PositionEvent::Kind::Progress;
-        e.sent = sent;
-        e.total = total;
-        Tell(p, std::move(e));
-        const int percent =
-            total
-                ? static_cast<int>(std::min<std::uint64_t>(std::uint64_t{sent} * 100 / total, 100))
-                : 100;
-        std::lock_guard<std::mutex> g(m_lock);
-        if (percent != p.view.percent) {
-            p.view.percent = percent;
-            p.changed = true;
-        }
-    };
-    // Served once the dialog's handler that decided it has returned.
-    events.decided = [this, &p] { PostServe(p); };
-    p.runner->Start(events);
-    p.running = true;
-    p.started = AfxTickCount();
-    std::lock_guard<std::mutex> g(m_lock);
-    p.view.state = PositionState::Waiting;
-    p.view.percent = 0;
-    p.answered = false;
-    p.changed = true;
-}
-
-void Station::Core::Tell(Position& p, PositionEvent event) {
-    if (m_options.tellEvents) {
-        std::lock_guard<std::mutex> g(m_lock);
-        p.told.push_back(std::move(event));
-    }
-}
-
-std::string Station::Core::StopReason() {
-    std::lock_guard<std::mutex> g(m_lock);
-    return m_stopReason;
-}
-
-void Station::Core::PostServe(Position& p) {
-    if (!p.servePosted.exchange(true)) {
-        p.thread.Post([this, &p] { Serve(p); });
-    }
-}
-
 void Station::Stop(const std::string& reason) {
     {
         std::lock_guard<std::mutex> g(m_core->m_lock);
@@ -417,25 +210,6 @@ void Station::StopNow(const std::string& reason) {
         m_core->m_stopNow = 1;
     }
     Step();
-}
-
-void Station::Core::Serve(Position& p) {
-    p.servePosted = false;
-    if (!p.running) {
-        return;
-    }
-    if (m_stopNow != 0) {
-        p.runner->Interrupt(StopReason());
-    } else if (m_stopping && !p.runner->Answered()) {
-        // Only waiting for a unit: nothing to finish.
-        p.runner->Interrupt(StopReason());
-    } else if (AfxTickCount() - p.started > kUnitLimitMs) {
-        p.runner->GiveUp();
-    }
-    if (p.runner->Finished()) {
-        p.running = false;
-        Ended(p);
-    }
 }
 
 void Station::Step() {
@@ -476,75 +250,6 @@ void Station::Step() {
         m_wasRunning = false;
         m_events->RunningChanged(false);
     }
-}
-
-void Station::Core::Ended(Position& p) {
-    const UnitOutcome u = p.runner->Outcome();
-    if (m_options.loop && p.runner->OnlyWaited()) {
-        // Waiting for the next unit to be attached: not a unit yet.
-        if (u.result == UnitResult::NoMachine && !m_stopping) {
-            StartUnit(p);
-        } else {
-            EndPosition(p);
-        }
-        return;
-    }
-    Record(p, u);
-    Publish(p, [&](PositionView& v) {
-        v.last = u;
-        if (!u.adapterSerial.empty()) {
-            v.adapterSerial = u.adapterSerial;
-        }
-        if (u.result != UnitResult::Interrupted) {
-            (u.result == UnitResult::Done ? v.counts.passed : v.counts.failed) += 1;
-        }
-    });
-    if (m_options.loop && u.result != UnitResult::Interrupted && !m_stopping) {
-        StartUnit(p);
-    } else {
-        EndPosition(p);
-    }
-}
-
-void Station::Core::Record(Position& p, const UnitOutcome& u) {
-    PositionEvent e;
-    e.kind = PositionEvent::Kind::UnitEnded;
-    e.unit = u;
-    {
-        std::lock_guard<std::mutex> records(m_recordLock);
-        // A new day's counts start from its records so far, this unit's not
-        // yet among them.
-        CountsForToday();
-        const std::string line =
-            RecordLine(m_settings.type, m_settings.image, u, m_image, m_stationName,
-                       m_options.onePosition ? 0 : p.view.number);
-        if (m_records.IsOpen() && !m_records.Append(line, e.recordError)) {
-            if (e.recordError.empty()) {
-                e.recordError = "not written";
-            }
-            std::lock_guard<std::mutex> g(m_lock);
-            if (!m_stopping) {
-                m_stopReason = "a record could not be written";
-            }
-            m_stopping = true;
-            m_recordErrors.push_back("The record of position " + std::to_string(p.view.number) +
-                                     " could not be written to " + m_settings.record + ": " +
-                                     e.recordError);
-        }
-    }
-    Tell(p, std::move(e));
-}
-
-void Station::Core::EndPosition(Position& p) {
-    p.running = false;
-    p.runner.reset();  // closes the port, restoring its settings
-    std::lock_guard<std::mutex> g(m_lock);
-    p.view.state = PositionState::Stopped;
-    p.view.note.clear();
-    p.view.percent = 0;
-    p.live = false;
-    p.answered = false;
-    p.changed = true;
 }
 
 bool Station::Stopping() const {

@@ -203,7 +203,3 @@ class Station {
 std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImage& image,
                                      UnitMaker makeUnit, StationEvents* events,
                                      const StationOptions& options, StationRefusal& refusal);
-
-// Today on this computer's clock, and its offset from UTC, for counting
-// the day's records.
-DayCountRules TodaysCountRules();

@@ -1,0 +1,93 @@
+// What a station's positions' threads use, and each position: private to
+// station/station.cpp and station_core.cpp.
+//
+// Threads. A Position's runner, `running` and `started` belong to its own
+// thread. Its view, told events and flags are published under Core's
+// m_lock, for the front end's Step(). The record file and the day's count
+// are one at a time under m_recordLock. Settings, image, options and the
+// unit maker never change once the station is made.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "framework/window_thread.h"
+#include "station/computer_name.h"
+#include "station/station.h"
+
+// A unit that has run this long is given up: the scan is bounded by its
+// one port and the download by the silence timeout, so this is only a
+// safety net.
+inline constexpr std::uint64_t kUnitLimitMs = 3600 * 1000;
+
+inline constexpr char kStoppedNowReason[] = "the station was stopped at once";
+
+struct Station::Position {
+    std::size_t index = 0;
+    std::vector<std::string> ports;  // what its scans try
+    CWindowThread thread;
+    std::atomic<bool> servePosted{false};  // a Serve waits on the thread
+
+    // The position's own thread only.
+    std::unique_ptr<Unit> runner;
+    bool running = false;  // a unit, or the wait for one, is under way
+    std::uint64_t started = 0;
+
+    // Published to the front end, under Station::m_lock.
+    PositionView view;
+    std::vector<PositionEvent> told;  // StationOptions::tellEvents
+    bool changed = false;
+    bool live = false;      // its loop runs
+    bool answered = false;  // the unit under way has a machine
+};
+
+struct Station::Core {
+    Core(const StationSettings& settings, const LoadedImage& image, UnitMaker makeUnit,
+         const StationOptions& options)
+        : m_settings(settings),
+          m_image(image),
+          m_makeUnit(std::move(makeUnit)),
+          m_options(options),
+          m_stationName(StationName()) {}
+
+    // On a position's own thread.
+    void Serve(Position& p);
+    void StartUnit(Position& p);
+    void Ended(Position& p);
+    void EndPosition(Position& p);
+    void Record(Position& p, const UnitOutcome& u);
+    template <class Fn>
+    void Publish(Position& p, Fn change);
+    void CountsForToday();  // with m_recordLock held
+    void PostServe(Position& p);
+    void Tell(Position& p, PositionEvent event);
+    std::string StopReason();
+
+    const StationSettings m_settings;
+    const LoadedImage m_image;
+    const UnitMaker m_makeUnit;
+    const StationOptions m_options;
+    const std::string m_stationName;
+    std::vector<std::unique_ptr<Position>> m_positions;
+
+    std::mutex m_lock;  // guards what positions publish, m_recordErrors and m_stopReason
+    std::vector<std::string> m_recordErrors;
+    std::string m_stopReason;
+    std::mutex m_recordLock;  // one record, and one count of the day, at a time
+    RecordFile m_records;
+    std::optional<DayCountRules> m_countedDay;  // the day the counts are of
+    std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_stopNow{0};  // every port's abort flag
+};
+
+template <class Fn>
+void Station::Core::Publish(Position& p, Fn change) {
+    std::lock_guard<std::mutex> g(m_lock);
+    change(p.view);
+    p.changed = true;
+}
