@@ -23,6 +23,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kBoardEvery = std::chrono::milliseconds(200);
+// The state column: the panels' words ("Programming, then stopping"), and
+// the start of why a port did not open; the board fits 80 columns.
+constexpr std::size_t kStateWidth = 28;
 
 // A position as the board shows it, and its output.
 struct Position {
@@ -72,7 +75,7 @@ class Board {
             return;
         }
         int passed = 0, failed = 0;
-        std::string text = " # " + Fit("port", 15) + Fit("state", 21) + "   %  " +
+        std::string text = " # " + Fit("port", 15) + Fit("state", kStateWidth) + "   %  " +
                            Fit("last result", 19) + "pass  fail\n";
         for (std::size_t i = 0; i < positions.size(); ++i) {
             const Position& p = positions[i];
@@ -85,14 +88,14 @@ class Board {
             std::snprintf(counts, sizeof counts, "%4d  %4d", p.passed, p.failed);
             char number[16];
             std::snprintf(number, sizeof number, "%2d ", p.number);
-            text += number + Fit(p.name, 15) + Fit(StateWords(v), 21) + percent + "  " +
+            text += number + Fit(p.name, 15) + Fit(StateWords(v), kStateWidth) + percent + "  " +
                     Fit(LastUnitWords(v), 19) + counts + "\n";
             passed += p.passed;
             failed += p.failed;
         }
         char total[96];
         std::snprintf(total, sizeof total, "%s%4d  %4d\n",
-                      Fit("   station", 3 + 15 + 21 + 5 + 19).c_str(), passed, failed);
+                      Fit("   station", 3 + 15 + kStateWidth + 5 + 19).c_str(), passed, failed);
         text += total;
         if (!m_due && text == m_shown) {
             return;
