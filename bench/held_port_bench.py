@@ -54,6 +54,13 @@ def stop(procs):
         p.wait()
 
 
+def fresh(path):
+    """A record file of this run's alone."""
+    if os.path.exists(path):
+        os.remove(path)
+    return path
+
+
 def records(path):
     with open(path) as f:
         return [json.loads(line) for line in f if line.strip()]
@@ -67,7 +74,7 @@ def first_by_position(lines):
 
 
 def alone(build, folder, image_file):
-    record = os.path.join(folder, "alone.jsonl")
+    record = fresh(os.path.join(folder, "alone.jsonl"))
     machine = sim(build, os.path.join(folder, "a"), image_file)
     subprocess.run([os.path.join(build, "download-cli"), "--type", "1", "--port",
                     os.path.join(folder, "a"), "--record", record, image_file],
@@ -79,7 +86,7 @@ def alone(build, folder, image_file):
 
 
 def beside_cli(build, folder, image_file):
-    record = os.path.join(folder, "cli.jsonl")
+    record = fresh(os.path.join(folder, "cli.jsonl"))
     healthy = sim(build, os.path.join(folder, "a"), image_file)
     held = sim(build, os.path.join(folder, "b"), image_file, ("--hold-after", "2"))
     subprocess.run([os.path.join(build, "download-cli"), "--type", "1", "--parallel",
@@ -92,7 +99,7 @@ def beside_cli(build, folder, image_file):
 
 
 def beside_window(build, folder, image_file, display):
-    record = os.path.join(folder, "window.jsonl")
+    record = fresh(os.path.join(folder, "window.jsonl"))
     lateness_file = os.path.join(folder, "lateness.json")
     station_file = os.path.join(folder, "held.station")
     with open(station_file, "w") as f:
