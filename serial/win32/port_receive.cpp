@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "framework/win32/win32.h"
@@ -72,8 +73,6 @@ long AbandonRead(Port& port) {
     return -1;
 }
 
-long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity);
-
 // A wait or read of the worker's failed: a line error is cleared and the
 // pass given up (what the read had taken is kept), after a pause that
 // keeps a line failing again and again from spinning; a device that has
@@ -92,45 +91,27 @@ long FailedRead(Port& port, HANDLE device, DWORD error, DWORD taken) {
     return static_cast<long>(taken);
 }
 
-}  // namespace
-
-long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
-    Port* port = FindPort(h);
-    if (port == nullptr) {
-        return -1;
-    }
-    const long n = ReadOnce(port, h, buffer, capacity);
-    if (n < 0 && ::WaitForSingleObject(port->closeEvent, 0) != WAIT_OBJECT_0) {
-        port->lost = true;
-    }
-    return n;
-}
-
-namespace {
-
-long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
-    HANDLE device = DeviceOf(h);
-    OVERLAPPED& ov = port->readOv;
-    ov = OVERLAPPED{};
-    ov.hEvent = port->readEvent;
-    ::ResetEvent(ov.hEvent);
-
+// Waits, using no CPU, for a first character unless some are queued
+// already. Returns nothing when the read is to follow, or what the read
+// returns instead: the port is closing, or the wait failed.
+std::optional<long> AwaitFirstCharacter(Port& port, HANDLE device) {
+    OVERLAPPED& ov = port.readOv;
     // Characters that came before this wait began may not wake it (Wine's
     // event wait sees only new ones): take what is queued first.
     DWORD errors = 0;
     COMSTAT stat{};
     ::ClearCommError(device, &errors, &stat);
-    port->mask = 0;
-    if (port->eventWait < 0) {
+    port.mask = 0;
+    if (port.eventWait < 0) {
         DWORD modem = 0;
-        port->eventWait = ::GetCommModemStatus(device, &modem) ? 1 : 0;
+        port.eventWait = ::GetCommModemStatus(device, &modem) ? 1 : 0;
     }
-    if (stat.cbInQue == 0 && port->eventWait && !::WaitCommEvent(device, &port->mask, &ov)) {
+    if (stat.cbInQue == 0 && port.eventWait && !::WaitCommEvent(device, &port.mask, &ov)) {
         if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
-            return FailedRead(*port, device, error, 0);
+            return FailedRead(port, device, error, 0);
         }
-        if (!WaitForIo(*port, ov.hEvent)) {
-            return AbandonRead(*port);
+        if (!WaitForIo(port, ov.hEvent)) {
+            return AbandonRead(port);
         }
         // The outcome is not needed: a wait that ended without EV_RXCHAR,
         // or failed (Wine's does on pseudo-terminals, which have no modem
@@ -140,33 +121,59 @@ long ReadOnce(Port* port, PortHandle h, std::uint8_t* buffer, std::size_t capaci
         DWORD ignored = 0;
         ::GetOverlappedResult(device, &ov, &ignored, FALSE);
     }
-    if (::WaitForSingleObject(port->closeEvent, 0) == WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(port.closeEvent, 0) == WAIT_OBJECT_0) {
         return -1;
     }
+    return std::nullopt;
+}
+
+long ReadOnce(Port& port, PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
+    HANDLE device = DeviceOf(h);
+    OVERLAPPED& ov = port.readOv;
+    ov = OVERLAPPED{};
+    ov.hEvent = port.readEvent;
+    ::ResetEvent(ov.hEvent);
+    if (const std::optional<long> instead = AwaitFirstCharacter(port, device)) {
+        return *instead;
+    }
+    DWORD errors = 0;
+    COMSTAT stat{};
     ::ClearCommError(device, &errors, &stat);
     ::ResetEvent(ov.hEvent);
     // Into the port's own buffer, which outlives a read the driver will not
     // cancel; copied out once the read is done.
     DWORD n = 0;
-    const DWORD asked = static_cast<DWORD>(std::min(capacity, sizeof port->readBuffer));
-    if (!::ReadFile(device, port->readBuffer, asked, &n, &ov)) {
+    const DWORD asked = static_cast<DWORD>(std::min(capacity, sizeof port.readBuffer));
+    if (!::ReadFile(device, port.readBuffer, asked, &n, &ov)) {
         if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
-            return FailedRead(*port, device, error, 0);
+            return FailedRead(port, device, error, 0);
         }
-        if (!WaitForIo(*port, ov.hEvent)) {
-            return AbandonRead(*port);
+        if (!WaitForIo(port, ov.hEvent)) {
+            return AbandonRead(port);
         }
         if (!::GetOverlappedResult(device, &ov, &n, FALSE)) {
             const DWORD error = ::GetLastError();
-            const long taken = FailedRead(*port, device, error, n);
+            const long taken = FailedRead(port, device, error, n);
             if (taken > 0) {
-                std::memcpy(buffer, port->readBuffer, static_cast<std::size_t>(taken));
+                std::memcpy(buffer, port.readBuffer, static_cast<std::size_t>(taken));
             }
             return taken;
         }
     }
-    std::memcpy(buffer, port->readBuffer, n);
+    std::memcpy(buffer, port.readBuffer, n);
     return static_cast<long>(n);
 }
 
 }  // namespace
+
+long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
+    Port* port = FindPort(h);
+    if (port == nullptr) {
+        return -1;
+    }
+    const long n = ReadOnce(*port, h, buffer, capacity);
+    if (n < 0 && ::WaitForSingleObject(port->closeEvent, 0) != WAIT_OBJECT_0) {
+        port->lost = true;
+    }
+    return n;
+}

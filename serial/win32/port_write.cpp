@@ -38,80 +38,79 @@ bool IsTimeout(DWORD error) {
            error == ERROR_COUNTER_TIMEOUT;
 }
 
-}  // namespace
-
-bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
+// The port a write or a drain may use: nullptr, with LastWriteError()
+// saying why, when it is not open or an earlier write of it never ended.
+Port* WritablePort(PortHandle h) {
     Port* port = FindPort(h);
     if (port == nullptr) {
         NoteWriteError("the port is not open");
-        return false;
+        return nullptr;
     }
     if (port->writeStuck) {
         NoteWriteError(kStuckWrite);
-        return false;
+        return nullptr;
     }
-    if (n == 0) {
+    return port;
+}
+
+// The record and the bytes are the port's, so that a write the driver will
+// not let go of within our bound can be left to it.
+void PrepareWrite(Port& port, const std::uint8_t* bytes, std::size_t n) {
+    port.writeBuffer.assign(bytes, bytes + n);
+    port.writeOv = OVERLAPPED{};
+    port.writeOv.hEvent = port.writeEvent;
+    ::ResetEvent(port.writeEvent);
+}
+
+enum class WriteWait { Ended, Unfinished, Aborted };
+
+// Waits for a pending write no longer than the write timeouts allow and
+// kWriteGraceMs more, in slices, so that the port's abort flag is seen
+// within 100 ms. Ended: the driver has ended the write, in whatever way.
+WriteWait WaitForWrite(Port& port, std::chrono::milliseconds total) {
+    const ULONGLONG bound = static_cast<ULONGLONG>(total.count()) + kWriteGraceMs;
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        if (AbortIsSet(port.abortFlag.load())) {
+            return WriteWait::Aborted;
+        }
+        const ULONGLONG waited = ::GetTickCount64() - start;
+        if (waited >= bound) {
+            return WriteWait::Unfinished;
+        }
+        const auto slice = static_cast<DWORD>(std::min<ULONGLONG>(kAbortCheckMs, bound - waited));
+        const DWORD r = ::WaitForSingleObject(port.writeEvent, slice);
+        if (r != WAIT_TIMEOUT) {
+            return r == WAIT_OBJECT_0 ? WriteWait::Ended : WriteWait::Unfinished;
+        }
+    }
+}
+
+// Cancels a write that has not ended and gives the cancel a bounded moment.
+// False when the driver did not end it even so: it still owns the record
+// and the bytes, which stay with the port, and the port takes no further
+// write.
+bool CancelWrite(Port& port, HANDLE device, bool aborted, std::chrono::milliseconds total) {
+    ::CancelIoEx(device, &port.writeOv);
+    if (IoEnded(port.writeEvent)) {
         return true;
     }
-    // The record and the bytes are the port's, so that a write the driver
-    // will not let go of within our bound can be left to it: wait no
-    // longer than the write timeouts allow (and a little more), cancel,
-    // and give the cancel a bounded moment.
-    HANDLE device = DeviceOf(h);
-    port->writeBuffer.assign(bytes, bytes + n);
-    port->writeOv = OVERLAPPED{};
-    port->writeOv.hEvent = port->writeEvent;
-    ::ResetEvent(port->writeEvent);
-    const auto total = port->timeouts.WriteTotal(n);
-    bool aborted = false;
-    if (!::WriteFile(device, port->writeBuffer.data(), static_cast<DWORD>(n), nullptr,
-                     &port->writeOv)) {
-        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
-            NoteWriteError(win32::SystemMessage(error));
-            return false;
-        }
-        // Waited for in slices, so that the port's abort flag is seen
-        // within 100 ms.
-        const ULONGLONG bound = static_cast<ULONGLONG>(total.count()) + kWriteGraceMs;
-        const ULONGLONG start = ::GetTickCount64();
-        bool done = false;
-        for (;;) {
-            if (AbortIsSet(port->abortFlag.load())) {
-                aborted = true;
-                break;
-            }
-            const ULONGLONG waited = ::GetTickCount64() - start;
-            if (waited >= bound) {
-                break;
-            }
-            const auto slice =
-                static_cast<DWORD>(std::min<ULONGLONG>(kAbortCheckMs, bound - waited));
-            const DWORD r = ::WaitForSingleObject(port->writeEvent, slice);
-            if (r != WAIT_TIMEOUT) {
-                done = r == WAIT_OBJECT_0;
-                break;
-            }
-        }
-        if (!done) {
-            ::CancelIoEx(device, &port->writeOv);
-            if (!IoEnded(port->writeEvent)) {
-                // The driver still owns the record and the bytes: they stay
-                // with the port, which takes no further write.
-                port->writeStuck = true;
-                const std::string what =
-                    aborted ? "given up: interrupted"
-                            : "timed out after " + std::to_string(total.count()) + " ms";
-                NoteWriteError(what +
-                               ", and the driver did not end the write when told to cancel it");
-                return false;
-            }
-        }
-    }
+    port.writeStuck = true;
+    const std::string what = aborted ? "given up: interrupted"
+                                     : "timed out after " + std::to_string(total.count()) + " ms";
+    NoteWriteError(what + ", and the driver did not end the write when told to cancel it");
+    return false;
+}
+
+// What an ended write took: true when all n bytes, even if the abort came
+// meanwhile; otherwise false, and LastWriteError() says why.
+bool FinishWrite(Port& port, HANDLE device, std::size_t n, std::chrono::milliseconds total,
+                 bool aborted) {
     DWORD written = 0;
-    const bool ok = ::GetOverlappedResult(device, &port->writeOv, &written, FALSE) != FALSE;
+    const bool ok = ::GetOverlappedResult(device, &port.writeOv, &written, FALSE) != FALSE;
     const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
     if (ok && written == n) {
-        return true;  // all taken, even if the abort came meanwhile
+        return true;
     }
     if (aborted) {
         NoteWriteError("given up: interrupted (" + std::to_string(written) + " of " +
@@ -128,14 +127,40 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
     return false;
 }
 
-bool DrainPort(PortHandle h) {
-    Port* port = FindPort(h);
+}  // namespace
+
+// Waits no longer than the write timeouts allow (and a little more), then
+// cancels, and gives the cancel a bounded moment.
+bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
+    Port* port = WritablePort(h);
     if (port == nullptr) {
-        NoteWriteError("the port is not open");
         return false;
     }
-    if (port->writeStuck) {
-        NoteWriteError(kStuckWrite);
+    if (n == 0) {
+        return true;
+    }
+    HANDLE device = DeviceOf(h);
+    PrepareWrite(*port, bytes, n);
+    const auto total = port->timeouts.WriteTotal(n);
+    bool aborted = false;
+    if (!::WriteFile(device, port->writeBuffer.data(), static_cast<DWORD>(n), nullptr,
+                     &port->writeOv)) {
+        if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
+            NoteWriteError(win32::SystemMessage(error));
+            return false;
+        }
+        const WriteWait wait = WaitForWrite(*port, total);
+        aborted = wait == WriteWait::Aborted;
+        if (wait != WriteWait::Ended && !CancelWrite(*port, device, aborted, total)) {
+            return false;
+        }
+    }
+    return FinishWrite(*port, device, n, total, aborted);
+}
+
+bool DrainPort(PortHandle h) {
+    Port* port = WritablePort(h);
+    if (port == nullptr) {
         return false;
     }
     DWORD errors = 0;
