@@ -84,32 +84,10 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
 
 namespace {
 
-long ReadOnce(Port& port, std::uint8_t* buffer, std::size_t capacity);
-
-}  // namespace
-
-long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
-    std::shared_ptr<Port> port = FindPort(h);
-    if (port == nullptr || port->closing) {
-        return -1;
-    }
-    const long n = ReadOnce(*port, buffer, capacity);
-    if (n < 0 && !port->closing) {
-        port->lost = true;
-    }
-    return n;
-}
-
-namespace {
-
-long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
-    Port* port = &portRef;
-    if (capacity == 0) {
-        return 0;
-    }
-    pollfd fds[2] = {{port->fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
-
-    // The first character: wait as long as it takes.
+// The first character: waits as long as it takes. Returns the number of
+// bytes read (at least 1), 0 when the wake descriptor ended the wait, or -1
+// when the port is closing or the device is gone.
+long ReadFirst(Port& port, pollfd (&fds)[2], std::uint8_t* buffer, std::size_t capacity) {
     long got = 0;
     while (got == 0) {
         const int r = poll(fds, 2, -1);
@@ -119,25 +97,29 @@ long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
             }
             return -1;
         }
-        if (port->closing) {
+        if (port.closing) {
             return -1;
         }
         if (fds[1].revents != 0) {
-            DrainWake(port->wakeFd);
+            DrainWake(port.wakeFd);
             return 0;
         }
-        got = ReadSome(*port, fds[0].revents, buffer, capacity);
+        got = ReadSome(port, fds[0].revents, buffer, capacity);
         if (got < 0) {
             return -1;  // a hang-up is reported, never waited on again
         }
     }
+    return got;
+}
 
-    // Then the rest of the reply, until the line goes quiet, the buffer is
-    // full or the whole read has taken too long.
-    const PortTimeouts timeouts = port->Timeouts();
+// Then the rest of the reply after the `got` bytes in the buffer, until the
+// line goes quiet, the buffer is full or the whole read has taken too long.
+// Returns the number of bytes in the buffer, or -1 when the port is closing.
+long ReadRest(Port& port, pollfd (&fds)[2], std::uint8_t* buffer, std::size_t capacity, long got) {
+    const PortTimeouts timeouts = port.Timeouts();
     const auto deadline = Clock::now() + timeouts.ReadTotal(capacity);
     const int interval = static_cast<int>(timeouts.readIntervalTimeout);
-    const bool fast = port->fastFrames && port->framed;
+    const bool fast = port.fastFrames && port.framed;
     while (static_cast<std::size_t>(got) < capacity) {
         if (fast && HoldsWholeInFrame(buffer, static_cast<std::size_t>(got))) {
             break;  // no need to wait out the silence
@@ -153,15 +135,15 @@ long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
         if (r <= 0) {
             break;  // silence longer than the interval
         }
-        if (port->closing) {
+        if (port.closing) {
             return -1;
         }
         if (fds[1].revents != 0) {
-            DrainWake(port->wakeFd);
+            DrainWake(port.wakeFd);
             continue;
         }
         const long n =
-            ReadSome(*port, fds[0].revents, buffer + got, capacity - static_cast<std::size_t>(got));
+            ReadSome(port, fds[0].revents, buffer + got, capacity - static_cast<std::size_t>(got));
         if (n < 0) {
             break;  // deliver what came before the hang-up; the next read reports it
         }
@@ -170,4 +152,28 @@ long ReadOnce(Port& portRef, std::uint8_t* buffer, std::size_t capacity) {
     return got;
 }
 
+long ReadOnce(Port& port, std::uint8_t* buffer, std::size_t capacity) {
+    if (capacity == 0) {
+        return 0;
+    }
+    pollfd fds[2] = {{port.fd, POLLIN, 0}, {port.wakeFd, POLLIN, 0}};
+    const long got = ReadFirst(port, fds, buffer, capacity);
+    if (got <= 0) {
+        return got;
+    }
+    return ReadRest(port, fds, buffer, capacity, got);
+}
+
 }  // namespace
+
+long ReadPort(PortHandle h, std::uint8_t* buffer, std::size_t capacity) {
+    std::shared_ptr<Port> port = FindPort(h);
+    if (port == nullptr || port->closing) {
+        return -1;
+    }
+    const long n = ReadOnce(*port, buffer, capacity);
+    if (n < 0 && !port->closing) {
+        port->lost = true;
+    }
+    return n;
+}

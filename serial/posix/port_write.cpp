@@ -31,6 +31,36 @@ std::string TimedOut(milliseconds total, std::size_t taken, std::size_t n) {
            " of " + std::to_string(n) + " bytes taken)";
 }
 
+// The output queue is full (flow control, or a slow line): waits for
+// room, but no longer than the write may take in all, whatever poll() says
+// (a driver may report room and then refuse it again), and looks at the
+// port's abort flag every 100 ms. True when the write is to be tried
+// again; false, with LastWriteError() saying why, when it is given up.
+bool WaitForRoom(const Port& port, Clock::time_point deadline, milliseconds total, std::size_t done,
+                 std::size_t n) {
+    if (AbortIsSet(port.abortFlag.load())) {
+        NoteWriteError("given up: interrupted (" + std::to_string(done) + " of " +
+                       std::to_string(n) + " bytes taken)");
+        return false;
+    }
+    const int left = MsUntil(deadline);
+    if (left == 0) {
+        NoteWriteError(TimedOut(total, done, n));
+        return false;
+    }
+    pollfd p{port.fd, POLLOUT, 0};
+    const int r = poll(&p, 1, std::min(left, kAbortCheckMs));
+    if (r < 0 && errno != EINTR) {
+        NoteWriteError(std::strerror(errno));
+        return false;
+    }
+    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        NoteWriteError("the device has gone (hung up)");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
@@ -55,28 +85,7 @@ bool WritePort(PortHandle h, const std::uint8_t* bytes, std::size_t n) {
             NoteWriteError(std::strerror(errno));  // the device is gone, or refuses
             return false;
         }
-        // The output queue is full (flow control, or a slow line): wait for
-        // room, but no longer than the write may take in all, whatever
-        // poll() says (a driver may report room and then refuse it again),
-        // and look at the port's abort flag every 100 ms.
-        if (AbortIsSet(port->abortFlag.load())) {
-            NoteWriteError("given up: interrupted (" + std::to_string(done) + " of " +
-                           std::to_string(n) + " bytes taken)");
-            return false;
-        }
-        const int left = MsUntil(deadline);
-        if (left == 0) {
-            NoteWriteError(TimedOut(total, done, n));
-            return false;
-        }
-        pollfd p{port->fd, POLLOUT, 0};
-        const int r = poll(&p, 1, std::min(left, kAbortCheckMs));
-        if (r < 0 && errno != EINTR) {
-            NoteWriteError(std::strerror(errno));
-            return false;
-        }
-        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            NoteWriteError("the device has gone (hung up)");
+        if (!WaitForRoom(*port, deadline, total, done, n)) {
             return false;
         }
     }
