@@ -1,0 +1,128 @@
+// Serial ports on Win32: closing a port, which ends its worker before the
+// device is closed and puts back the settings the port had.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "framework/win32/win32.h"
+#include "serial/receive_worker.h"
+#include "serial/serial_port.h"
+#include "serial/win32/com_port.h"
+
+using comport::FindPort;
+using comport::IoEnded;
+using comport::Port;
+using comport::TheBackend;
+
+std::string LastCloseError() {
+    std::lock_guard<std::mutex> g(TheBackend().lock);
+    return TheBackend().lastCloseError;
+}
+
+namespace {
+
+// Tells the port's worker to end: its run flag cleared, a hand-over it has
+// in flight taken back, and its waits ended by the close event.
+void StopWorker(Port& port) {
+    if (port.params) {
+        port.params->run = 0;
+        port.params->handOver.Revoke();
+    }
+    ::SetEvent(port.closeEvent);
+}
+
+// Waits for the worker's thread to end, no longer than kWorkerEndMs in all.
+// A hand-over the worker already sent cannot be taken back: it is handled
+// meanwhile (the window drops it, the run flag being 0). True when the
+// thread has ended.
+bool WaitForWorkerEnd(Port& port) {
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        const ULONGLONG waited = ::GetTickCount64() - start;
+        if (waited >= static_cast<ULONGLONG>(kWorkerEndMs)) {
+            return false;
+        }
+        const DWORD r = ::MsgWaitForMultipleObjects(
+            1, &port.thread, FALSE, static_cast<DWORD>(kWorkerEndMs - waited), QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (r != WAIT_OBJECT_0 + 1) {
+            return false;
+        }
+        MSG msg;
+        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// The worker has not ended (stuck in a driver, say). Nothing it may still
+// touch is freed or closed: the port goes to the stranded ones with its
+// device open, so its handle value cannot come back for a port opened
+// later.
+void StrandPort(PortHandle h) {
+    std::lock_guard<std::mutex> g(TheBackend().lock);
+    auto& b = TheBackend();
+    b.lastCloseError = "the receive worker did not end within " + std::to_string(kWorkerEndMs) +
+                       " ms; the port is left open";
+    auto it = b.ports.find(h);
+    b.stranded.push_back(std::move(it->second));
+    b.ports.erase(it);
+}
+
+// Leaves the port as we found it. A device that has gone refuses this, and
+// there is nobody left to tell.
+void RestoreSettings(Port& port) {
+    if (port.haveSavedMask) {
+        ::SetCommMask(port.device, port.savedMask);
+    }
+    if (port.haveSavedTimeouts) {
+        ::SetCommTimeouts(port.device, &port.savedTimeouts);
+    }
+    if (port.haveSavedState) {
+        ::SetCommState(port.device, &port.savedState);
+    }
+}
+
+// Takes the port, its device closed, out of the table. Closing the device
+// ends what the driver would not cancel; should it still not say so, the
+// records it may yet complete into are kept, with their events.
+void ReleasePort(PortHandle h, Port& port) {
+    const bool settled = (!port.writeStuck || IoEnded(port.writeEvent)) &&
+                         (!port.readStuck || IoEnded(port.readEvent));
+    std::lock_guard<std::mutex> g(TheBackend().lock);
+    auto& b = TheBackend();
+    auto it = b.ports.find(h);
+    if (!settled) {
+        b.stranded.push_back(std::move(it->second));
+    } else {
+        ::CloseHandle(port.closeEvent);
+        ::CloseHandle(port.readEvent);
+        ::CloseHandle(port.writeEvent);
+    }
+    b.ports.erase(it);
+}
+
+}  // namespace
+
+bool ClosePort(PortHandle h) {
+    if (h == kNoPort || h == kInvalidPort) {
+        return true;
+    }
+    Port* port = FindPort(h);
+    if (port == nullptr) {
+        return true;
+    }
+    StopWorker(*port);
+    if (port->thread) {
+        if (!WaitForWorkerEnd(*port)) {
+            StrandPort(h);
+            return false;
+        }
+        ::CloseHandle(port->thread);
+    }
+    RestoreSettings(*port);
+    ::CloseHandle(port->device);
+    ReleasePort(h, *port);
+    return true;
+}
