@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -145,25 +146,34 @@ HandOvers& TheHandOvers() {
 
 // Hand-over queues of window threads that have ended, for the next ones: a
 // worker left running by a port that would not close may still hold one,
-// so none is ever freed (its sends are refused: its windows are gone).
-std::mutex g_spareLock;
-std::vector<HandOvers*> g_spare;
+// so none is ever freed (its sends are refused: its windows are gone). The
+// list itself is never destroyed either, so it keeps them reachable.
+struct Spares {
+    std::mutex lock;
+    std::vector<std::unique_ptr<HandOvers>> free;
+};
+
+Spares& TheSpares() {
+    static Spares* spares = new Spares;
+    return *spares;
+}
 
 }  // namespace
 
 void UseThreadHandOvers() {
-    std::lock_guard<std::mutex> g(g_spareLock);
-    if (g_spare.empty()) {
-        t_threadHandOvers = new HandOvers;
-    } else {
-        t_threadHandOvers = g_spare.back();
-        g_spare.pop_back();
+    Spares& spares = TheSpares();
+    std::lock_guard<std::mutex> g(spares.lock);
+    if (spares.free.empty()) {
+        spares.free.push_back(std::make_unique<HandOvers>());
     }
+    t_threadHandOvers = spares.free.back().release();
+    spares.free.pop_back();
 }
 
 void EndThreadHandOvers() {
-    std::lock_guard<std::mutex> g(g_spareLock);
-    g_spare.push_back(t_threadHandOvers);
+    Spares& spares = TheSpares();
+    std::lock_guard<std::mutex> g(spares.lock);
+    spares.free.emplace_back(t_threadHandOvers);
     t_threadHandOvers = nullptr;
 }
 
