@@ -276,7 +276,3 @@ PositionCounts Station::Totals() const {
     }
     return total;
 }
-
-Unit* Station::RunnerOf(std::size_t index) const {
-    return index < m_core->m_positions.size() ? m_core->m_positions[index]->runner.get() : nullptr;
-}

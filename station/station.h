@@ -172,10 +172,6 @@ class Station {
     PositionCounts Totals() const;
     const StationSettings& Settings() const;
 
-    // For tests on the virtual clock, where a position's work runs on the
-    // test's thread: the runner of a position, null when it is stopped.
-    Unit* RunnerOf(std::size_t index) const;
-
   private:
     struct Position;
     // What the positions' threads use: kept by the station, and left to

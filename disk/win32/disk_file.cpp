@@ -4,13 +4,7 @@
 // MoveFileExW over the old one for a file replaced whole.
 #include "disk/disk_file.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "disk/win32/windows_headers.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,14 +1,8 @@
 // The system's texts in UTF-8 and ours in UTF-16 (system_text.h).
 #include "disk/win32/system_text.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 // clang-format off
-#include <windows.h>
+#include "disk/win32/windows_headers.h"
 #include <shellapi.h>
 // clang-format on
 
