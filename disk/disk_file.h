@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -49,8 +50,8 @@ class DiskFile {
     Opened OpenToRead(const std::string& path, DiskError& error);
     // Opens path for appending, creating it (not its folder) when it is not
     // there: every write goes to the end of the file, whoever else appends
-    // to it. Others may read it and append to it too. What is not a regular
-    // file is taken as it is (a record file may be a pipe or /dev/null).
+    // to it. Others may read it and append to it too. Never waits on it:
+    // a FIFO, a device or a folder is refused at once, as for reading.
     bool OpenToAppend(const std::string& path, DiskError& error);
 
     bool IsOpen() const { return m_handle != kClosed; }
@@ -59,11 +60,19 @@ class DiskFile {
     // Reads up to size bytes: the count read, which is 0 only at the end of
     // the file, or -1 on failure.
     long long Read(void* buffer, std::size_t size, DiskError& error);
+    // Reads up to size bytes from offset, without moving where Read goes
+    // on: the count read (0 at or past the end), or -1 on failure. A file
+    // opened for appending may not grant reading; it fails then.
+    long long ReadAt(std::uint64_t offset, void* buffer, std::size_t size, DiskError& error);
+    // The file's size now, or -1 on failure.
+    long long Size(DiskError& error);
     // Back to the start of a file opened for reading.
     bool Rewind(DiskError& error);
     // Writes data at the end of the file in a single write, so that what
     // others append never lands inside it. A write that takes fewer bytes
-    // than data holds is a failure ("only 10 of 20 bytes written").
+    // than data holds is a failure ("only 10 of 20 bytes written"), and
+    // what it wrote is cut off again, unless another writer has appended
+    // after it since: the file then ends as it did before.
     bool Append(std::string_view data, DiskError& error);
     // Returns once what was written is on the disk (fsync,
     // FlushFileBuffers). A file with no disk under it (a pipe, a terminal,

@@ -2,12 +2,19 @@
 //
 // The file is opened (created if need be) once, before the first unit, so
 // that a path that cannot be written is refused before anything is
-// programmed. Each line is appended whole, in one write to a file opened
-// for appending (so lines of units that end at once, or of other programs
-// appending to the same file, never interleave), and flushed to the disk
-// (fsync, FlushFileBuffers) before Append returns. A file that cannot be
-// flushed because it is not a disk file (a pipe, a terminal, /dev/null)
-// counts as flushed once the write went through.
+// programmed; it is never waited on, and what is not a regular file (a
+// FIFO, a device, a folder) is refused.
+//
+// The file is always whole lines, but for what was cut short outside our
+// hands. A file that ends inside a line (the power failed while it was
+// written) keeps that fragment, as evidence; the next record starts on a
+// line of its own after it, and readers count the fragment as unreadable.
+// A write that fails part-way is cut back off the file.
+//
+// Each line is appended whole, in one write to a file opened for appending
+// (so lines of units that end at once, or of other programs appending to
+// the same file, never interleave), and flushed to the disk (fsync,
+// FlushFileBuffers) before Append returns.
 //
 // The path is UTF-8 on every system (disk/disk_file.h, the layer it rests
 // on). Errors are the reasons alone: the caller says which file and what
@@ -34,5 +41,9 @@ class RecordFile {
     bool Append(const std::string& line, std::string& error);
 
   private:
+    // The file's last byte is not a line break: something before was cut
+    // short.
+    bool EndsInsideALine();
+
     DiskFile m_file;
 };

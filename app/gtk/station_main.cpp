@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         g_unix_signal_add(signal, &EndOnSignal, nullptr);
     }
+    // A file-size limit fails a record's write, which the window shows,
+    // rather than ending the program with the units under way.
+    signal(SIGXFSZ, SIG_IGN);
     AfxWinMain(argc, argv);
     return theStationApp.ExitCode();
 }

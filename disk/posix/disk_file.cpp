@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -52,6 +53,26 @@ bool WriteAll(int fd, std::string_view data) {
         data.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
+}
+
+// After a write that took only `written` bytes at the end of the file:
+// cuts them off again, unless someone has appended after them since. What
+// became of them, in words to follow "only N of M bytes written".
+std::string CutBack(int fd, ssize_t written) {
+    if (written <= 0) {
+        return "";
+    }
+    const off_t end = lseek(fd, 0, SEEK_CUR);  // O_APPEND: just past what was written
+    struct stat st {};
+    if (end < written || fstat(fd, &st) != 0 || st.st_size != end) {
+        return "; left in place, as more was appended after them";
+    }
+    while (ftruncate(fd, end - written) != 0) {
+        if (errno != EINTR) {
+            return std::string("; they could not be cut off again: ") + std::strerror(errno);
+        }
+    }
+    return "; cut off again";
 }
 
 // The folder that holds path, whose own entry a rename changes.
@@ -115,13 +136,60 @@ bool DiskFile::OpenToAppend(const std::string& path, DiskError& error) {
         error = {"opening", path, "a NUL byte in the name"};
         return false;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644);
+    // Without blocking, as for reading: a FIFO with no reader would hold the
+    // open for ever. Read access too, for a look at the file's last byte;
+    // a file that grants only writing is still appended to.
+    const int flags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = open(path.c_str(), O_RDWR | flags, 0644);
+    if (fd < 0 && errno == EACCES) {
+        fd = open(path.c_str(), O_WRONLY | flags, 0644);
+    }
     if (fd < 0) {
         error = Failure("opening", path, errno);
         return false;
     }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        error = Failure("opening", path, errno);
+        close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = {"opening", path, NotARegularFile(st.st_mode)};
+        close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_handle = fd;
     return true;
+}
+
+long long DiskFile::Size(DiskError& error) {
+    struct stat st {};
+    if (!IsOpen() || fstat(static_cast<int>(m_handle), &st) != 0) {
+        error = Failure("looking at", m_path, IsOpen() ? errno : EBADF);
+        return -1;
+    }
+    return st.st_size;
+}
+
+long long DiskFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size,
+                           DiskError& error) {
+    if (!IsOpen()) {
+        error = Failure("reading", m_path, EBADF);
+        return -1;
+    }
+    for (;;) {
+        const ssize_t n =
+            pread(static_cast<int>(m_handle), buffer, size, static_cast<off_t>(offset));
+        if (n >= 0) {
+            return n;
+        }
+        if (errno != EINTR) {
+            error = Failure("reading", m_path, errno);
+            return -1;
+        }
+    }
 }
 
 long long DiskFile::Read(void* buffer, std::size_t size, DiskError& error) {
@@ -162,11 +230,12 @@ bool DiskFile::Append(std::string_view data, DiskError& error) {
         error = Failure("writing", m_path, errno);
         return false;
     }
-    // The rest written on its own could land after another writer's data.
+    // The rest written on its own could land after another writer's data:
+    // what went is cut off again, so that the file ends as it did.
     if (static_cast<std::size_t>(n) != data.size()) {
-        error = {
-            "writing", m_path,
-            "only " + std::to_string(n) + " of " + std::to_string(data.size()) + " bytes written"};
+        error = {"writing", m_path,
+                 "only " + std::to_string(n) + " of " + std::to_string(data.size()) +
+                     " bytes written" + CutBack(static_cast<int>(m_handle), n)};
         return false;
     }
     return true;

@@ -51,6 +51,50 @@ const char* NotARegularFile(DWORD type) {
     }
 }
 
+// A folder does not open as a file: Windows says "Access is denied", which
+// would send the operator after the file's permissions.
+bool IsFolder(const std::wstring& wide, DWORD failure) {
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return failure == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// After a write that took only `written` of its bytes at the end of a file
+// that had `before` bytes: cuts them off again, unless someone has appended
+// after them since. What became of them, in words to follow "only N of M
+// bytes written".
+std::string CutBack(const std::string& path, long long before, DWORD written) {
+    if (written == 0) {
+        return "";
+    }
+    std::wstring wide;
+    std::string reason;
+    if (before < 0 || !Name(path, wide, reason)) {
+        return "; left in place";
+    }
+    // The append handle may not move the end back; one that writes may.
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return "; they could not be cut off again: " + win32::SystemMessage(::GetLastError());
+    }
+    LARGE_INTEGER size{};
+    std::string outcome;
+    if (!::GetFileSizeEx(h, &size) || size.QuadPart != before + static_cast<long long>(written)) {
+        outcome = "; left in place, as more was appended after them";
+    } else {
+        LARGE_INTEGER end{};
+        end.QuadPart = before;
+        outcome = ::SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(h)
+                      ? "; cut off again"
+                      : "; they could not be cut off again: " +
+                            win32::SystemMessage(::GetLastError());
+    }
+    ::CloseHandle(h);
+    return outcome;
+}
+
 }  // namespace
 
 DiskFile::~DiskFile() {
@@ -75,11 +119,7 @@ DiskFile::Opened DiskFile::OpenToRead(const std::string& path, DiskError& error)
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD failure = ::GetLastError();
-        // A folder is refused as "Access is denied", which would send the
-        // operator after the file's permissions.
-        const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-        if (failure == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (IsFolder(wide, failure)) {
             error = {"opening", path, "Not a regular file (a folder)"};
             return Opened::Failed;
         }
@@ -106,16 +146,60 @@ bool DiskFile::OpenToAppend(const std::string& path, DiskError& error) {
         error = {"opening", path, reason};
         return false;
     }
-    // FILE_APPEND_DATA alone: every write goes to the end, whoever else
-    // appends; others may read it (a log shipper) and append too.
-    HANDLE h = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the
+    // end, whoever else appends; others may read it (a log shipper) and
+    // append too. Reading as well, for a look at its last byte, where the
+    // file grants it. A device or a pipe opens at once, and is refused
+    // below before anything is written to it.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE h = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, share, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED &&
+        !IsFolder(wide, ERROR_ACCESS_DENIED)) {
+        h = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (h == INVALID_HANDLE_VALUE) {
-        error = Failure("opening", path, ::GetLastError());
+        const DWORD failure = ::GetLastError();
+        error = IsFolder(wide, failure) ? DiskError{"opening", path, "Not a regular file (a folder)"}
+                                        : Failure("opening", path, failure);
+        return false;
+    }
+    const DWORD type = ::GetFileType(h);
+    if (type != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        error = {"opening", path, NotARegularFile(type)};
         return false;
     }
     m_handle = AsValue(h);
     return true;
+}
+
+long long DiskFile::Size(DiskError& error) {
+    LARGE_INTEGER size{};
+    if (!IsOpen() || !::GetFileSizeEx(AsHandle(m_handle), &size)) {
+        error = Failure("looking at", m_path, IsOpen() ? ::GetLastError() : ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    return size.QuadPart;
+}
+
+long long DiskFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size,
+                           DiskError& error) {
+    const DWORD want = static_cast<DWORD>(size < 0x10000000 ? size : 0x10000000);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!IsOpen() || !::ReadFile(AsHandle(m_handle), buffer, want, &got, &at)) {
+        const DWORD failure = IsOpen() ? ::GetLastError() : ERROR_INVALID_HANDLE;
+        if (failure == ERROR_HANDLE_EOF) {
+            return 0;
+        }
+        error = Failure("reading", m_path, failure);
+        return -1;
+    }
+    return got;
 }
 
 long long DiskFile::Read(void* buffer, std::size_t size, DiskError& error) {
@@ -143,17 +227,23 @@ bool DiskFile::Append(std::string_view data, DiskError& error) {
         error = {"writing", m_path, "more than one write can take"};
         return false;
     }
+    LARGE_INTEGER before{};
+    before.QuadPart = -1;
+    if (IsOpen() && !::GetFileSizeEx(AsHandle(m_handle), &before)) {
+        before.QuadPart = -1;
+    }
     DWORD written = 0;
     if (!IsOpen() || !::WriteFile(AsHandle(m_handle), data.data(), static_cast<DWORD>(data.size()),
                                   &written, nullptr)) {
         error = Failure("writing", m_path, IsOpen() ? ::GetLastError() : ERROR_INVALID_HANDLE);
         return false;
     }
-    // The rest written on its own could land after another writer's data.
+    // The rest written on its own could land after another writer's data:
+    // what went is cut off again, so that the file ends as it did.
     if (written != data.size()) {
         error = {"writing", m_path,
                  "only " + std::to_string(written) + " of " + std::to_string(data.size()) +
-                     " bytes written"};
+                     " bytes written" + CutBack(m_path, before.QuadPart, written)};
         return false;
     }
     return true;

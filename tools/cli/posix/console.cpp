@@ -22,6 +22,9 @@ void SetUpConsole(bool firstInterruptWaits) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A file-size limit fails the record's write (and it is said so, exit
+    // 9) rather than ending the program with the units under way.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string InterruptReason(int signal) {
