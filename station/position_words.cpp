@@ -36,6 +36,9 @@ std::string VerdictWord(const PositionView& v) {
     if (!v.last || UnderWay(v)) {
         return "";
     }
+    if (!v.notRecorded.empty()) {
+        return "HOLD";  // set the unit aside: it has no record yet
+    }
     if (v.last->result == UnitResult::Interrupted) {
         return "STOP";  // the operator stopped it: neither a pass nor a fail
     }
@@ -48,12 +51,17 @@ std::string ReasonWords(const PositionView& v) {
     }
     std::string text = ResultName(v.last->result);
     text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-    return text + ": " + v.last->reason + Seconds(v.last->seconds, " (%.1f s)");
+    text += ": " + v.last->reason + Seconds(v.last->seconds, " (%.1f s)");
+    if (!v.notRecorded.empty()) {
+        return "Not recorded, not counted (" + text + "): " + v.notRecorded;
+    }
+    return text;
 }
 
 std::string LastUnitWords(const PositionView& v) {
     if (!v.last) {
         return "-";
     }
-    return ResultName(v.last->result) + Seconds(v.last->seconds, " %.1f s");
+    return ResultName(v.last->result) + Seconds(v.last->seconds, " %.1f s") +
+           (v.notRecorded.empty() ? "" : ", not recorded");
 }

@@ -12,11 +12,14 @@
 // "Stopped: not started: ...").
 std::string StateWords(const PositionView& v);
 // How its last unit went, as an operator reads it from afar: "PASS",
-// "FAIL", or "STOP" when the operator stopped it (neither). Empty while a
-// unit is under way, and before the first.
+// "FAIL", "STOP" when the operator stopped it (neither), or "HOLD" when its
+// record could not be written (set it aside: it is not counted). Empty
+// while a unit is under way, and before the first.
 std::string VerdictWord(const PositionView& v);
-// Why, in words, with its time: "Done: the whole image was sent (8.3 s)".
-// Empty when VerdictWord is.
+// Why, in words, with its time: "Done: the whole image was sent (8.3 s)",
+// or "Not recorded, not counted (Done: ...): REASON". Empty when
+// VerdictWord is.
 std::string ReasonWords(const PositionView& v);
-// The last unit in short: "done 8.3 s"; "-" before the first.
+// The last unit in short: "done 8.3 s" ("done 8.3 s, not recorded"); "-"
+// before the first.
 std::string LastUnitWords(const PositionView& v);

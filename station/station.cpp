@@ -4,6 +4,8 @@
 #include "station/station.h"
 
 #include <algorithm>
+#include <chrono>
+#include <limits>
 #include <map>
 
 #include "framework/afxwin.h"
@@ -84,12 +86,17 @@ Station::~Station() {
         });
         p->thread.Quit();
     }
+    c.m_countsThread.Quit();
     const std::uint64_t deadline = AfxTickCount() + kWindowThreadEndMs;
+    auto left = [deadline] {
+        const std::uint64_t now = AfxTickCount();
+        return deadline > now ? deadline - now : 0;
+    };
     bool allEnded = true;
     for (auto& p : c.m_positions) {
-        const std::uint64_t now = AfxTickCount();
-        allEnded = p->thread.Join(deadline > now ? deadline - now : 0) && allEnded;
+        allEnded = p->thread.Join(left()) && allEnded;
     }
+    allEnded = c.m_countsThread.Join(left()) && allEnded;
     if (!allEnded) {
         // A position is stuck in a call that does not return: what its
         // thread may still touch stays for the life of the process.
@@ -98,38 +105,44 @@ Station::~Station() {
 }
 
 bool Station::Open(std::string& error) {
-    if (m_core->m_settings.record.empty()) {
-        return true;
-    }
-    std::lock_guard<std::mutex> records(m_core->m_recordLock);
-    if (!m_core->m_records.IsOpen() && !m_core->m_records.Open(m_core->m_settings.record, error)) {
-        error = "opening " + m_core->m_settings.record + ": " + error;
-        return false;
-    }
-    if (!m_core->m_options.countDay) {
-        return true;
-    }
-    const DayCountRules rules = TodaysCountRules();
-    DayCounts counts;
-    if (!ReadDayCounts(m_core->m_settings.record, rules, counts, error)) {
-        return false;
-    }
+    const std::string& path = m_core->m_settings.record;
     {
-        std::lock_guard<std::mutex> g(m_core->m_lock);
-        for (auto& p : m_core->m_positions) {
-            p->view.counts = counts.positions[p->index];
-            p->changed = true;
+        std::lock_guard<std::mutex> records(m_core->m_recordLock);
+        if (!path.empty() && !m_core->m_records.IsOpen() && !m_core->m_records.Open(path, error)) {
+            error = "opening " + path + ": " + error;
+            return false;
+        }
+        if (m_core->m_options.countDay) {
+            const DayCountRules rules = m_core->Today();
+            DayCounts counts;
+            if (!path.empty() && !ReadDayCounts(path, rules, counts, error)) {
+                return false;
+            }
+            m_core->ShowCounts(counts, rules);
         }
     }
-    m_core->m_countedDay = rules;
     Step();
     return true;
 }
 
-void Station::Start() {
+int Station::UnreadableRecords() const {
+    return m_core->m_unreadable;
+}
+
+bool Station::Start(std::string& error) {
     if (Running()) {
-        return;
+        return true;
     }
+    {
+        // Records held from a failed write go first: no unit starts while
+        // the file cannot take them.
+        std::lock_guard<std::mutex> records(m_core->m_recordLock);
+        if (!m_core->WriteHeldRecords(error)) {
+            error = "writing the held records to " + m_core->m_settings.record + ": " + error;
+            return false;
+        }
+    }
+    Step();  // the counts read back
     m_core->m_stopping = false;
     m_core->m_stopNow = 0;
     // The adapters behind the ports, for the panels: looked up once here;
@@ -181,6 +194,7 @@ void Station::Start() {
     }
     m_wasRunning = true;
     m_events->RunningChanged(true);
+    return true;
 }
 
 void Station::Stop(const std::string& reason) {
@@ -213,6 +227,7 @@ void Station::StopNow(const std::string& reason) {
 }
 
 void Station::Step() {
+    LookAtTheDay();
     std::vector<std::size_t> changed;
     std::vector<std::string> recordErrors;
     std::vector<std::vector<PositionEvent>> told(m_core->m_positions.size());
@@ -250,6 +265,27 @@ void Station::Step() {
         m_wasRunning = false;
         m_events->RunningChanged(false);
     }
+}
+
+void Station::LookAtTheDay() {
+    Core& c = *m_core;
+    if (!c.m_options.countDay || c.m_countedDayNumber == std::numeric_limits<int>::min()) {
+        return;
+    }
+    const int today =
+        static_cast<int>(std::chrono::sys_days{c.Today().day}.time_since_epoch().count());
+    if (today == c.m_countedDayNumber || c.m_countsPosted.exchange(true)) {
+        return;
+    }
+    // Midnight, and no unit has ended since: the new day's counts are read
+    // off this thread, as a unit's end would read them.
+    c.m_countsThread.Post([core = &c] {
+        {
+            std::lock_guard<std::mutex> records(core->m_recordLock);
+            core->CountsForToday();
+        }
+        core->m_countsPosted = false;
+    });
 }
 
 bool Station::Stopping() const {

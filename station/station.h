@@ -32,10 +32,15 @@
 // (station/day_counts.h), so they survive a restart, and start again when
 // the day changes.
 //
+// A unit whose record cannot be written is not counted: its record is held,
+// the position shows it as not recorded, and the station stops as Stop()
+// does. Start() writes the held records first and starts nothing while
+// they cannot be written; once they are, the counts are read back from the
+// file. So the counts shown are always what a restart reads back.
+//
 // Stopping: Stop() lets the units under way finish, and positions waiting
 // for a unit stop at once; StopNow() stops every position at once, giving
-// up any write under way. A record that cannot be written stops the
-// station as Stop() does. A position that has stopped has closed its port,
+// up any write under way. A position that has stopped has closed its port,
 // which restores the line's settings. The destructor stops every position
 // at once and waits for their threads, all at the same time, no longer
 // than kWindowThreadEndMs in all.
@@ -43,6 +48,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -99,6 +105,8 @@ struct StationOptions {
     // when the day changes (the window shows them; download-cli counts its
     // own run's units).
     bool countDay = true;
+    // Today on the station's clock: TodaysCountRules() when empty.
+    std::function<DayCountRules()> today;
 };
 
 // Why a station could not be opened, for each front end to say in its own
@@ -132,8 +140,11 @@ struct PositionView {
     // ("port did not open: ...").
     std::string note;
     int percent = 0;                  // while programming
-    std::optional<UnitOutcome> last;  // the last unit recorded
-    PositionCounts counts;            // today's
+    std::optional<UnitOutcome> last;  // the last unit
+    // Why the last unit's record could not be written: empty when it was
+    // (or when there is no record file). Such a unit is not counted.
+    std::string notRecorded;
+    PositionCounts counts;  // today's
 };
 
 class Station {
@@ -151,8 +162,10 @@ class Station {
     // opened or read: nothing could be recorded, so nothing may start.
     bool Open(std::string& error);
 
-    // Starts every position's loop. Only while stopped.
-    void Start();
+    // Starts every position's loop, once the records held from a failed
+    // write are written. Only while stopped. False, with the reason, when
+    // they still cannot be: nothing starts then.
+    bool Start(std::string& error);
     // Units under way finish; positions waiting for a unit stop now, with
     // `reason` as the outcome's.
     void Stop(const std::string& reason = "the station was stopped");
@@ -169,10 +182,17 @@ class Station {
     int UnitsUnderWay() const;  // positions programming a unit
 
     const std::vector<PositionView>& Positions() const { return m_views; }
+    // Lines of the record file that could not be read when the day's
+    // counts were last read from it (a record cut short, a line of another
+    // kind): not counted.
+    int UnreadableRecords() const;
     PositionCounts Totals() const;
     const StationSettings& Settings() const;
 
   private:
+    // Reads the day's counts again when the day has changed.
+    void LookAtTheDay();
+
     struct Position;
     // What the positions' threads use: kept by the station, and left to
     // them for the life of the process should one of them not end in time

@@ -8,11 +8,23 @@
 #include "framework/afxwin.h"
 #include "station/records.h"
 
+void Station::Core::ShowCounts(const DayCounts& counts, const DayCountRules& rules) {
+    m_unreadable = counts.unreadable;
+    m_countedDay = rules;
+    m_countedDayNumber =
+        static_cast<int>(std::chrono::sys_days{rules.day}.time_since_epoch().count());
+    std::lock_guard<std::mutex> g(m_lock);
+    for (auto& p : m_positions) {
+        p->view.counts = counts.positions[p->index];
+        p->changed = true;
+    }
+}
+
 void Station::Core::CountsForToday() {
     if (!m_options.countDay) {
         return;
     }
-    const DayCountRules today = TodaysCountRules();
+    const DayCountRules today = Today();
     if (m_countedDay && m_countedDay->day == today.day) {
         return;
     }
@@ -22,12 +34,33 @@ void Station::Core::CountsForToday() {
     if (!m_settings.record.empty() && !ReadDayCounts(m_settings.record, today, counts, error)) {
         counts = DayCounts{};
     }
-    std::lock_guard<std::mutex> g(m_lock);
-    for (auto& p : m_positions) {
-        p->view.counts = counts.positions[p->index];
-        p->changed = true;
+    ShowCounts(counts, today);
+}
+
+bool Station::Core::WriteHeldRecords(std::string& error) {
+    if (m_heldRecords.empty()) {
+        return true;
     }
-    m_countedDay = today;
+    while (!m_heldRecords.empty()) {
+        if (!m_records.Append(m_heldRecords.front(), error)) {
+            return false;
+        }
+        m_heldRecords.erase(m_heldRecords.begin());
+    }
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (auto& p : m_positions) {
+            if (!p->view.notRecorded.empty()) {
+                p->view.notRecorded.clear();
+                p->changed = true;
+            }
+        }
+    }
+    // Those units count now, on the day their records say: read back as
+    // a restart would read them.
+    m_countedDay.reset();
+    CountsForToday();
+    return true;
 }
 
 void Station::Core::StartUnit(Position& p) {
@@ -145,13 +178,17 @@ void Station::Core::Ended(Position& p) {
         }
         return;
     }
-    Record(p, u);
+    std::string notRecorded;
+    const Recorded recorded = Record(p, u, notRecorded);
     Publish(p, [&](PositionView& v) {
         v.last = u;
+        v.notRecorded = notRecorded;
         if (!u.adapterSerial.empty()) {
             v.adapterSerial = u.adapterSerial;
         }
-        if (u.result != UnitResult::Interrupted) {
+        // Counted only once recorded; when held records were written with
+        // it, the counts were read back from the file, this unit among them.
+        if (recorded == Recorded::Yes && u.result != UnitResult::Interrupted) {
             (u.result == UnitResult::Done ? v.counts.passed : v.counts.failed) += 1;
         }
     });
@@ -162,33 +199,50 @@ void Station::Core::Ended(Position& p) {
     }
 }
 
-void Station::Core::Record(Position& p, const UnitOutcome& u) {
+Station::Core::Recorded Station::Core::Record(Position& p, const UnitOutcome& u,
+                                              std::string& notRecorded) {
     PositionEvent e;
     e.kind = PositionEvent::Kind::UnitEnded;
     e.unit = u;
+    Recorded recorded = Recorded::Yes;
     {
         std::lock_guard<std::mutex> records(m_recordLock);
         // A new day's counts start from its records so far, this unit's not
         // yet among them.
         CountsForToday();
-        const std::string line =
-            RecordLine(m_settings.type, m_settings.image, u, m_image, m_stationName,
-                       m_options.onePosition ? 0 : p.view.number);
-        if (m_records.IsOpen() && !m_records.Append(line, e.recordError)) {
-            if (e.recordError.empty()) {
-                e.recordError = "not written";
+        if (m_records.IsOpen()) {
+            std::string line = RecordLine(m_settings.type, m_settings.image, u, m_image,
+                                          m_stationName, m_options.onePosition ? 0 : p.view.number);
+            if (m_heldRecords.empty()) {
+                if (!m_records.Append(line, e.recordError)) {
+                    m_heldRecords.push_back(std::move(line));
+                    recorded = Recorded::No;
+                }
+            } else {
+                // Held records go first, in the order their units ended.
+                m_heldRecords.push_back(std::move(line));
+                recorded = WriteHeldRecords(e.recordError) ? Recorded::Recounted : Recorded::No;
             }
-            std::lock_guard<std::mutex> g(m_lock);
-            if (!m_stopping) {
-                m_stopReason = "a record could not be written";
+            if (recorded == Recorded::No) {
+                if (e.recordError.empty()) {
+                    e.recordError = "not written";
+                }
+                notRecorded = e.recordError;
             }
-            m_stopping = true;
-            m_recordErrors.push_back("The record of position " + std::to_string(p.view.number) +
-                                     " could not be written to " + m_settings.record + ": " +
-                                     e.recordError);
         }
     }
+    if (recorded == Recorded::No) {
+        std::lock_guard<std::mutex> g(m_lock);
+        if (!m_stopping) {
+            m_stopReason = "a record could not be written";
+        }
+        m_stopping = true;
+        m_recordErrors.push_back("The record of position " + std::to_string(p.view.number) +
+                                 " could not be written to " + m_settings.record + ": " +
+                                 e.recordError);
+    }
     Tell(p, std::move(e));
+    return recorded;
 }
 
 void Station::Core::EndPosition(Position& p) {

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,14 +54,26 @@ struct Station::Core {
           m_image(image),
           m_makeUnit(std::move(makeUnit)),
           m_options(options),
-          m_stationName(StationName()) {}
+          m_stationName(StationName()),
+          m_countedDayNumber(std::numeric_limits<int>::min()) {}
+
+    DayCountRules Today() const { return m_options.today ? m_options.today() : TodaysCountRules(); }
 
     // On a position's own thread.
     void Serve(Position& p);
     void StartUnit(Position& p);
     void Ended(Position& p);
     void EndPosition(Position& p);
-    void Record(Position& p, const UnitOutcome& u);
+    enum class Recorded { Yes, No, Recounted };
+    // Recounted: held records were written with it, and the day's counts
+    // read back. No: it is held, for notRecorded.
+    Recorded Record(Position& p, const UnitOutcome& u, std::string& notRecorded);
+    // Writes the held records, then reads the day's counts back. With
+    // m_recordLock held.
+    bool WriteHeldRecords(std::string& error);
+    // What every position shows of the day's counts. With m_recordLock
+    // held.
+    void ShowCounts(const DayCounts& counts, const DayCountRules& rules);
     template <class Fn>
     void Publish(Position& p, Fn change);
     void CountsForToday();  // with m_recordLock held
@@ -80,7 +93,15 @@ struct Station::Core {
     std::string m_stopReason;
     std::mutex m_recordLock;  // one record, and one count of the day, at a time
     RecordFile m_records;
+    std::vector<std::string> m_heldRecords;     // not written yet, in order
     std::optional<DayCountRules> m_countedDay;  // the day the counts are of
+    // The same day, for the front end's look at the clock: days since
+    // 1970, or INT_MIN when no day is counted yet.
+    std::atomic<int> m_countedDayNumber;
+    // Reads a new day's counts when the day changes while no unit ends.
+    CWindowThread m_countsThread;
+    std::atomic<bool> m_countsPosted{false};
+    std::atomic<int> m_unreadable{0};  // as of the last count read
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_stopNow{0};  // every port's abort flag
 };

@@ -50,12 +50,11 @@ TEST(RecordFileTest, ARecordAfterATornLineStartsOnALineOfItsOwn) {
     ASSERT_TRUE(records.Open(Utf8(path), error)) << error;
     ASSERT_TRUE(records.Append(Record(1, "done"), error)) << error;
     ASSERT_TRUE(records.Append(Record(2, "silent"), error)) << error;
-    EXPECT_EQ(Contents(path), Record(1, "done") + fragment + "\n" + Record(1, "done") +
-                                  Record(2, "silent"));
+    EXPECT_EQ(Contents(path),
+              Record(1, "done") + fragment + "\n" + Record(1, "done") + Record(2, "silent"));
 
     DayCounts counts;
-    ASSERT_TRUE(ReadDayCounts(Utf8(path), {.day = 2026y / December / 11d}, counts, error))
-        << error;
+    ASSERT_TRUE(ReadDayCounts(Utf8(path), {.day = 2026y / December / 11d}, counts, error)) << error;
     EXPECT_EQ(counts.positions[0], (PositionCounts{2, 0}));
     EXPECT_EQ(counts.positions[1], (PositionCounts{0, 1}));
     EXPECT_EQ(counts.unreadable, 1);

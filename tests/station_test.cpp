@@ -2,6 +2,8 @@
 // position's loop, its records and counts, and stopping.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -11,78 +13,11 @@
 #include "serial/memory/memory_line.h"
 #include "station/position_words.h"
 #include "station/station.h"
-#include "tests/test_data.h"
-#include "tests/test_records.h"
+#include "tests/station_fixture.h"
 #include "tools/sim/memory_device.h"
 #include "ui/unit_runner.h"
 
 namespace {
-
-constexpr MachineType kType = 1;  // the block protocol
-
-// Takes a position's line away once its first unit is recorded, so that
-// each position programs exactly one unit and then waits.
-class OneUnitEach : public StationEvents {
-  public:
-    void PositionChanged(std::size_t index) override {
-        if (station && station->Positions()[index].last && !hungUp[index]) {
-            hungUp[index] = true;
-            if (lines[index]) {
-                lines[index]->Hangup();
-            }
-        }
-    }
-    void RecordFailed(const std::string& message) override { recordFailures.push_back(message); }
-
-    Station* station = nullptr;
-    std::map<std::size_t, memory::Line*> lines;
-    std::map<std::size_t, bool> hungUp;
-    std::vector<std::string> recordFailures;
-};
-
-class StationTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        headless::Reset();
-        memory::DetachAll();
-        image.bytes = StoredImage(kType, Pattern(2048, 7));
-        image.fileSize = image.bytes.size();
-        image.sha256 = "00";
-        settings.type = kType;
-        settings.image = "fw.UPL";
-        settings.record = (dir.path() / "units.jsonl").string();
-        settings.timeoutSeconds = 3;
-    }
-    void TearDown() override {
-        station.reset();
-        memory::DetachAll();
-        headless::Reset();
-    }
-
-    // Steps the station as the window's timer does, until done() or the
-    // limit of virtual time.
-    bool RunUntil(const std::function<bool()>& done, std::uint64_t limitMs = 60000) {
-        for (std::uint64_t t = 0; t < limitMs; t += 100) {
-            station->Step();
-            if (done()) {
-                return true;
-            }
-            headless::Advance(100);
-        }
-        return false;
-    }
-
-    std::vector<std::map<std::string, std::string>> Records() const {
-        return ReadRecords(settings.record);
-    }
-
-    TempDir dir{"station"};
-    CWinApp app;
-    LoadedImage image;
-    StationSettings settings;
-    OneUnitEach events;
-    std::unique_ptr<Station> station;
-};
 
 TEST_F(StationTest, EachPositionEndsItsUnitItsOwnWayAtTheSameTime) {
     // Done, the stop frame, silence and a lost port, on four positions.
@@ -99,7 +34,7 @@ TEST_F(StationTest, EachPositionEndsItsUnitItsOwnWayAtTheSameTime) {
     events.station = station.get();
     std::string error;
     ASSERT_TRUE(station->Open(error)) << error;
-    station->Start();
+    ASSERT_TRUE(station->Start(error)) << error;
     EXPECT_TRUE(station->Running());
 
     const auto allRecorded = [&] {
@@ -118,6 +53,7 @@ TEST_F(StationTest, EachPositionEndsItsUnitItsOwnWayAtTheSameTime) {
         EXPECT_EQ(v.state, PositionState::Waiting);
     }
     EXPECT_EQ(station->Totals(), (PositionCounts{1, 3}));
+    EXPECT_EQ(events.recordFailures, std::vector<std::string>{});
 
     const auto records = Records();
     ASSERT_EQ(records.size(), 4u);
@@ -164,7 +100,7 @@ TEST_F(StationTest, EachPositionOpensItsPortByItsNormalNameHoweverItIsWritten) {
     events.station = station.get();
     std::string error;
     ASSERT_TRUE(station->Open(error)) << error;
-    station->Start();
+    ASSERT_TRUE(station->Start(error)) << error;
     const auto allRecorded = [&] {
         const auto& p = station->Positions();
         return std::all_of(p.begin(), p.end(), [](const PositionView& v) { return v.last; });
@@ -194,7 +130,7 @@ TEST_P(StationStop, StopLetsTheUnitUnderWayFinishAndStopNowDoesNot) {
     events.station = station.get();
     std::string error;
     ASSERT_TRUE(station->Open(error)) << error;
-    station->Start();
+    ASSERT_TRUE(station->Start(error)) << error;
     ASSERT_TRUE(RunUntil([&] { return station->Positions()[0].percent >= 20; }));
     EXPECT_EQ(station->UnitsUnderWay(), 1);
 
@@ -230,7 +166,7 @@ TEST_F(StationTest, TwoNamesForOneDeviceStartOnlyTheFirst) {
     events.station = station.get();
     std::string error;
     ASSERT_TRUE(station->Open(error)) << error;
-    station->Start();
+    ASSERT_TRUE(station->Start(error)) << error;
     station->Step();
     const PositionView& second = station->Positions()[1];
     EXPECT_EQ(second.state, PositionState::Stopped);
@@ -241,6 +177,33 @@ TEST_F(StationTest, TwoNamesForOneDeviceStartOnlyTheFirst) {
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].at("position"), "1");
+}
+
+// The day changes while no unit ends: the counts start again on time, from
+// the new day's records (none), and a day's records count for that day only.
+TEST_F(StationTest, TheCountsStartAgainAtMidnightWithoutAUnit) {
+    SimulatedDevice machine(kType);
+    settings.ports = {"COM1"};
+    events.lines[0] = &machine.AttachTo("COM1");
+    std::atomic<int> daysAhead{0};
+    StationOptions options;
+    options.today = [&daysAhead] {
+        DayCountRules rules = TodaysCountRules();
+        rules.day = std::chrono::sys_days{rules.day} + std::chrono::days{daysAhead.load()};
+        return rules;
+    };
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &events, options);
+    events.station = station.get();
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    ASSERT_TRUE(station->Start(error)) << error;
+    ASSERT_TRUE(RunUntil([&] { return station->Positions()[0].last.has_value(); }));
+    EXPECT_EQ(station->Totals(), (PositionCounts{1, 0}));
+
+    daysAhead = 1;
+    ASSERT_TRUE(RunUntil([&] { return station->Totals() == PositionCounts{}; }, 1000));
+    EXPECT_EQ(station->Positions()[0].counts, PositionCounts{});
+    EXPECT_TRUE(station->Positions()[0].last.has_value()) << "the last unit is still shown";
 }
 
 TEST_F(StationTest, ARecordFileThatCannotBeOpenedIsRefusedBeforeAnyStart) {

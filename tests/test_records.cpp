@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "station/json_object.h"
 
@@ -22,4 +23,10 @@ std::vector<std::map<std::string, std::string>> ReadRecords(const std::string& p
         records.push_back(fields);
     }
     return records;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                     std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }

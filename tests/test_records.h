@@ -9,3 +9,6 @@
 // failure of the running test otherwise); values as text, strings
 // unescaped.
 std::vector<std::map<std::string, std::string>> ReadRecords(const std::string& path);
+
+// The whole file at path (UTF-8), as bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);

@@ -237,8 +237,10 @@ void CStationDlg::RunningChanged(bool) {
 
 void CStationDlg::RecordFailed(const std::string& message) {
     m_notices.push_back(message +
-                        "\n\nThe station is stopping: the units under way finish, and no "
-                        "further unit is started.");
+                        "\n\nThat unit is shown as HOLD and is not counted: set it aside. The "
+                        "station is stopping: the units under way finish, and no further unit "
+                        "is started.\n\nMend the record file (free the disk, or give its "
+                        "folder back), then press Start: the records held are written first.");
     m_buttonsDirty = true;
 }
 
@@ -255,9 +257,18 @@ void CStationDlg::ShowHeader() {
         m_filePath.empty() ? "Not saved as a station file" : "Station file: " + m_filePath;
     file += m_locked ? " (locked)" : " (unlocked)";
     SetDlgItemText(IDC_ST_FILE, file.c_str());
-    const std::string record = m_settings.record.empty()
-                                   ? "No record file: units are counted, not recorded"
-                                   : "Records: " + m_settings.record;
+    ShowRecordFile();
+}
+
+void CStationDlg::ShowRecordFile() {
+    m_shownUnreadable = m_station ? m_station->UnreadableRecords() : 0;
+    std::string record = m_settings.record.empty()
+                             ? "No record file: units are counted, not recorded"
+                             : "Records: " + m_settings.record;
+    if (m_shownUnreadable > 0) {
+        record +=
+            "    (" + Plural(m_shownUnreadable, "line", "lines") + " cannot be read: not counted)";
+    }
     SetDlgItemText(IDC_ST_RECORD, record.c_str());
 }
 
@@ -287,6 +298,9 @@ void CStationDlg::ShowPanel(std::size_t index) {
 
 void CStationDlg::ShowTotals() {
     m_totalsDirty = false;
+    if (m_station->UnreadableRecords() != m_shownUnreadable) {
+        ShowRecordFile();
+    }
     const PositionCounts total = m_station->Totals();
     SetDlgItemText(IDC_ST_TOTALS, ("Today: " + std::to_string(total.passed) + " passed, " +
                                    std::to_string(total.failed) + " failed")
@@ -310,7 +324,17 @@ void CStationDlg::OnStart() {
     if (!m_ready || m_station->Running() || m_closing) {
         return;
     }
-    m_station->Start();
+    // A record that failed is said before anything starts again.
+    ShowNotices();
+    if (std::string error; !m_station->Start(error)) {
+        m_notices.push_back(
+            "The station cannot start: the units whose records could not be "
+            "written are still not recorded.\n\n" +
+            error +
+            "\n\nMend the record file (free the disk, or give its folder "
+            "back), then press Start again.");
+        ShowNotices();
+    }
     ShowChanged();
 }
 

@@ -84,6 +84,7 @@ class CStationDlg : public CDialog, private StationEvents {
     // Redraws what changed since it was last shown.
     void ShowChanged();
     void ShowHeader();
+    void ShowRecordFile();
     void ShowPanel(std::size_t index);
     void ShowTotals();
     void ShowButtons();
@@ -103,6 +104,7 @@ class CStationDlg : public CDialog, private StationEvents {
     std::unique_ptr<Station> m_station;
     std::vector<bool> m_dirty;  // panels to redraw at the next tick
     bool m_totalsDirty = true;
+    int m_shownUnreadable = 0;  // record lines said to be unreadable
     bool m_buttonsDirty = true;
     std::vector<std::string> m_notices;  // messages to show at the next tick
     bool m_showingNotice = false;

@@ -173,8 +173,7 @@ long long DiskFile::Size(DiskError& error) {
     return st.st_size;
 }
 
-long long DiskFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size,
-                           DiskError& error) {
+long long DiskFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size, DiskError& error) {
     if (!IsOpen()) {
         error = Failure("reading", m_path, EBADF);
         return -1;

@@ -86,10 +86,10 @@ std::string CutBack(const std::string& path, long long before, DWORD written) {
     } else {
         LARGE_INTEGER end{};
         end.QuadPart = before;
-        outcome = ::SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(h)
-                      ? "; cut off again"
-                      : "; they could not be cut off again: " +
-                            win32::SystemMessage(::GetLastError());
+        outcome =
+            ::SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(h)
+                ? "; cut off again"
+                : "; they could not be cut off again: " + win32::SystemMessage(::GetLastError());
     }
     ::CloseHandle(h);
     return outcome;
@@ -161,8 +161,9 @@ bool DiskFile::OpenToAppend(const std::string& path, DiskError& error) {
     }
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD failure = ::GetLastError();
-        error = IsFolder(wide, failure) ? DiskError{"opening", path, "Not a regular file (a folder)"}
-                                        : Failure("opening", path, failure);
+        error = IsFolder(wide, failure)
+                    ? DiskError{"opening", path, "Not a regular file (a folder)"}
+                    : Failure("opening", path, failure);
         return false;
     }
     const DWORD type = ::GetFileType(h);
@@ -184,8 +185,7 @@ long long DiskFile::Size(DiskError& error) {
     return size.QuadPart;
 }
 
-long long DiskFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size,
-                           DiskError& error) {
+long long DiskFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size, DiskError& error) {
     const DWORD want = static_cast<DWORD>(size < 0x10000000 ? size : 0x10000000);
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);

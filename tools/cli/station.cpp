@@ -284,8 +284,18 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
         }
         passed = station.Totals().passed;
         failed = station.Totals().failed;
+        if (const int unreadable = station.UnreadableRecords(); unreadable > 0) {
+            std::fprintf(stderr,
+                         "download-cli: %d %s of %s cannot be read (cut short, or not a "
+                         "record); not counted\n",
+                         unreadable, unreadable == 1 ? "line" : "lines",
+                         station.Settings().record.c_str());
+        }
     }
-    station.Start();
+    if (std::string error; !station.Start(error)) {
+        std::fprintf(stderr, "download-cli: %s\n", error.c_str());
+        return kExitRecordFailed;
+    }
     auto step = [&] {
         const int signal = StopSignal();
         if (signal != 0) {

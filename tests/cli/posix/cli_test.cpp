@@ -6,6 +6,7 @@
 // progress as plain lines rather than a bar redrawn in place.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -517,11 +518,13 @@ TEST_F(CliTest, ACutFileIsRecordedAsTheBytesSent) {
 
 struct RecordFailureCase {
     const char* name;
-    std::string path;
+    std::string path;  // empty: a file in the test's folder
     int exitStatus;
-    std::string says;  // the line on standard error, up to the system's words
-    int errnum;
-    bool programs;  // a unit is programmed before the failure shows
+    std::string says;    // the line on standard error, up to the reason
+    std::string reason;  // its end
+    bool programs;       // a unit is programmed before the failure shows
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+    bool fifo = false;  // the path is a FIFO with no reader
 };
 
 void PrintTo(const RecordFailureCase& c, std::ostream* os) {
@@ -531,36 +534,62 @@ void PrintTo(const RecordFailureCase& c, std::ostream* os) {
 class RecordFailureTest : public CliTest,
                           public ::testing::WithParamInterface<RecordFailureCase> {};
 
-// A record file that cannot be opened is refused before any unit; one that
-// cannot be written ends the run after the unit, with a status of its own.
+// A record file that cannot be opened is refused before any unit, as is a
+// device (never waited on, never taken for a file); one that cannot be
+// written ends the run after the unit, with a status of its own, and what
+// the write took of the line is cut back off the file.
 TEST_P(RecordFailureTest, IsSaidAndNeverExits0) {
     const RecordFailureCase& c = GetParam();
+    if ((c.fileSizeLimit != RLIM_INFINITY || c.fifo) && UnderWine()) {
+        GTEST_SKIP() << "FIFOs and file-size limits are a POSIX system's own";
+    }
     const Bytes image = Pattern(1000, 6);
     SimProcess sim(SimArgs(1, image));
     ASSERT_TRUE(sim.Started());
+    const std::string path = c.path.empty() ? (dir.path() / "units.jsonl").string() : c.path;
+    if (c.fifo) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
+    }
+    const std::string imagePath = WriteImageFile(1, image);
 
-    const auto r = RunCli({"--type", "1", "--loop", "--port", Port(sim), "--record",
-                           ToolPath(c.path), WriteImageFile(1, image)});
+    // The tool inherits the limit, and ignores SIGXFSZ itself.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = std::min(c.fileSizeLimit, old.rlim_max);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const auto r = RunCli(
+        {"--type", "1", "--loop", "--port", Port(sim), "--record", ToolPath(path), imagePath});
+    setrlimit(RLIMIT_FSIZE, &old);
+
     EXPECT_EQ(r.exitStatus, c.exitStatus) << Describe(r);
-    const std::string says = "download-cli: " + c.says + ToolPath(c.path) + ": ";
+    const std::string says = "download-cli: " + c.says + ToolPath(path) + ": ";
     EXPECT_TRUE(r.err.starts_with(says)) << r.err;
     if (!UnderWine()) {
-        EXPECT_EQ(r.err, says + std::strerror(c.errnum) + "\n");
+        EXPECT_TRUE(r.err.starts_with(says + c.reason)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
     // The unit's result is still shown after the failed record; no further
     // unit is started.
     EXPECT_EQ(Occurrences(r.out, ": done, 1000 of 1000 bytes"), c.programs ? 1u : 0u) << r.out;
     const SimProcess::Outcome outcome = sim.Stop();
     EXPECT_EQ(Contains(outcome.lastLine, "received 1000 bytes"), c.programs) << outcome.lastLine;
+    if (c.fileSizeLimit != RLIM_INFINITY) {
+        EXPECT_EQ(std::filesystem::file_size(path), 0u) << "no part of a line is left";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, RecordFailureTest,
-                         ::testing::Values(RecordFailureCase{"cannot_be_opened",
-                                                             "/nonexistent/units.jsonl", 2,
-                                                             "opening ", ENOENT, false},
-                                           RecordFailureCase{"cannot_be_written", "/dev/full", 9,
-                                                             "writing a record to ", ENOSPC, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordFailureTest,
+    ::testing::Values(RecordFailureCase{"cannot_be_opened", "/nonexistent/units.jsonl", 2,
+                                        "opening ", std::strerror(ENOENT), false},
+                      RecordFailureCase{"a_device", "/dev/full", 2, "opening ",
+                                        "Not a regular file (a device)", false},
+                      RecordFailureCase{"a_fifo", "", 2, "opening ", "Not a regular file (a FIFO)",
+                                        false, RLIM_INFINITY, true},
+                      RecordFailureCase{"cannot_be_written", "", 9, "writing a record to ",
+                                        "only 100 of ", true, 100}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The image and the record file in a folder named in Cyrillic: the tool
 // reads and appends them under exactly the names given, records the image
