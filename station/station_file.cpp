@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <string_view>
 
 #include "disk/disk_file.h"
@@ -73,7 +74,8 @@ bool ParseTimeout(std::string_view text, double& seconds) {
     double x = 0;
     const char* end = text.data() + text.size();
     const auto [stop, failure] = std::from_chars(text.data(), end, x);
-    if (failure != std::errc() || stop != end || !std::isfinite(x) || !(x > 0)) {
+    if (failure != std::errc() || stop != end || !std::isfinite(x) || !(x >= kMinTimeoutSeconds) ||
+        x > kMaxTimeoutSeconds) {
         return false;
     }
     seconds = x;
@@ -141,7 +143,7 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
         }
     } else if (key == "timeout") {
         if (!ParseTimeout(value, s.timeoutSeconds)) {
-            return where + "timeout takes a positive number of seconds";
+            return where + "timeout takes " + kTimeoutRangeWords;
         }
     } else if (value.empty()) {
         return where + std::string(key) + " takes a name, not nothing";
@@ -279,11 +281,41 @@ bool ReadStationFile(const std::string& path, StationSettings& settings, std::st
         return false;
     }
     text.resize(got);
-    if (!ParseStationFile(text, settings, error)) {
+    StationSettings read;
+    if (!ParseStationFile(text, read, error)) {
         error = path + ": " + error;
         return false;
     }
+    // A file named without its folder is the station file's neighbour,
+    // wherever the station was started from.
+    const std::string folder = FolderOf(path);
+    read.image = PathFrom(folder, read.image);
+    read.record = PathFrom(folder, read.record);
+    settings = read;
     return true;
+}
+
+std::string PathFrom(const std::string& folder, const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path named(std::u8string(path.begin(), path.end()));
+    if (path.empty() || named.is_absolute() || named.has_root_name()) {
+        return path;
+    }
+    std::error_code failed;
+    const fs::path base =
+        fs::absolute(fs::path(std::u8string(folder.begin(), folder.end())), failed);
+    if (failed) {
+        return path;
+    }
+    const std::u8string joined = (base / named).lexically_normal().u8string();
+    return std::string(joined.begin(), joined.end());
+}
+
+std::string FolderOf(const std::string& path) {
+    namespace fs = std::filesystem;
+    const std::u8string folder =
+        fs::path(std::u8string(path.begin(), path.end())).parent_path().u8string();
+    return folder.empty() ? "." : std::string(folder.begin(), folder.end());
 }
 
 bool WriteStationFile(const std::string& path, const StationSettings& settings,

@@ -36,7 +36,8 @@
 //              \\.\COM3 are one port, and serial:ft1a2b3c is serial:FT1A2B3C
 //              everywhere.
 //     timeout  seconds of silence after the machine's first answer before
-//              a unit is given up; a positive number (10 when not given).
+//              a unit is given up; a number from 1 to 3600 (10 when not
+//              given), the same range as the setup dialog's.
 //
 // Every key but port is given at most once. Example:
 //
@@ -60,6 +61,12 @@ inline constexpr int kMaxPositions = 16;
 // A station file larger than this is refused unread.
 inline constexpr std::size_t kMaxStationFileBytes = 64 * 1024;
 inline constexpr double kDefaultTimeoutSeconds = 10;
+// The silence timeout's range, wherever a station's is set: below a second
+// every unit would end as silent; an hour is the station's safety net.
+inline constexpr double kMinTimeoutSeconds = 1;
+inline constexpr double kMaxTimeoutSeconds = 3600;
+// How the range is said, in the station file's errors and the dialog's.
+inline constexpr char kTimeoutRangeWords[] = "a number of seconds from 1 to 3600";
 
 struct StationSettings {
     int type = 0;
@@ -84,12 +91,21 @@ bool ParseStationFile(const std::string& text, StationSettings& settings, std::s
 // value with blanks at its ends); WriteStationFile checks that it does.
 std::string FormatStationFile(const StationSettings& settings);
 
-// Reads and parses the station file at path (UTF-8, on every system). A
+// Reads and parses the station file at path (UTF-8, on every system). An
+// image or a record file named without its folder ("units.jsonl",
+// "fw/a.UPL") is taken from the station file's folder, wherever the
+// station was started from, and its path is given whole in settings. A
 // path that is not a regular file (a FIFO, a device, a folder) is refused
 // without waiting on it, and so is a file larger than kMaxStationFileBytes.
 // Errors name the operation and the file: "opening PATH: No such file or
 // directory", "PATH: line 4: unknown key \"prot\"".
 bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error);
+
+// path as named from folder: itself when it is empty or absolute, else
+// folder (made absolute from the working folder) and path joined. UTF-8.
+std::string PathFrom(const std::string& folder, const std::string& path);
+// The folder that holds the file at path: "." when path names none.
+std::string FolderOf(const std::string& path);
 
 // Writes settings to path, replacing the file there whole: the text goes
 // to a new file beside it, is flushed to the disk, and is then renamed over

@@ -116,6 +116,15 @@ TEST_F(StationWindowTest, UnlockingAsksFirstAndOnlyThenAllowsSettings) {
     EXPECT_NE(headless::MessageBoxes()[0].find("a.station"), std::string::npos)
         << "says where changes go";
 
+    // The operator locks them again.
+    headless::SystemCommand(*dlg, IDM_LOCK);
+    EXPECT_TRUE(dlg->IsLocked());
+    EXPECT_FALSE(Enabled(IDC_ST_SETTINGS));
+    EXPECT_NE(dlg->GetDlgItemText(IDC_ST_FILE).find("(locked)"), std::string::npos);
+    headless::ScriptMessageBox([](const std::string&) { return IDYES; });
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    EXPECT_FALSE(dlg->IsLocked());
+
     // While the station runs its settings stay as they are.
     ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));
     EXPECT_FALSE(Enabled(IDC_ST_SETTINGS));
@@ -156,7 +165,50 @@ TEST_F(StationWindowTest, ChangedSettingsAreWrittenBackToTheStationFile) {
     EXPECT_EQ(written.image, settings.image);
     EXPECT_EQ(written.sha256, settings.sha256);
     EXPECT_EQ(dlg->NextSettings(), written);
-    EXPECT_FALSE(dlg->NextLocked());
+    EXPECT_TRUE(dlg->NextLocked()) << "the rebuilt station opens locked";
+}
+
+// Pinning another image is a step of its own: saving settings with another
+// image on disk asks, showing both hashes; No keeps the dialog open and the
+// old pin; Yes pins the new one.
+TEST_F(StationWindowTest, PinningAnotherImageAsksShowingBothHashes) {
+    const std::string path = (dir.path() / "a.station").string();
+    std::string error;
+    ASSERT_TRUE(WriteStationFile(path, settings, error)) << error;
+    const std::string pinned = settings.sha256;
+    dir.Write("FW.UPL", StoredImage(kType, Pattern(4096, 4)));  // a new build on disk
+    LoadedImage image;
+    ASSERT_TRUE(ReadImage(settings.image, image, error)) << error;
+    ASSERT_NE(image.sha256, pinned);
+
+    Open();
+    ASSERT_EQ(headless::MessageBoxes().size(), 1u) << "the image is refused at first";
+    headless::ClearMessageBoxes();
+    headless::ScriptMessageBox([](const std::string&) { return IDYES; });  // unlock
+    headless::ScriptMessageBox([](const std::string&) { return IDNO; });   // pin: No
+    headless::ScriptMessageBox([](const std::string&) { return IDYES; });  // pin: Yes
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    bool stayedOpen = false;
+    headless::ScriptModal([&](CDialog& setup) -> INT_PTR {
+        headless::Click(setup, IDOK);  // No: stays open, nothing written
+        StationSettings kept;
+        std::string e;
+        stayedOpen = ReadStationFile(path, kept, e) && kept.sha256 == pinned;
+        headless::Click(setup, IDOK);  // Yes
+        return IDCANCEL;               // not reached: OK ended it
+    });
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_SETTINGS));
+    EXPECT_TRUE(stayedOpen);
+    const auto boxes = headless::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 3u);
+    for (const std::size_t i : {1u, 2u}) {
+        EXPECT_NE(boxes[i].find(pinned), std::string::npos) << boxes[i];
+        EXPECT_NE(boxes[i].find(image.sha256), std::string::npos) << boxes[i];
+    }
+    StationSettings written;
+    ASSERT_TRUE(ReadStationFile(path, written, error)) << error;
+    EXPECT_EQ(written.sha256, image.sha256);
+    EXPECT_TRUE(dlg->RebuildWanted());
 }
 
 TEST_F(StationWindowTest, AnImageOtherThanTheExpectedOneIsRefusedShowingBothHashes) {

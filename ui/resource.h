@@ -18,6 +18,7 @@
 
 #define IDM_ABOUTBOX 0x0010
 #define IDM_UNLOCK 0x0020
+#define IDM_LOCK 0x0030
 
 // The station window: one template for each number of positions, 1 to 16
 // (IDD_STATION + n), and its setup dialog.

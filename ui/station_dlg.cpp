@@ -65,6 +65,7 @@ BOOL CStationDlg::OnInitDialog() {
     if (CMenu* menu = GetSystemMenu(FALSE)) {
         menu->AppendMenu(MF_SEPARATOR);
         menu->AppendMenu(MF_STRING, IDM_UNLOCK, "Unlock Settings...");
+        menu->AppendMenu(MF_STRING, IDM_LOCK, "Lock Settings");
     }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
@@ -126,6 +127,16 @@ BOOL CStationDlg::OnInitDialog() {
 }
 
 void CStationDlg::OnSysCommand(UINT nID, LPARAM lParam) {
+    if ((nID & 0xFFF0) == IDM_LOCK) {
+        if (m_locked) {
+            AfxMessageBox("The settings are locked already.", MB_OK);
+            return;
+        }
+        m_locked = true;
+        ShowHeader();
+        ShowButtons();
+        return;
+    }
     if ((nID & 0xFFF0) != IDM_UNLOCK) {
         CDialog::OnSysCommand(nID, lParam);
         return;
@@ -361,6 +372,9 @@ void CStationDlg::OnSettings() {
         return;
     }
     CStationSetupDlg setup(m_settings, this);
+    if (!m_filePath.empty()) {
+        setup.SetFolder(FolderOf(m_filePath));
+    }
     if (setup.DoModal() != IDOK) {
         return;
     }

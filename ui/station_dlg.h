@@ -52,7 +52,9 @@ class CStationDlg : public CDialog, private StationEvents {
     bool RebuildWanted() const { return m_rebuild; }
     const StationSettings& NextSettings() const { return m_settings; }
     const std::string& NextFilePath() const { return m_filePath; }
-    bool NextLocked() const { return m_locked; }
+    // A station kept in a station file opens locked again after its
+    // settings changed: an unlock is for one change, not for good.
+    bool NextLocked() const { return m_locked || !m_filePath.empty(); }
 
     // For tests and front ends: what the window shows, as values.
     const Station* GetStation() const { return m_station.get(); }

@@ -98,8 +98,11 @@ bool CStationSetupDlg::Collect(StationSettings& settings, std::string& error) {
     StationSettings s;
     const LRESULT type = GetDlgItem(IDC_SU_TYPE)->SendMessage(CB_GETCURSEL);
     s.type = type < 0 ? 0 : static_cast<int>(type);
-    s.image = Trim(GetDlgItemText(IDC_SU_IMAGE));
-    s.record = Trim(GetDlgItemText(IDC_SU_RECORD));
+    // Named whole, so that the station file and the station mean the same
+    // files wherever either is opened from.
+    const std::string folder = m_folder.empty() ? "." : m_folder;
+    s.image = PathFrom(folder, Trim(GetDlgItemText(IDC_SU_IMAGE)));
+    s.record = PathFrom(folder, Trim(GetDlgItemText(IDC_SU_RECORD)));
     std::string ports = GetDlgItemText(IDC_SU_PORTS);
     for (char& c : ports) {
         c = c == ',' || c == ';' || c == '\t' ? ' ' : c;
@@ -111,9 +114,9 @@ bool CStationSetupDlg::Collect(StationSettings& settings, std::string& error) {
     const std::string timeout = Trim(GetDlgItemText(IDC_SU_TIMEOUT));
     char* end = nullptr;
     s.timeoutSeconds = std::strtod(timeout.c_str(), &end);
-    if (timeout.empty() || end != timeout.c_str() + timeout.size() || !(s.timeoutSeconds > 0) ||
-        s.timeoutSeconds > 3600) {
-        error = "The silence timeout must be a number of seconds above 0, at most 3600.";
+    if (timeout.empty() || end != timeout.c_str() + timeout.size() ||
+        !(s.timeoutSeconds >= kMinTimeoutSeconds) || s.timeoutSeconds > kMaxTimeoutSeconds) {
+        error = std::string("The silence timeout must be ") + kTimeoutRangeWords + ".";
         return false;
     }
     if (s.image.empty()) {
@@ -123,6 +126,19 @@ bool CStationSetupDlg::Collect(StationSettings& settings, std::string& error) {
     LoadedImage image;
     if (!ReadImage(s.image, image, error)) {
         error = "The image " + s.image + " cannot be read: " + error;
+        return false;
+    }
+    // The pinned SHA-256 changes only when the operator says so, having
+    // seen both: another image is never taken on by saving other settings.
+    if (!m_settings.sha256.empty() && image.sha256 != m_settings.sha256 &&
+        AfxMessageBox("Pin another image?\n\nThe station programs only the image whose SHA-256 "
+                      "is pinned, and " +
+                          s.image + " is not that image.\n\nPinned now:\n" + m_settings.sha256 +
+                          "\n\nThis image's:\n" + image.sha256 +
+                          "\n\nPin this image's SHA-256 instead? Every unit is then programmed "
+                          "with it.",
+                      MB_YESNO | MB_ICONWARNING) != IDYES) {
+        error.clear();  // the operator's answer: nothing more to say
         return false;
     }
     s.sha256 = image.sha256;
@@ -155,7 +171,9 @@ void CStationSetupDlg::OnOK() {
     std::string error;
     StationSettings s;
     if (!Collect(s, error)) {
-        AfxMessageBox(error, MB_OK | MB_ICONERROR);
+        if (!error.empty()) {
+            AfxMessageBox(error, MB_OK | MB_ICONERROR);
+        }
         return;
     }
     m_settings = s;
@@ -166,7 +184,9 @@ void CStationSetupDlg::OnSaveAs() {
     std::string error;
     StationSettings s;
     if (!Collect(s, error)) {
-        AfxMessageBox(error, MB_OK | MB_ICONERROR);
+        if (!error.empty()) {
+            AfxMessageBox(error, MB_OK | MB_ICONERROR);
+        }
         return;
     }
     CFileDialog dlg(FALSE, "station", "line.station", OFN_OVERWRITEPROMPT,

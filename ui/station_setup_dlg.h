@@ -5,9 +5,9 @@
 // OK takes the settings when they are whole (at least one port, no port
 // twice however it is spelt, an image that can be read); the ports are
 // kept as written, and the station opens them by their normal form
-// (serial/port_names.h); the image's SHA-256 as shown becomes
-// the one the station expects. Save As writes them to a station file of
-// the operator's choosing, which the station then keeps them in.
+// (serial/port_names.h). The image's SHA-256 becomes the one the station
+// expects; changing one that was pinned asks first, showing both. Save As writes them to a station
+// file of the operator's choosing, which the station then keeps them in.
 #pragma once
 
 #include <string>
@@ -20,12 +20,17 @@ class CStationSetupDlg : public CDialog {
   public:
     explicit CStationSetupDlg(const StationSettings& settings, CWnd* pParent = nullptr);
 
+    // The folder a name without one is taken from: the station file's, or
+    // the working folder when empty. What OK takes is named whole.
+    void SetFolder(const std::string& folder) { m_folder = folder; }
+
     const StationSettings& Settings() const { return m_settings; }
     // The station file Save As wrote, if it did.
     const std::string& SavedPath() const { return m_savedPath; }
 
     // Reads the fields into settings; false, with the reason, when they do
-    // not make a station.
+    // not make a station (no reason when the operator would not pin
+    // another image).
     bool Collect(StationSettings& settings, std::string& error);
 
   protected:
@@ -42,5 +47,6 @@ class CStationSetupDlg : public CDialog {
     void ShowImageHash();
 
     StationSettings m_settings;
+    std::string m_folder;
     std::string m_savedPath;
 };

@@ -130,12 +130,14 @@ TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
          "line 3: sha256 takes 64 hex digits"},
         {head + "sha256 = " + std::string(kSha).substr(1) + "g\n",
          "line 3: sha256 takes 64 hex digits"},
-        {head + "timeout = 0\n", "line 3: timeout takes a positive number of seconds"},
-        {head + "timeout = -5\n", "line 3: timeout takes a positive number of seconds"},
-        {head + "timeout = 10 s\n", "line 3: timeout takes a positive number of seconds"},
-        {head + "timeout = inf\n", "line 3: timeout takes a positive number of seconds"},
-        {head + "timeout = nan\n", "line 3: timeout takes a positive number of seconds"},
-        {head + "timeout = 1e999\n", "line 3: timeout takes a positive number of seconds"},
+        {head + "timeout = 0\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "timeout = -5\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "timeout = 10 s\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "timeout = inf\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "timeout = nan\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "timeout = 1e999\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "timeout = 0.001\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "timeout = 3601\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
         {head + "port = COM\xFF\n", "line 3: not UTF-8 text"},
         {head + "port = \xC0\xAF\n", "line 3: not UTF-8 text"},      // an overlong "/"
         {head + "port = \xED\xA0\x80\n", "line 3: not UTF-8 text"},  // a surrogate
@@ -203,8 +205,8 @@ TEST(StationFileTest, FormattedSettingsReadBackTheSame) {
     const StationSettings cases[] = {
         Settings(1, "/srv/firmware/FIRMWARE.UPL", {"serial:FT1A2B3C", "location:1-1.4"}, kSha,
                  "/var/log/station/units.jsonl", 10),
-        Settings(0, "C:\\fw\\a b=c #1.UPL", {"\\\\.\\COM17"}, "", "D:\\logs\\u n.jsonl", 0.1),
-        Settings(2, "é.UPL", ComPorts(16), "", "", 1e-3),
+        Settings(0, "C:\\fw\\a b=c #1.UPL", {"\\\\.\\COM17"}, "", "D:\\logs\\u n.jsonl", 1.1),
+        Settings(2, "é.UPL", ComPorts(16), "", "", 3599.999),
     };
     for (const StationSettings& s : cases) {
         SCOPED_TRACE(s.image);
@@ -222,7 +224,7 @@ using StationFileDiskTest = StationFolderTest;
 TEST_F(StationFileDiskTest, WriteReplacesTheFileWholeAndLeavesNothingElse) {
     Put("station.txt", "type = 0\nimage = old.EUP\nport = COM1\n# a longer old file\n");
     const StationSettings s =
-        Settings(1, "C:\\fw\\a b.UPL", {"serial:FT1A2B3C", "COM4"},
+        Settings(1, PathOf("fw 3/a b.UPL"), {"serial:FT1A2B3C", "COM4"},
                  "9B7A178935852F0D391E73AA7CC5FFBEB0A4C184F3903000DAEE6A676A5DEC54");
     std::string error;
     ASSERT_TRUE(WriteStationFile(PathOf("station.txt"), s, error)) << error;
@@ -278,7 +280,7 @@ TEST_F(StationFileDiskTest, ReadRefusesWhatIsNotASmallRegularFile) {
     StationSettings s;
     std::string error;
     EXPECT_TRUE(ReadStationFile(Put("full.txt", full), s, error)) << error;
-    EXPECT_EQ(s, Settings(1, "a", {"b"}));
+    EXPECT_EQ(s, Settings(1, PathOf("a"), {"b"}));
 
     EXPECT_FALSE(ReadStationFile(Put("large.txt", full + "\n"), s, error));
     EXPECT_EQ(error, "reading " + PathOf("large.txt") + ": larger than 64 KiB, not a station file");
@@ -292,7 +294,32 @@ TEST_F(StationFileDiskTest, ReadRefusesWhatIsNotASmallRegularFile) {
 
     EXPECT_FALSE(ReadStationFile(Put("bad.txt", good + "prot = c\n"), s, error));
     EXPECT_EQ(error, PathOf("bad.txt") + ": line 4: unknown key \"prot\"");
-    EXPECT_EQ(s, Settings(1, "a", {"b"}));
+    EXPECT_EQ(s, Settings(1, PathOf("a"), {"b"}));
+}
+
+// An image or record file named without its folder is the station file's
+// neighbour, whichever folder the station was started from (a desktop
+// icon's, a terminal's); an absolute name stays as it is.
+TEST_F(StationFileDiskTest, RelativeNamesAreTakenFromTheStationFilesFolder) {
+    std::filesystem::create_directory(m_folder / "line 3");
+    Put("line 3/st.station", "type = 1\nimage = fw/a.UPL\nrecord = units.jsonl\nport = COM1\n");
+    Put("abs.station", "type = 1\nimage = /srv/a.UPL\nport = COM1\n");
+    const std::filesystem::path was = std::filesystem::current_path();
+    for (const std::filesystem::path& from : {m_folder, m_folder / "line 3"}) {
+        SCOPED_TRACE(from.string());
+        std::filesystem::current_path(from);
+        StationSettings s;
+        std::string error;
+        const std::string named =
+            std::filesystem::relative(m_folder / "line 3" / "st.station", from).string();
+        EXPECT_TRUE(ReadStationFile(named, s, error)) << error;
+        EXPECT_EQ(s.image, PathOf("line 3/fw/a.UPL"));
+        EXPECT_EQ(s.record, PathOf("line 3/units.jsonl"));
+        EXPECT_TRUE(ReadStationFile(PathOf("abs.station"), s, error)) << error;
+        EXPECT_EQ(s.image, "/srv/a.UPL");
+        EXPECT_EQ(s.record, "");
+    }
+    std::filesystem::current_path(was);
 }
 
 }  // namespace
