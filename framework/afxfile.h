@@ -36,6 +36,8 @@ class CFile {
     // One read request of at most nCount bytes; returns the number read,
     // which is less than nCount only at the end of the file.
     UINT Read(void* buffer, UINT nCount);
+    // The file's size now, without reading it.
+    std::uint64_t GetLength() const;
     void Close();
 
   private:

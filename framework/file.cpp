@@ -59,6 +59,15 @@ UINT CFile::Read(void* buffer, UINT nCount) {
     return done;
 }
 
+std::uint64_t CFile::GetLength() const {
+    DiskError error;
+    const long long size = m_handle ? Opened(m_handle).Size(error) : -1;
+    if (size < 0) {
+        Raise(m_handle ? error : DiskError{"looking at", m_path, "the file is not open"});
+    }
+    return static_cast<std::uint64_t>(size);
+}
+
 void CFile::Close() {
     delete static_cast<DiskFile*>(m_handle);
     m_handle = nullptr;

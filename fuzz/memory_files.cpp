@@ -71,6 +71,10 @@ UINT CFile::Read(void* buffer, UINT nCount) {
     return static_cast<UINT>(n);
 }
 
+std::uint64_t CFile::GetLength() const {
+    return m_handle ? static_cast<OpenFile*>(m_handle)->file.size : 0;
+}
+
 void CFile::Close() {
     delete static_cast<OpenFile*>(m_handle);
     m_handle = nullptr;

@@ -1,6 +1,7 @@
 // The image as the records describe it, and the record lines.
 #include "station/records.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -39,18 +40,18 @@ bool ReadImage(const std::string& path, LoadedImage& image, std::string& error) 
     try {
         CFile file(path, CFile::modeRead | CFile::typeBinary);
         // One request for what the dialog takes, as its Load File makes;
-        // the rest is only counted, for the record of a file that was cut.
+        // the file's size, for the record of a file that was cut, is asked
+        // of the system rather than read.
         const UINT n = file.Read(bytes.data(), static_cast<UINT>(bytes.size()));
         bytes.resize(n);
-        size = n;
-        if (n == kImageCapacity) {
-            std::uint8_t chunk[65536];
-            for (UINT more = 1; more > 0; size += more) {
-                more = file.Read(chunk, sizeof chunk);
-            }
-        }
+        size = n == kImageCapacity ? std::max<std::uint64_t>(file.GetLength(), n) : n;
     } catch (const CFileException& e) {
         error = e.Message();
+        return false;
+    }
+    // Nothing to program: every unit would be "done" without a byte sent.
+    if (bytes.empty()) {
+        error = "reading " + path + ": the file is empty, not an image";
         return false;
     }
     image.sha256 = Sha256Hex(bytes);

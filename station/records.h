@@ -9,8 +9,9 @@
 
 // Reads the image file once (through the same file layer as the dialog,
 // so it refuses what that refuses): the bytes the dialog takes, at most its
-// capacity, their SHA-256, and the whole file's size. False, with the
-// message, when it cannot.
+// capacity, their SHA-256, and the whole file's size (asked of the system,
+// not read). False, with the message, when it cannot, and for an empty
+// file: a station never programs nothing and calls it done.
 bool ReadImage(const std::string& path, LoadedImage& image, std::string& error);
 
 // The record line of one unit (with its newline): what was programmed -

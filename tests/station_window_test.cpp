@@ -226,6 +226,18 @@ TEST_F(StationWindowTest, AnImageOtherThanTheExpectedOneIsRefusedShowingBothHash
     EXPECT_FALSE(headless::Click(*dlg, IDC_ST_START));
 }
 
+TEST_F(StationWindowTest, AnEmptyImageIsRefusedWithTheReason) {
+    settings.image = dir.Write("EMPTY.UPL", {}).string();
+    settings.sha256.clear();
+    Open();
+    const auto boxes = headless::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("reading " + settings.image + ": the file is empty, not an image"),
+              std::string::npos)
+        << boxes[0];
+    EXPECT_FALSE(Enabled(IDC_ST_START));
+}
+
 TEST_F(StationWindowTest, StopFinishesTheUnitThenStopNowAsksFirst) {
     Open();
     ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));

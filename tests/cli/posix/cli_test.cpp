@@ -1067,6 +1067,23 @@ TEST_F(CliTest, RefusesAnImageThatIsNotARegularFile) {
     }
 }
 
+// An empty image would program nothing and call every unit done: it is
+// refused before any port is opened, as an unreadable one is.
+TEST_F(CliTest, RefusesAnEmptyImage) {
+    const std::string image = WriteFile("empty.UPL", {});
+    for (const std::vector<std::string>& mode : {std::vector<std::string>{}, {"--loop"}}) {
+        std::vector<std::string> args = {"--type", "1", "--port", MissingPort()};
+        args.insert(args.end(), mode.begin(), mode.end());
+        args.push_back(ToolPath(image));
+        SCOPED_TRACE(mode.empty() ? "once" : mode[0]);
+        const auto r = RunCli(args);
+        EXPECT_EQ(r.exitStatus, 2) << Describe(r);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "download-cli: reading " + ToolPath(image) +
+                             ": the file is empty, not an image\n");
+    }
+}
+
 // --- Interrupts --------------------------------------------------------------------------
 
 struct InterruptCase {
