@@ -1,14 +1,22 @@
 // The built programs as a user starts them: --help and --version of
 // download-tool, how it refuses a bad command line, and what download-tool
 // --demo tells a newcomer in the terminal before the window opens.
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "dt_version.h"
+#include "tests/test_data.h"
 #include "tools/launch/posix/child_process.h"
 
 namespace {
@@ -83,6 +91,41 @@ TEST(DemoTest, TellsWhatToDoNextInTheTerminal) {
     EXPECT_NE((next + then).find("Program"), std::string::npos) << then;
     EXPECT_TRUE(tool.Running());
     EXPECT_EQ(tool.Stop(), 0) << "ended as Cancel ends it";
+}
+
+// A FIFO named as the record file, with nothing reading it: the station
+// window does not wait on it - it comes up, says the record file cannot be
+// used - and SIGTERM ends it at once. (Opened as a file, the FIFO would hold
+// the program in open() before its window, deaf to SIGTERM.)
+TEST(StationProgramTest, AFifoRecordFileIsRefusedAndSigtermEndsTheWindow) {
+    TempDir dir{"station-fifo"};
+    dir.Write("a.UPL", Pattern(300));
+    ASSERT_EQ(mkfifo((dir.path() / "units.jsonl").c_str(), 0600), 0);
+    std::ofstream(dir.path() / "st.station")
+        << "type = 1\nimage = a.UPL\nrecord = units.jsonl\nport = /dev/null\n";
+    const std::string lateness = (dir.path() / "lateness.json").string();
+
+    ChildProcess station;
+    ChildProcess::Options options;
+    options.err = ChildProcess::Stream::Piped();
+    options.defaultSignals = true;
+    setenv("DT_STATION_LATENESS", lateness.c_str(), 1);
+    const bool started =
+        station.Start({DT_DOWNLOAD_STATION_PATH, (dir.path() / "st.station").string()}, options);
+    unsetenv("DT_STATION_LATENESS");
+    ASSERT_TRUE(started);
+    // Its window's timer has run once it writes the lateness file at its
+    // end; give it time to come up first.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    station.Signal(SIGTERM);
+    const ChildProcess::Exit exit = station.Finish(std::chrono::seconds(3));
+    EXPECT_FALSE(exit.killed) << "SIGTERM did not end it";
+    EXPECT_EQ(exit.signal, 0);
+    std::ifstream written(lateness);
+    const std::string figures(std::istreambuf_iterator<char>(written), {});
+    EXPECT_TRUE(figures.starts_with("{\"ticks\":"))
+        << "the window never came up: " << station.Err();
+    EXPECT_EQ(figures.find("{\"ticks\":0,"), std::string::npos) << figures;
 }
 
 }  // namespace
