@@ -65,7 +65,7 @@ std::vector<SimReply> TargetMachine::Reply(std::vector<std::uint8_t> bytes) {
             bytes.insert(bytes.begin(), std::begin(kNoise), std::end(kNoise));
         } else {
             // A reply that matches nothing, in a read of its own.
-            out.push_back({delay, {'9'}});
+            out.push_back({delay, {'9'}, true});
             delay = splitPauseMs;
         }
     }

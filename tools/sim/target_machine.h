@@ -44,6 +44,9 @@ struct SimFaults {
 struct SimReply {
     std::uint32_t delayMs;  // after the host's bytes (or after the previous piece)
     std::vector<std::uint8_t> bytes;
+    // The host reads these bytes before the next piece is sent, so that
+    // they reach it in a read of their own however late it reads.
+    bool readAlone = false;
 };
 
 class TargetMachine {

@@ -330,7 +330,8 @@ int main(int argc, char** argv) {
         }
         for (const SimReply& piece : machine.OnHostBytes(buffer, static_cast<std::size_t>(n))) {
             if (!Pause(piece.delayMs, stopFd) ||
-                !line.Write(piece.bytes.data(), piece.bytes.size(), opt.baud, stopFd)) {
+                !line.Write(piece.bytes.data(), piece.bytes.size(), opt.baud, stopFd) ||
+                (piece.readAlone && !line.WaitUntilRead(5000, stopFd))) {
                 serving = false;
                 break;
             }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -128,6 +129,22 @@ bool PtyServer::WriteNow(const std::uint8_t* bytes, std::size_t n, int stopFd) {
             return false;
         }
         if (fds[1].revents != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PtyServer::WaitUntilRead(int limitMs, int stopFd) {
+    // The terminal's input queue is one for every opener of its side: ours
+    // sees what the tool has not read yet.
+    for (int waited = 0; waited < limitMs; ++waited) {
+        int waiting = 0;
+        if (m_slave < 0 || ioctl(m_slave, TIOCINQ, &waiting) != 0 || waiting == 0) {
+            return true;
+        }
+        pollfd p{stopFd, POLLIN, 0};
+        if (poll(&p, 1, 1) > 0) {
             return false;
         }
     }

@@ -49,6 +49,10 @@ class PtyServer {
     // Gives up, returning false, when stopFd becomes readable or the line
     // fails.
     bool Write(const std::uint8_t* bytes, std::size_t n, unsigned baud, int stopFd);
+    // Waits until the tool has read everything written to it, at most
+    // limitMs: what is written next then reaches it in a read of its own.
+    // False when stopFd becomes readable first.
+    bool WaitUntilRead(int limitMs, int stopFd);
 
     // Holds (true) or lets go (false) what the tool writes, as a device's
     // flow control does: held, the tool's writes find no room on the line.
