@@ -12,6 +12,8 @@
 #include "station/day_counts.h"
 #include "station/position_words.h"
 #include "tests/station_fixture.h"
+#include "ui/station_dlg.h"
+#include "ui/station_layout.h"
 
 namespace {
 
@@ -100,6 +102,55 @@ TEST_F(StationRecordFailureTest, AUnitNotRecordedIsHeldNotCountedAndStopsTheStat
     ASSERT_TRUE(ReadDayCounts(settings.record, TodaysCountRules(), read, error)) << error;
     EXPECT_EQ(view.counts, read.positions[0]);
     EXPECT_EQ(view.counts, (PositionCounts{2, 0}));
+}
+
+// The window's side of it: the panel says HOLD and why, the count stays
+// what the file holds, the operator is told, and Start starts nothing until
+// the held record is written.
+TEST_F(StationRecordFailureTest, TheWindowShowsHoldAndStartsNothingUntilTheRecordIsWritten) {
+    SimulatedDevice machine(kType);
+    machine.AttachTo("COM1");
+    settings.ports = {"COM1"};
+    image.bytes = StoredImage(kType, Pattern(2048, 7));
+    settings.image = dir.Write("fw.UPL", image.bytes).string();
+    headless::ClearMessageBoxes();
+    CStationDlg dlg(settings, "", false);
+    app.m_pMainWnd = &dlg;
+    ASSERT_TRUE(dlg.Create());
+    auto panel = [&](int field) { return dlg.GetDlgItemText(PanelControlId(0, field)); };
+    auto advanceUntil = [&](const std::function<bool()>& done) {
+        for (int t = 0; t < 60000 && !done(); t += 50) {
+            headless::Advance(50);
+        }
+        return done();
+    };
+    {
+        const FileSizeLimit full(10);  // the empty record file takes no record
+        ASSERT_TRUE(full.Set());
+        ASSERT_TRUE(headless::Click(dlg, IDC_ST_START));
+        ASSERT_TRUE(advanceUntil([&] { return panel(PANEL_RESULT) == "HOLD"; }));
+        ASSERT_TRUE(advanceUntil([&] { return !dlg.GetStation()->Running(); }));
+        EXPECT_EQ(panel(PANEL_REASON).rfind("Not recorded, not counted (Done: ", 0), 0u)
+            << panel(PANEL_REASON);
+        EXPECT_EQ(panel(PANEL_COUNTS), "Passed 0    Failed 0");
+        EXPECT_EQ(dlg.GetDlgItemText(IDC_ST_TOTALS), "Today: 0 passed, 0 failed");
+        ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+        EXPECT_NE(headless::MessageBoxes()[0].find("HOLD"), std::string::npos)
+            << headless::MessageBoxes()[0];
+
+        ASSERT_TRUE(headless::Click(dlg, IDC_ST_START));  // refused, and said so
+        EXPECT_FALSE(dlg.GetStation()->Running());
+        ASSERT_EQ(headless::MessageBoxes().size(), 2u);
+        EXPECT_TRUE(headless::MessageBoxes()[1].starts_with("The station cannot start"))
+            << headless::MessageBoxes()[1];
+        EXPECT_EQ(ReadWholeFile(settings.record), "");
+    }
+    ASSERT_TRUE(headless::Click(dlg, IDC_ST_START));
+    EXPECT_TRUE(dlg.GetStation()->Running());
+    EXPECT_EQ(Records().size(), 1u);
+    EXPECT_EQ(panel(PANEL_RESULT), "PASS");
+    EXPECT_EQ(panel(PANEL_COUNTS), "Passed 1    Failed 0");
+    dlg.DestroyWindow();
 }
 
 }  // namespace
