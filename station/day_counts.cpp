@@ -103,6 +103,9 @@ void CountLine(std::string_view line, const DayCountRules& rules, DayCounts& cou
         ++counts.unreadable;
         return;
     }
+    if (result->text == "done") {
+        ++counts.doneInFile;
+    }
     const sys_days local = floor<days>(*when + minutes{rules.utcOffsetMinutes});
     if (local != sys_days{rules.day} || where == Position::OutOfRange ||
         (where == Position::Unnumbered && !rules.unnumberedIsPosition1)) {

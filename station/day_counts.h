@@ -44,6 +44,9 @@ struct PositionCounts {
 struct DayCounts {
     std::array<PositionCounts, kMaxPositions> positions{};  // [0] is position 1
     int unreadable = 0;  // lines skipped as unreadable (blank lines are not)
+    // Units done on any day, at any position or none: what a station's
+    // limit counts.
+    int doneInFile = 0;
     bool operator==(const DayCounts&) const = default;
 };
 

@@ -125,6 +125,10 @@ bool Station::Open(std::string& error) {
     return true;
 }
 
+int Station::DoneInFile() const {
+    return m_core->m_doneInFile;
+}
+
 int Station::UnreadableRecords() const {
     return m_core->m_unreadable;
 }
@@ -138,11 +142,17 @@ bool Station::Start(std::string& error) {
         // the file cannot take them.
         std::lock_guard<std::mutex> records(m_core->m_recordLock);
         if (!m_core->WriteHeldRecords(error)) {
-            error = "writing the held records to " + m_core->m_settings.record + ": " + error;
+            error = "writing the held records to " + m_core->m_settings.record + ": " + error +
+                    " (the units they describe are not recorded yet)";
             return false;
         }
     }
     Step();  // the counts read back
+    if (const int limit = m_core->m_settings.limit; limit > 0 && m_core->m_doneInFile >= limit) {
+        error = "the limit of " + std::to_string(limit) + " units is reached (" +
+                std::to_string(m_core->m_doneInFile) + " done)";
+        return false;
+    }
     m_core->m_stopping = false;
     m_core->m_stopNow = 0;
     // The adapters behind the ports, for the panels: looked up once here;
@@ -252,6 +262,10 @@ void Station::Step() {
     }
     for (const std::string& message : recordErrors) {
         m_events->RecordFailed(message);
+    }
+    if (m_core->m_limitReached && !m_limitTold) {
+        m_limitTold = true;
+        m_events->LimitReached();
     }
     for (const std::size_t i : changed) {
         m_events->PositionChanged(i);

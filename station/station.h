@@ -32,6 +32,13 @@
 // (station/day_counts.h), so they survive a restart, and start again when
 // the day changes.
 //
+// With a limit (StationSettings::limit), every position holds one of its
+// units from the start of a unit (its scan) to the unit's end, so that the
+// units under way never take the station past it; a position that finds
+// none left stops, and the station stops once the limit is done. The
+// count is every unit done in the record file, so it holds across
+// restarts.
+//
 // A unit whose record cannot be written is not counted: its record is held,
 // the position shows it as not recorded, and the station stops as Stop()
 // does. Start() writes the held records first and starts nothing while
@@ -84,6 +91,8 @@ class StationEvents {
     virtual void RunningChanged(bool /*running*/) {}
     // A record could not be written: the station is stopping.
     virtual void RecordFailed(const std::string& /*message*/) {}
+    // The units done reached the settings' limit: the station is stopping.
+    virtual void LimitReached() {}
     // What a position did (StationOptions::tellEvents): each position's in
     // order, before the PositionChanged of the same step.
     virtual void Told(std::size_t /*index*/, const PositionEvent& /*event*/) {}
@@ -182,6 +191,9 @@ class Station {
     int UnitsUnderWay() const;  // positions programming a unit
 
     const std::vector<PositionView>& Positions() const { return m_views; }
+    // Units done in the whole record file, which the settings' limit
+    // counts (when there is a limit; else as of the last count read).
+    int DoneInFile() const;
     // Lines of the record file that could not be read when the day's
     // counts were last read from it (a record cut short, a line of another
     // kind): not counted.
@@ -208,6 +220,7 @@ class Station {
     std::vector<PositionView> m_views;
     std::vector<bool> m_running, m_underWay;
     bool m_wasRunning = false;
+    bool m_limitTold = false;
 };
 
 // Opens a station as every front end does: the image is read once, here -

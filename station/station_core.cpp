@@ -10,6 +10,7 @@
 
 void Station::Core::ShowCounts(const DayCounts& counts, const DayCountRules& rules) {
     m_unreadable = counts.unreadable;
+    m_doneInFile = counts.doneInFile;
     m_countedDay = rules;
     m_countedDayNumber =
         static_cast<int>(std::chrono::sys_days{rules.day}.time_since_epoch().count());
@@ -63,7 +64,42 @@ bool Station::Core::WriteHeldRecords(std::string& error) {
     return true;
 }
 
+bool Station::Core::Reserve(Position& p) {
+    if (m_settings.limit <= 0) {
+        return true;
+    }
+    std::lock_guard<std::mutex> records(m_recordLock);
+    if (p.reserved) {
+        return true;
+    }
+    // Every position that may program holds a unit of the limit first, so
+    // that the units under way can never take the station past it.
+    if (m_doneInFile + m_reservedUnits >= m_settings.limit) {
+        return false;
+    }
+    ++m_reservedUnits;
+    p.reserved = true;
+    return true;
+}
+
+void Station::Core::Release(Position& p) {
+    if (p.reserved) {
+        p.reserved = false;
+        --m_reservedUnits;
+    }
+}
+
 void Station::Core::StartUnit(Position& p) {
+    if (!Reserve(p)) {
+        EndPosition(p);
+        const bool reached = m_doneInFile >= m_settings.limit;
+        Publish(p, [&](PositionView& v) {
+            v.note = reached
+                         ? "the limit of " + std::to_string(m_settings.limit) + " units is reached"
+                         : "the limit's last units are under way at other positions";
+        });
+        return;
+    }
     UnitEvents events;
     events.portTried = [this, &p](const std::string& port, PortOutcome outcome,
                                   const std::string& reason) {
@@ -230,6 +266,19 @@ Station::Core::Recorded Station::Core::Record(Position& p, const UnitOutcome& u,
                 notRecorded = e.recordError;
             }
         }
+        if (recorded == Recorded::Yes && u.result == UnitResult::Done) {
+            ++m_doneInFile;  // Recounted: read back with the rest
+        }
+        Release(p);
+        if (m_settings.limit > 0 && m_doneInFile >= m_settings.limit && !m_limitReached) {
+            m_limitReached = true;
+            std::lock_guard<std::mutex> g(m_lock);
+            if (!m_stopping) {
+                m_stopReason =
+                    "the limit of " + std::to_string(m_settings.limit) + " units is reached";
+            }
+            m_stopping = true;
+        }
     }
     if (recorded == Recorded::No) {
         std::lock_guard<std::mutex> g(m_lock);
@@ -246,6 +295,10 @@ Station::Core::Recorded Station::Core::Record(Position& p, const UnitOutcome& u,
 }
 
 void Station::Core::EndPosition(Position& p) {
+    {
+        std::lock_guard<std::mutex> records(m_recordLock);
+        Release(p);
+    }
     p.running = false;
     p.runner.reset();  // closes the port, restoring its settings
     std::lock_guard<std::mutex> g(m_lock);

@@ -39,6 +39,8 @@ struct Station::Position {
     bool running = false;  // a unit, or the wait for one, is under way
     std::uint64_t started = 0;
 
+    bool reserved = false;  // holds one of the limit's units (m_recordLock)
+
     // Published to the front end, under Station::m_lock.
     PositionView view;
     std::vector<PositionEvent> told;  // StationOptions::tellEvents
@@ -77,6 +79,11 @@ struct Station::Core {
     template <class Fn>
     void Publish(Position& p, Fn change);
     void CountsForToday();  // with m_recordLock held
+    // A unit of the limit for the position, held from its unit's start to
+    // its end: false when the units done and those under way elsewhere
+    // already make the limit.
+    bool Reserve(Position& p);
+    void Release(Position& p);  // with m_recordLock held
     void PostServe(Position& p);
     void Tell(Position& p, PositionEvent event);
     std::string StopReason();
@@ -102,6 +109,11 @@ struct Station::Core {
     CWindowThread m_countsThread;
     std::atomic<bool> m_countsPosted{false};
     std::atomic<int> m_unreadable{0};  // as of the last count read
+    // Units done in the whole record file (the limit's count), and units of
+    // the limit held by positions; under m_recordLock, read by any thread.
+    std::atomic<int> m_doneInFile{0};
+    int m_reservedUnits = 0;
+    std::atomic<bool> m_limitReached{false};
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_stopNow{0};  // every port's abort flag
 };

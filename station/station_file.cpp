@@ -82,6 +82,25 @@ bool ParseTimeout(std::string_view text, double& seconds) {
     return true;
 }
 
+// A whole number of units, digits only.
+bool ParseLimit(std::string_view text, int& limit) {
+    if (text.empty() || text.size() > 9) {
+        return false;
+    }
+    int n = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        n = n * 10 + (c - '0');
+    }
+    if (n < 1 || n > kMaxLimit) {
+        return false;
+    }
+    limit = n;
+    return true;
+}
+
 bool ParseSha256(std::string_view text, std::string& hex) {
     if (text.size() != 64) {
         return false;
@@ -108,8 +127,8 @@ std::string FormatNumber(double x) {
 
 // What the parser knows of the keys given so far.
 struct Seen {
-    int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0;  // their lines
-    std::vector<int> ports;                                        // each port's line
+    int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0, limit = 0;  // their lines
+    std::vector<int> ports;                                                   // each port's line
 };
 
 // One "key = value" line (number n) into s; an error text, or empty.
@@ -121,6 +140,7 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
                 : key == "sha256"  ? &seen.sha256
                 : key == "record"  ? &seen.record
                 : key == "timeout" ? &seen.timeout
+                : key == "limit"   ? &seen.limit
                                    : nullptr;
     if (line == nullptr && key != "port") {
         return where + "unknown key \"" + std::string(key) + "\"";
@@ -144,6 +164,10 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
     } else if (key == "timeout") {
         if (!ParseTimeout(value, s.timeoutSeconds)) {
             return where + "timeout takes " + kTimeoutRangeWords;
+        }
+    } else if (key == "limit") {
+        if (!ParseLimit(value, s.limit)) {
+            return where + "limit takes " + kLimitRangeWords;
         }
     } else if (value.empty()) {
         return where + std::string(key) + " takes a name, not nothing";
@@ -220,6 +244,9 @@ bool ParseStationFile(const std::string& text, StationSettings& settings, std::s
     } else if (s.ports.size() > static_cast<std::size_t>(kMaxPositions)) {
         error = std::to_string(s.ports.size()) + " ports: a station has at most " +
                 std::to_string(kMaxPositions);
+    } else if (s.limit > 0 && s.record.empty()) {
+        error = "line " + std::to_string(seen.limit) +
+                ": limit needs a record file, which keeps the count across restarts";
     } else {
         settings = std::move(s);
         return true;
@@ -250,6 +277,9 @@ std::string FormatStationFile(const StationSettings& s) {
         text += "port = " + port + "\n";
     }
     text += "timeout = " + FormatNumber(s.timeoutSeconds) + "\n";
+    if (s.limit > 0) {
+        text += "limit = " + std::to_string(s.limit) + "\n";
+    }
     return text;
 }
 

@@ -38,6 +38,10 @@
 //     timeout  seconds of silence after the machine's first answer before
 //              a unit is given up; a number from 1 to 3600 (10 when not
 //              given), the same range as the setup dialog's.
+//     limit    how many units the station programs ("done") in all, counted
+//              from every done unit in the record file, so that it holds
+//              across restarts: a whole number from 1 to 10000000. Needs a
+//              record file. Optional.
 //
 // Every key but port is given at most once. Example:
 //
@@ -67,6 +71,9 @@ inline constexpr double kMinTimeoutSeconds = 1;
 inline constexpr double kMaxTimeoutSeconds = 3600;
 // How the range is said, in the station file's errors and the dialog's.
 inline constexpr char kTimeoutRangeWords[] = "a number of seconds from 1 to 3600";
+// The limit's range, and how it is said.
+inline constexpr int kMaxLimit = 10000000;
+inline constexpr char kLimitRangeWords[] = "a whole number of units from 1 to 10000000";
 
 struct StationSettings {
     int type = 0;
@@ -75,6 +82,7 @@ struct StationSettings {
     std::string record;              // empty: no record file
     std::vector<std::string> ports;  // position 1 first
     double timeoutSeconds = kDefaultTimeoutSeconds;
+    int limit = 0;  // units done in all; 0: none
 
     bool operator==(const StationSettings&) const = default;
 };

@@ -206,6 +206,51 @@ TEST_F(StationTest, TheCountsStartAgainAtMidnightWithoutAUnit) {
     EXPECT_TRUE(station->Positions()[0].last.has_value()) << "the last unit is still shown";
 }
 
+// A limit of three units with two positions programming one unit after
+// another: exactly three are done, never a fourth under way; the station
+// stops by itself and says why, and a restart counts them back and does
+// not start.
+TEST_F(StationTest, ALimitIsNeverOvershotAndHoldsAcrossARestart) {
+    SimulatedDevice first(kType), second(kType);
+    first.AttachTo("COM1");
+    second.AttachTo("COM2");
+    settings.ports = {"COM1", "COM2"};
+    settings.limit = 3;
+    class Limit : public StationEvents {
+      public:
+        void LimitReached() override { ++reached; }
+        int reached = 0;
+    } limit;
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &limit);
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    ASSERT_TRUE(station->Start(error)) << error;
+    ASSERT_TRUE(RunUntil([&] { return !station->Running(); }));
+    EXPECT_EQ(limit.reached, 1);
+    EXPECT_EQ(station->DoneInFile(), 3);
+    EXPECT_EQ(station->Totals(), (PositionCounts{3, 0}));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    for (const auto& r : records) {
+        EXPECT_EQ(r.at("result"), "done");
+    }
+    bool toldWhy = false;
+    for (const PositionView& v : station->Positions()) {
+        toldWhy = toldWhy || StateWords(v) == "Stopped: the limit of 3 units is reached" ||
+                  StateWords(v) ==
+                      "Stopped: the limit's last units are under way at other "
+                      "positions";
+    }
+    EXPECT_TRUE(toldWhy);
+
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, nullptr);
+    ASSERT_TRUE(station->Open(error)) << error;
+    EXPECT_EQ(station->DoneInFile(), 3);
+    EXPECT_FALSE(station->Start(error));
+    EXPECT_EQ(error, "the limit of 3 units is reached (3 done)");
+    EXPECT_FALSE(station->Running());
+}
+
 TEST_F(StationTest, ARecordFileThatCannotBeOpenedIsRefusedBeforeAnyStart) {
     settings.ports = {"COM1"};
     settings.record = (dir.path() / "no-such-folder" / "units.jsonl").string();

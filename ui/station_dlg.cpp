@@ -255,6 +255,14 @@ void CStationDlg::RecordFailed(const std::string& message) {
     m_buttonsDirty = true;
 }
 
+void CStationDlg::LimitReached() {
+    m_notices.push_back("The station has programmed its limit of " +
+                        std::to_string(m_settings.limit) +
+                        " units: it is stopping. The units under way finish, and no further "
+                        "unit is started.");
+    m_totalsDirty = true;
+}
+
 void CStationDlg::ShowHeader() {
     const MachineTypeInfo* type = FindMachineType(static_cast<MachineType>(m_settings.type));
     SetDlgItemText(IDC_ST_TYPE, ("Machine type: " + std::string(type ? type->name : "?")).c_str());
@@ -313,9 +321,13 @@ void CStationDlg::ShowTotals() {
         ShowRecordFile();
     }
     const PositionCounts total = m_station->Totals();
-    SetDlgItemText(IDC_ST_TOTALS, ("Today: " + std::to_string(total.passed) + " passed, " +
-                                   std::to_string(total.failed) + " failed")
-                                      .c_str());
+    std::string totals = "Today: " + std::to_string(total.passed) + " passed, " +
+                         std::to_string(total.failed) + " failed";
+    if (m_settings.limit > 0) {
+        totals += "    " + std::to_string(m_station->DoneInFile()) + " of " +
+                  std::to_string(m_settings.limit) + " done";
+    }
+    SetDlgItemText(IDC_ST_TOTALS, totals.c_str());
 }
 
 void CStationDlg::ShowButtons() {

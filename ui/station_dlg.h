@@ -82,6 +82,7 @@ class CStationDlg : public CDialog, private StationEvents {
     void PositionChanged(std::size_t index) override;
     void RunningChanged(bool running) override;
     void RecordFailed(const std::string& message) override;
+    void LimitReached() override;
 
     // Redraws what changed since it was last shown.
     void ShowChanged();

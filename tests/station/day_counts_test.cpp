@@ -36,8 +36,9 @@ struct Count {
     int position, passed, failed;
 };
 
-DayCounts Expect(const std::vector<Count>& counts, int unreadable = 0) {
+DayCounts Expect(const std::vector<Count>& counts, int unreadable = 0, int doneInFile = 0) {
     DayCounts d;
+    d.doneInFile = doneInFile;
     for (const Count& c : counts) {
         d.positions[static_cast<std::size_t>(c.position - 1)] = {c.passed, c.failed};
     }
@@ -53,7 +54,8 @@ std::string Describe(const DayCounts& d) {
                     "/" + std::to_string(d.positions[i].failed) + " ";
         }
     }
-    return text + "unreadable " + std::to_string(d.unreadable);
+    return text + "unreadable " + std::to_string(d.unreadable) + " done in the file " +
+           std::to_string(d.doneInFile);
 }
 
 // A record whose line is exactly size bytes long.
@@ -184,8 +186,29 @@ TEST_F(DayCountsTest, CountsTheDaysUnitsPerPosition) {
             {.day = c.day, .utcOffsetMinutes = c.offset, .unnumberedIsPosition1 = c.unnumbered},
             counts, error))
             << error;
-        EXPECT_EQ(counts, c.expected) << Describe(counts) << " expected " << Describe(c.expected);
+        // The day's counts; every day's done units are counted on their
+        // own below.
+        EXPECT_EQ(counts.positions, c.expected.positions)
+            << Describe(counts) << " expected " << Describe(c.expected);
+        EXPECT_EQ(counts.unreadable, c.expected.unreadable)
+            << Describe(counts) << " expected " << Describe(c.expected);
     }
+}
+
+// A limit counts every unit done in the file: any day, any position or
+// none; not the failed, the interrupted or what cannot be read.
+TEST_F(DayCountsTest, CountsEveryDoneUnitOfTheFileForALimit) {
+    const std::string text =
+        Lines({Record("2026-12-09T12:00:00Z", 1, "done"), Record("2026-12-11T12:00:00Z", 2, "done"),
+               Record("2026-12-11T12:00:00Z", 0, "done"),
+               Record("2027-03-01T12:00:00Z", 17, "done"),
+               Record("2026-12-11T12:00:00Z", 1, "silent"),
+               Record("2026-12-11T12:00:00Z", 1, "interrupted"), "{\"result\":\"done\"}"}) +
+        Record("2026-12-11T12:00:00Z", 3, "done").substr(0, 60);
+    DayCounts counts;
+    std::string error;
+    ASSERT_TRUE(ReadDayCounts(Put("units.jsonl", text), {.day = kDay}, counts, error)) << error;
+    EXPECT_EQ(counts, Expect({{2, 1, 0}, {1, 0, 1}}, 2, 4)) << Describe(counts);
 }
 
 TEST_F(DayCountsTest, ALineLongerThanTheBoundIsSkippedNotHeld) {
@@ -200,7 +223,7 @@ TEST_F(DayCountsTest, ALineLongerThanTheBoundIsSkippedNotHeld) {
     DayCounts counts;
     std::string error;
     ASSERT_TRUE(ReadDayCounts(Put("units.jsonl", text), today, counts, error)) << error;
-    EXPECT_EQ(counts, Expect({{1, 1, 0}, {5, 2, 0}}, 4)) << Describe(counts);
+    EXPECT_EQ(counts, Expect({{1, 1, 0}, {5, 2, 0}}, 4, 3)) << Describe(counts);
 }
 
 TEST_F(DayCountsTest, AMissingFileCountsNothingAnUnreadableOneIsAnError) {

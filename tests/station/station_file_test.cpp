@@ -138,6 +138,13 @@ TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
         {head + "timeout = 1e999\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
         {head + "timeout = 0.001\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
         {head + "timeout = 3601\n", "line 3: timeout takes a number of seconds from 1 to 3600"},
+        {head + "limit = 0\n", "line 3: limit takes a whole number of units from 1 to 10000000"},
+        {head + "limit = 1.5\n", "line 3: limit takes a whole number of units from 1 to 10000000"},
+        {head + "limit = -3\n", "line 3: limit takes a whole number of units from 1 to 10000000"},
+        {head + "limit = 10000001\n",
+         "line 3: limit takes a whole number of units from 1 to 10000000"},
+        {head + "limit = 500\nport = COM1\n",
+         "line 3: limit needs a record file, which keeps the count across restarts"},
         {head + "port = COM\xFF\n", "line 3: not UTF-8 text"},
         {head + "port = \xC0\xAF\n", "line 3: not UTF-8 text"},      // an overlong "/"
         {head + "port = \xED\xA0\x80\n", "line 3: not UTF-8 text"},  // a surrogate
@@ -207,6 +214,11 @@ TEST(StationFileTest, FormattedSettingsReadBackTheSame) {
                  "/var/log/station/units.jsonl", 10),
         Settings(0, "C:\\fw\\a b=c #1.UPL", {"\\\\.\\COM17"}, "", "D:\\logs\\u n.jsonl", 1.1),
         Settings(2, "é.UPL", ComPorts(16), "", "", 3599.999),
+        [] {
+            StationSettings s = Settings(1, "a.UPL", {"COM1"}, "", "units.jsonl");
+            s.limit = 10000000;
+            return s;
+        }(),
     };
     for (const StationSettings& s : cases) {
         SCOPED_TRACE(s.image);

@@ -21,6 +21,7 @@ struct CliOptions {
     // A station file: its settings in place of --type, --port, --timeout,
     // --record, --expect-sha256 and the image, run as --parallel --loop.
     std::string stationFile;
+    int limit = 0;  // the station file's limit of units done; 0: none
 };
 
 inline constexpr char kCliUsage[] =

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
         options->record = settings.record;
         options->timeoutSeconds = settings.timeoutSeconds;
         options->ports = settings.ports;
+        options->limit = settings.limit;
         options->parallel = true;
         options->loop = true;
     }

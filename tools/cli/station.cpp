@@ -154,6 +154,7 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
     settings.record = o.record;
     settings.timeoutSeconds = o.timeoutSeconds;
     settings.ports = o.ports;
+    settings.limit = o.limit;
     StationOptions options;
     options.loop = o.loop;
     options.fast = o.fast;
@@ -195,66 +196,76 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
     // What each position did, told on this thread in the order it did it.
     class Listener : public StationEvents {
       public:
-        explicit Listener(std::function<void(std::size_t, const PositionEvent&)> told)
-            : m_told(std::move(told)) {}
+        Listener(std::function<void(std::size_t, const PositionEvent&)> told,
+                 std::function<void()> limitReached)
+            : m_told(std::move(told)), m_limitReached(std::move(limitReached)) {}
         void Told(std::size_t index, const PositionEvent& e) override { m_told(index, e); }
+        void LimitReached() override { m_limitReached(); }
 
       private:
         std::function<void(std::size_t, const PositionEvent&)> m_told;
+        std::function<void()> m_limitReached;
     };
-    Listener listener([&](std::size_t index, const PositionEvent& e) {
-        Position& p = positions[index];
-        switch (e.kind) {
-            case PositionEvent::Kind::PortTried:
-                p.events.portTried(e.port, e.outcome, e.reason);
-                break;
-            case PositionEvent::Kind::PortNotClosed:
-                boardShown.Clear();
-                std::fprintf(stderr, "download-cli: closing %s: %s\n", e.port.c_str(),
-                             e.reason.c_str());
-                break;
-            case PositionEvent::Kind::Connected:
-                p.events.connected(e.port);
-                break;
-            case PositionEvent::Kind::Progress:
-                p.events.progress(e.sent, e.total);
-                break;
-            case PositionEvent::Kind::UnitEnded: {
-                const UnitOutcome& u = e.unit;
-                boardShown.Clear();  // a record that fails is said on stderr
-                if (!e.recordError.empty()) {
-                    std::fprintf(stderr, "download-cli: writing a record to %s: %s\n",
-                                 o.record.c_str(), e.recordError.c_str());
-                    recordFailed = true;
-                }
-                p.output->Result(u);
-                worst = std::max(worst, ExitStatusOf(u, LastInterrupt()));
-                if (u.result != UnitResult::Interrupted) {
-                    (u.result == UnitResult::Done ? p.passed : p.failed) += 1;
-                    (u.result == UnitResult::Done ? passed : failed) += 1;
-                    runFailed += u.result == UnitResult::Done ? 0 : 1;
-                    if (o.loop && !o.parallel) {
-                        p.output->Units(passed, failed);
-                    } else if (o.loop) {
-                        if (o.json) {
-                            std::printf(
-                                "{\"position\":%d,\"event\":\"units\",\"passed\":%d,"
-                                "\"failed\":%d,\"station_passed\":%d,"
-                                "\"station_failed\":%d}\n",
-                                p.number, p.passed, p.failed, passed, failed);
-                            std::fflush(stdout);
-                        } else {
-                            boardShown.Log(Lead(p.number) + "units: " + std::to_string(p.passed) +
-                                           " passed, " + std::to_string(p.failed) +
-                                           " failed; station: " + std::to_string(passed) +
-                                           " passed, " + std::to_string(failed) + " failed");
+    Listener listener(
+        [&](std::size_t index, const PositionEvent& e) {
+            Position& p = positions[index];
+            switch (e.kind) {
+                case PositionEvent::Kind::PortTried:
+                    p.events.portTried(e.port, e.outcome, e.reason);
+                    break;
+                case PositionEvent::Kind::PortNotClosed:
+                    boardShown.Clear();
+                    std::fprintf(stderr, "download-cli: closing %s: %s\n", e.port.c_str(),
+                                 e.reason.c_str());
+                    break;
+                case PositionEvent::Kind::Connected:
+                    p.events.connected(e.port);
+                    break;
+                case PositionEvent::Kind::Progress:
+                    p.events.progress(e.sent, e.total);
+                    break;
+                case PositionEvent::Kind::UnitEnded: {
+                    const UnitOutcome& u = e.unit;
+                    boardShown.Clear();  // a record that fails is said on stderr
+                    if (!e.recordError.empty()) {
+                        std::fprintf(stderr, "download-cli: writing a record to %s: %s\n",
+                                     o.record.c_str(), e.recordError.c_str());
+                        recordFailed = true;
+                    }
+                    p.output->Result(u);
+                    worst = std::max(worst, ExitStatusOf(u, LastInterrupt()));
+                    if (u.result != UnitResult::Interrupted) {
+                        (u.result == UnitResult::Done ? p.passed : p.failed) += 1;
+                        (u.result == UnitResult::Done ? passed : failed) += 1;
+                        runFailed += u.result == UnitResult::Done ? 0 : 1;
+                        if (o.loop && !o.parallel) {
+                            p.output->Units(passed, failed);
+                        } else if (o.loop) {
+                            if (o.json) {
+                                std::printf(
+                                    "{\"position\":%d,\"event\":\"units\",\"passed\":%d,"
+                                    "\"failed\":%d,\"station_passed\":%d,"
+                                    "\"station_failed\":%d}\n",
+                                    p.number, p.passed, p.failed, passed, failed);
+                                std::fflush(stdout);
+                            } else {
+                                boardShown.Log(Lead(p.number) +
+                                               "units: " + std::to_string(p.passed) + " passed, " +
+                                               std::to_string(p.failed) +
+                                               " failed; station: " + std::to_string(passed) +
+                                               " passed, " + std::to_string(failed) + " failed");
+                            }
                         }
                     }
+                    break;
                 }
-                break;
             }
-        }
-    });
+        },
+        [&] {
+            boardShown.Clear();
+            std::fprintf(stderr, "download-cli: the limit of %d units is reached; stopping\n",
+                         settings.limit);
+        });
 
     // The image is read once, here: refused already if it is not a regular
     // file (never waited on), and the bytes read are both what every unit
