@@ -1,6 +1,8 @@
 // Counting the day's units in the record file, a line at a time.
 #include "station/day_counts.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <ctime>
 #include <mutex>
@@ -79,7 +81,11 @@ void CountLine(std::string_view line, const DayCountRules& rules, DayCounts& cou
     const JsonField* time = nullptr;
     const JsonField* position = nullptr;
     const JsonField* result = nullptr;
+    const JsonField* serial = nullptr;
     for (const JsonField& f : fields) {
+        if (f.key == "unit_serial" && f.kind == JsonField::Kind::Number) {
+            serial = &f;
+        }
         const JsonField** slot = f.key == "time"       ? &time
                                  : f.key == "position" ? &position
                                  : f.key == "result"   ? &result
@@ -105,6 +111,14 @@ void CountLine(std::string_view line, const DayCountRules& rules, DayCounts& cou
     }
     if (result->text == "done") {
         ++counts.doneInFile;
+        if (serial != nullptr && rules.serials != nullptr) {
+            std::uint64_t n = 0;
+            const char* end = serial->text.data() + serial->text.size();
+            const auto [stop, failure] = std::from_chars(serial->text.data(), end, n);
+            if (failure == std::errc() && stop == end && InSerialRange(*rules.serials, n)) {
+                counts.highestSerialDone = std::max(counts.highestSerialDone.value_or(n), n);
+            }
+        }
     }
     const sys_days local = floor<days>(*when + minutes{rules.utcOffsetMinutes});
     if (local != sys_days{rules.day} || where == Position::OutOfRange ||

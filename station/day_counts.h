@@ -28,6 +28,8 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "station/station_file.h"
@@ -47,13 +49,17 @@ struct DayCounts {
     // Units done on any day, at any position or none: what a station's
     // limit counts.
     int doneInFile = 0;
+    // The highest "unit_serial" of a done unit that is one of the rules'
+    // serial plan's numbers, when there is a plan.
+    std::optional<std::uint64_t> highestSerialDone;
     bool operator==(const DayCounts&) const = default;
 };
 
 struct DayCountRules {
-    std::chrono::year_month_day day;     // today, on the station's clock
-    int utcOffsetMinutes = 0;            // the station's clock minus UTC (+60 in Paris in winter)
-    bool unnumberedIsPosition1 = false;  // count lines without "position" for position 1
+    std::chrono::year_month_day day;      // today, on the station's clock
+    int utcOffsetMinutes = 0;             // the station's clock minus UTC (+60 in Paris in winter)
+    bool unnumberedIsPosition1 = false;   // count lines without "position" for position 1
+    const SerialPlan* serials = nullptr;  // whose numbers done units used
 };
 
 // Counts the records of rules.day in the record file at path (UTF-8 on

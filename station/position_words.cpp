@@ -52,6 +52,9 @@ std::string ReasonWords(const PositionView& v) {
     std::string text = ResultName(v.last->result);
     text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     text += ": " + v.last->reason + Seconds(v.last->seconds, " (%.1f s)");
+    if (v.last->serial) {
+        text += "    serial " + std::to_string(*v.last->serial);
+    }
     if (!v.notRecorded.empty()) {
         return "Not recorded, not counted (" + text + "): " + v.notRecorded;
     }

@@ -84,6 +84,8 @@ std::string RecordLine(int type, const std::string& imagePath, const UnitOutcome
            ",\"size\":" + std::to_string(image.bytes.size()) +
            ",\"sha256\":" + JsonString(image.sha256) +
            (image.Cut() ? ",\"file_size\":" + std::to_string(image.fileSize) : std::string()) +
+           (u.serial ? ",\"unit_serial\":" + std::to_string(*u.serial) : std::string()) +
+           (u.sentSha256.empty() ? std::string() : ",\"sent_sha256\":" + JsonString(u.sentSha256)) +
            ",\"seconds\":" + std::to_string(u.seconds) +
            ",\"repeats\":" + std::to_string(u.repeats) +
            ",\"result\":" + JsonString(ResultName(u.result)) +

@@ -16,7 +16,9 @@ bool ReadImage(const std::string& path, LoadedImage& image, std::string& error);
 
 // The record line of one unit (with its newline): what was programmed -
 // the machine type, the image file as named, the bytes read from it, and
-// the file's size when it was cut - where, and how it ended.
+// the file's size when it was cut - where, and how it ended; with a serial
+// number, the unit's ("unit_serial") and the SHA-256 of the bytes it was
+// sent ("sent_sha256").
 // station: this computer's name; position: the unit's fixture position
 // from 1, or 0 for a unit programmed alone.
 std::string RecordLine(int type, const std::string& imagePath, const UnitOutcome& u,

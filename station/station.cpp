@@ -30,6 +30,11 @@ std::unique_ptr<Station> OpenStation(const StationSettings& settings, LoadedImag
         refusal.actual = image.sha256;
         return nullptr;
     }
+    if (settings.serial.enabled &&
+        !SerialFitsImage(settings.serial, image.bytes.size(), refusal.error)) {
+        refusal.kind = StationRefusal::Kind::Serials;
+        return nullptr;
+    }
     auto station = std::make_unique<Station>(settings, image, std::move(makeUnit), events, options);
     if (!station->Open(refusal.error)) {
         refusal.kind = StationRefusal::Kind::Records;
@@ -106,19 +111,29 @@ Station::~Station() {
 
 bool Station::Open(std::string& error) {
     const std::string& path = m_core->m_settings.record;
+    const SerialPlan& serials = m_core->m_settings.serial;
     {
         std::lock_guard<std::mutex> records(m_core->m_recordLock);
         if (!path.empty() && !m_core->m_records.IsOpen() && !m_core->m_records.Open(path, error)) {
             error = "opening " + path + ": " + error;
             return false;
         }
-        if (m_core->m_options.countDay) {
-            const DayCountRules rules = m_core->Today();
+        if (m_core->m_options.countDay || serials.enabled) {
+            DayCountRules rules = m_core->Today();
+            rules.serials = serials.enabled ? &serials : nullptr;
             DayCounts counts;
             if (!path.empty() && !ReadDayCounts(path, rules, counts, error)) {
                 return false;
             }
-            m_core->ShowCounts(counts, rules);
+            // The next serial number: above the one kept, and above every
+            // one a done record holds.
+            if (serials.enabled && !m_core->m_serials.Open(serials, SerialStatePath(path),
+                                                           counts.highestSerialDone, error)) {
+                return false;
+            }
+            if (m_core->m_options.countDay) {
+                m_core->ShowCounts(counts, rules);
+            }
         }
     }
     Step();
@@ -148,6 +163,11 @@ bool Station::Start(std::string& error) {
         }
     }
     Step();  // the counts read back
+    if (m_core->m_settings.serial.enabled && m_core->m_serials.UsedUp()) {
+        error = "the serial numbers are used up (the last is " +
+                std::to_string(m_core->m_settings.serial.last) + ")";
+        return false;
+    }
     if (const int limit = m_core->m_settings.limit; limit > 0 && m_core->m_doneInFile >= limit) {
         error = "the limit of " + std::to_string(limit) + " units is reached (" +
                 std::to_string(m_core->m_doneInFile) + " done)";
@@ -266,6 +286,10 @@ void Station::Step() {
     if (m_core->m_limitReached && !m_limitTold) {
         m_limitTold = true;
         m_events->LimitReached();
+    }
+    if (m_core->m_serialsUsedUp && !m_serialsTold) {
+        m_serialsTold = true;
+        m_events->SerialsUsedUp();
     }
     for (const std::size_t i : changed) {
         m_events->PositionChanged(i);

@@ -93,6 +93,9 @@ class StationEvents {
     virtual void RecordFailed(const std::string& /*message*/) {}
     // The units done reached the settings' limit: the station is stopping.
     virtual void LimitReached() {}
+    // The settings' serial numbers are used up: positions stop as they end
+    // their units.
+    virtual void SerialsUsedUp() {}
     // What a position did (StationOptions::tellEvents): each position's in
     // order, before the PositionChanged of the same step.
     virtual void Told(std::size_t /*index*/, const PositionEvent& /*event*/) {}
@@ -121,10 +124,10 @@ struct StationOptions {
 // Why a station could not be opened, for each front end to say in its own
 // words.
 struct StationRefusal {
-    enum class Kind : std::uint8_t { Image, WrongImage, Records };
+    enum class Kind : std::uint8_t { Image, WrongImage, Records, Serials };
     Kind kind = Kind::Image;
     // Image, Records: what failed, in the system's words ("opening PATH:
-    // reason").
+    // reason"); Serials: why the serial numbers do not fit the image.
     std::string error;
     // WrongImage: the pinned SHA-256, and the image's.
     std::string expected, actual;
@@ -221,6 +224,7 @@ class Station {
     std::vector<bool> m_running, m_underWay;
     bool m_wasRunning = false;
     bool m_limitTold = false;
+    bool m_serialsTold = false;
 };
 
 // Opens a station as every front end does: the image is read once, here -

@@ -7,6 +7,7 @@
 
 #include "framework/afxwin.h"
 #include "station/records.h"
+#include "station/sha256.h"
 
 void Station::Core::ShowCounts(const DayCounts& counts, const DayCountRules& rules) {
     m_unreadable = counts.unreadable;
@@ -73,9 +74,19 @@ bool Station::Core::Reserve(Position& p) {
         return true;
     }
     // Every position that may program holds a unit of the limit first, so
-    // that the units under way can never take the station past it.
-    if (m_doneInFile + m_reservedUnits >= m_settings.limit) {
+    // that the units under way can never take the station past it. Units
+    // that come free go to the positions that asked, in turn.
+    auto& asking = m_limitAsking;
+    const bool asked = std::find(asking.begin(), asking.end(), p.index) != asking.end();
+    if (m_doneInFile + m_reservedUnits >= m_settings.limit ||
+        (!asking.empty() && asking.front() != p.index)) {
+        if (!asked) {
+            asking.push_back(p.index);
+        }
         return false;
+    }
+    if (asked) {
+        asking.pop_front();
     }
     ++m_reservedUnits;
     p.reserved = true;
@@ -89,14 +100,49 @@ void Station::Core::Release(Position& p) {
     }
 }
 
-void Station::Core::StartUnit(Position& p) {
+Station::Core::Place Station::Core::TakePlace(Position& p) {
+    if (m_settings.serial.enabled && !p.serialHeld) {
+        if (!m_serials.Hold(p.index)) {
+            return m_serials.UsedUp() ? Place::SerialsUsedUp : Place::Wait;
+        }
+        p.serialHeld = true;
+    }
     if (!Reserve(p)) {
-        EndPosition(p);
-        const bool reached = m_doneInFile >= m_settings.limit;
+        if (p.serialHeld) {
+            p.serialHeld = false;
+            m_serials.Unhold();
+        }
+        return m_doneInFile >= m_settings.limit ? Place::LimitReached : Place::Wait;
+    }
+    return Place::Yes;
+}
+
+void Station::Core::StartUnit(Position& p) {
+    const Place place = TakePlace(p);
+    p.waitingForPlace = place == Place::Wait;
+    if (place == Place::Wait) {
+        // The last numbers, or the limit's last units, are with units under
+        // way elsewhere: one that fails gives its place back.
+        p.running = true;
         Publish(p, [&](PositionView& v) {
-            v.note = reached
-                         ? "the limit of " + std::to_string(m_settings.limit) + " units is reached"
-                         : "the limit's last units are under way at other positions";
+            v.state = PositionState::Waiting;
+            v.note = m_settings.serial.enabled && !p.serialHeld
+                         ? "waiting: the last serial numbers are with units under way at other "
+                           "positions"
+                         : "waiting: the limit's last units are under way at other positions";
+        });
+        return;
+    }
+    if (place != Place::Yes) {
+        EndPosition(p);
+        if (place == Place::SerialsUsedUp) {
+            m_serialsUsedUp = true;
+        }
+        Publish(p, [&](PositionView& v) {
+            v.note = place == Place::SerialsUsedUp
+                         ? "the serial numbers are used up (the last is " +
+                               std::to_string(m_settings.serial.last) + ")"
+                         : "the limit of " + std::to_string(m_settings.limit) + " units is reached";
         });
         return;
     }
@@ -126,6 +172,9 @@ void Station::Core::StartUnit(Position& p) {
         Publish(p, [&](PositionView& v) { v.note = "port left open: " + reason; });
     };
     events.connected = [this, &p](const std::string& port) {
+        if (m_settings.serial.enabled) {
+            GiveSerial(p);
+        }
         PositionEvent e;
         e.kind = PositionEvent::Kind::Connected;
         e.port = port;
@@ -166,6 +215,31 @@ void Station::Core::StartUnit(Position& p) {
     p.changed = true;
 }
 
+void Station::Core::GiveSerial(Position& p) {
+    // Before the protocol acts on the machine's answer: nothing of the
+    // image has gone yet.
+    p.serialHeld = false;
+    std::string error;
+    p.serial = m_serials.Take(error);
+    if (p.serial) {
+        p.runner->PatchImage(m_settings.serial.offset, SerialBytes(m_settings.serial, *p.serial));
+        return;
+    }
+    // The number cannot be kept on the disk: no unit may go on with one
+    // that could be given again, nor without one. Every write gives up.
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_stopReason = "no serial number: " + error;
+        m_stopping = true;
+        m_stopNow = 1;
+        m_recordErrors.push_back("Position " + std::to_string(p.view.number) +
+                                 " got no serial number: " + error +
+                                 ". The station stopped at once, before that unit was sent its "
+                                 "image.");
+    }
+    p.runner->Interrupt("no serial number: " + error);
+}
+
 void Station::Core::Tell(Position& p, PositionEvent event) {
     if (m_options.tellEvents) {
         std::lock_guard<std::mutex> g(m_lock);
@@ -189,6 +263,14 @@ void Station::Core::Serve(Position& p) {
     if (!p.running) {
         return;
     }
+    if (p.waitingForPlace) {
+        if (m_stopping) {
+            EndPosition(p);
+        } else {
+            StartUnit(p);  // a place may have come free
+        }
+        return;
+    }
     if (m_stopNow != 0) {
         p.runner->Interrupt(StopReason());
     } else if (m_stopping && !p.runner->Answered()) {
@@ -204,7 +286,7 @@ void Station::Core::Serve(Position& p) {
 }
 
 void Station::Core::Ended(Position& p) {
-    const UnitOutcome u = p.runner->Outcome();
+    UnitOutcome u = p.runner->Outcome();
     if (m_options.loop && p.runner->OnlyWaited()) {
         // Waiting for the next unit to be attached: not a unit yet.
         if (u.result == UnitResult::NoMachine && !m_stopping) {
@@ -235,8 +317,19 @@ void Station::Core::Ended(Position& p) {
     }
 }
 
-Station::Core::Recorded Station::Core::Record(Position& p, const UnitOutcome& u,
+Station::Core::Recorded Station::Core::Record(Position& p, UnitOutcome& u,
                                               std::string& notRecorded) {
+    if (p.serial) {
+        u.serial = p.serial;
+        u.sentSha256 = Sha256Hex(p.runner->ImageAsSent());
+        // Used up by a unit done; any other end gives it to the next unit.
+        if (u.result == UnitResult::Done) {
+            m_serials.Used(*p.serial);
+        } else {
+            m_serials.GiveBack(*p.serial);
+        }
+        p.serial.reset();
+    }
     PositionEvent e;
     e.kind = PositionEvent::Kind::UnitEnded;
     e.unit = u;
@@ -295,15 +388,32 @@ Station::Core::Recorded Station::Core::Record(Position& p, const UnitOutcome& u,
 }
 
 void Station::Core::EndPosition(Position& p) {
+    p.waitingForPlace = false;
+    m_serials.StopAsking(p.index);
     {
         std::lock_guard<std::mutex> records(m_recordLock);
         Release(p);
+        m_limitAsking.erase(std::remove(m_limitAsking.begin(), m_limitAsking.end(), p.index),
+                            m_limitAsking.end());
+    }
+    if (p.serialHeld) {
+        p.serialHeld = false;
+        m_serials.Unhold();
+    }
+    if (p.serial) {
+        m_serials.GiveBack(*p.serial);
+        p.serial.reset();
     }
     p.running = false;
     p.runner.reset();  // closes the port, restoring its settings
     std::lock_guard<std::mutex> g(m_lock);
     p.view.state = PositionState::Stopped;
-    p.view.note.clear();
+    // Why, when the station stopped by itself for good.
+    p.view.note = m_limitReached
+                      ? "the limit of " + std::to_string(m_settings.limit) + " units is reached"
+                  : m_serialsUsedUp ? "the serial numbers are used up (the last is " +
+                                          std::to_string(m_settings.serial.last) + ")"
+                                    : "";
     p.view.percent = 0;
     p.live = false;
     p.answered = false;

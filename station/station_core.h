@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,7 @@
 
 #include "framework/window_thread.h"
 #include "station/computer_name.h"
+#include "station/serial_numbers.h"
 #include "station/station.h"
 
 // A unit that has run this long is given up: the scan is bounded by its
@@ -39,7 +41,10 @@ struct Station::Position {
     bool running = false;  // a unit, or the wait for one, is under way
     std::uint64_t started = 0;
 
-    bool reserved = false;  // holds one of the limit's units (m_recordLock)
+    bool reserved = false;                // holds one of the limit's units (m_recordLock)
+    bool serialHeld = false;              // holds a place in the serial pool
+    bool waitingForPlace = false;         // for a serial number, or a unit of the limit
+    std::optional<std::uint64_t> serial;  // the unit under way's number
 
     // Published to the front end, under Station::m_lock.
     PositionView view;
@@ -69,7 +74,8 @@ struct Station::Core {
     enum class Recorded { Yes, No, Recounted };
     // Recounted: held records were written with it, and the day's counts
     // read back. No: it is held, for notRecorded.
-    Recorded Record(Position& p, const UnitOutcome& u, std::string& notRecorded);
+    // Gives u the unit's serial number, when it has one.
+    Recorded Record(Position& p, UnitOutcome& u, std::string& notRecorded);
     // Writes the held records, then reads the day's counts back. With
     // m_recordLock held.
     bool WriteHeldRecords(std::string& error);
@@ -83,9 +89,15 @@ struct Station::Core {
     // its end: false when the units done and those under way elsewhere
     // already make the limit.
     bool Reserve(Position& p);
+    enum class Place { Yes, Wait, SerialsUsedUp, LimitReached };
+    // A place for the position's next unit: a serial number (when the
+    // settings write them) and a unit of the limit (when they have one).
+    Place TakePlace(Position& p);
     void Release(Position& p);  // with m_recordLock held
     void PostServe(Position& p);
     void Tell(Position& p, PositionEvent event);
+    // Takes the unit's serial number and writes it into its image.
+    void GiveSerial(Position& p);
     std::string StopReason();
 
     const StationSettings m_settings;
@@ -113,7 +125,10 @@ struct Station::Core {
     // the limit held by positions; under m_recordLock, read by any thread.
     std::atomic<int> m_doneInFile{0};
     int m_reservedUnits = 0;
+    std::deque<std::size_t> m_limitAsking;  // positions waiting for a unit of it, in turn
     std::atomic<bool> m_limitReached{false};
+    SerialPool m_serials;  // when the settings write serial numbers
+    std::atomic<bool> m_serialsUsedUp{false};
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_stopNow{0};  // every port's abort flag
 };

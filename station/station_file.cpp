@@ -82,6 +82,15 @@ bool ParseTimeout(std::string_view text, double& seconds) {
     return true;
 }
 
+// A whole number in base 10 or 16, digits only, that fits 64 bits.
+bool ParseWhole(std::string_view text, int base, std::uint64_t& n) {
+    if (text.empty() || text.front() == '+' || text.front() == '-') {
+        return false;
+    }
+    const auto [stop, failure] = std::from_chars(text.data(), text.data() + text.size(), n, base);
+    return failure == std::errc() && stop == text.data() + text.size();
+}
+
 // A whole number of units, digits only.
 bool ParseLimit(std::string_view text, int& limit) {
     if (text.empty() || text.size() > 9) {
@@ -128,20 +137,26 @@ std::string FormatNumber(double x) {
 // What the parser knows of the keys given so far.
 struct Seen {
     int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0, limit = 0;  // their lines
-    std::vector<int> ports;                                                   // each port's line
+    int serialFirst = 0, serialLast = 0, serialStep = 0, serialOffset = 0, serialFormat = 0;
+    std::vector<int> ports;  // each port's line
 };
 
 // One "key = value" line (number n) into s; an error text, or empty.
 std::string TakeSetting(std::string_view key, std::string_view value, int n, Seen& seen,
                         StationSettings& s) {
     const std::string where = "line " + std::to_string(n) + ": ";
-    int* line = key == "type"      ? &seen.type
-                : key == "image"   ? &seen.image
-                : key == "sha256"  ? &seen.sha256
-                : key == "record"  ? &seen.record
-                : key == "timeout" ? &seen.timeout
-                : key == "limit"   ? &seen.limit
-                                   : nullptr;
+    int* line = key == "type"            ? &seen.type
+                : key == "image"         ? &seen.image
+                : key == "sha256"        ? &seen.sha256
+                : key == "record"        ? &seen.record
+                : key == "timeout"       ? &seen.timeout
+                : key == "limit"         ? &seen.limit
+                : key == "serial_first"  ? &seen.serialFirst
+                : key == "serial_last"   ? &seen.serialLast
+                : key == "serial_step"   ? &seen.serialStep
+                : key == "serial_offset" ? &seen.serialOffset
+                : key == "serial_format" ? &seen.serialFormat
+                                         : nullptr;
     if (line == nullptr && key != "port") {
         return where + "unknown key \"" + std::string(key) + "\"";
     }
@@ -169,6 +184,32 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
         if (!ParseLimit(value, s.limit)) {
             return where + "limit takes " + kLimitRangeWords;
         }
+    } else if (key == "serial_first" || key == "serial_last" || key == "serial_step") {
+        std::uint64_t n = 0;
+        if (!ParseWhole(value, 10, n) || (key == "serial_step" && n == 0)) {
+            return where + std::string(key) +
+                   (key == "serial_step" ? " takes a whole number from 1"
+                                         : " takes a whole number");
+        }
+        (key == "serial_first"  ? s.serial.first
+         : key == "serial_last" ? s.serial.last
+                                : s.serial.step) = n;
+        s.serial.enabled = true;
+    } else if (key == "serial_offset") {
+        std::uint64_t n = 0;
+        const bool hex = value.starts_with("0x") || value.starts_with("0X");
+        if (!ParseWhole(hex ? value.substr(2) : value, hex ? 16 : 10, n) || n > 0xFFFFFFFF) {
+            return where + "serial_offset takes a byte offset (decimal, or hex after 0x)";
+        }
+        s.serial.offset = static_cast<std::uint32_t>(n);
+        s.serial.enabled = true;
+    } else if (key == "serial_format") {
+        if (!ParseSerialFormat(std::string(value), s.serial)) {
+            return where +
+                   "serial_format takes dec:W or hex:W (W from 1 to 20), u16le, u16be, "
+                   "u32le or u32be";
+        }
+        s.serial.enabled = true;
     } else if (value.empty()) {
         return where + std::string(key) + " takes a name, not nothing";
     } else if (key == "image") {
@@ -244,6 +285,13 @@ bool ParseStationFile(const std::string& text, StationSettings& settings, std::s
     } else if (s.ports.size() > static_cast<std::size_t>(kMaxPositions)) {
         error = std::to_string(s.ports.size()) + " ports: a station has at most " +
                 std::to_string(kMaxPositions);
+    } else if (s.serial.enabled && (seen.serialFirst == 0 || seen.serialLast == 0 ||
+                                    seen.serialOffset == 0 || seen.serialFormat == 0)) {
+        error = "serial numbers need serial_first, serial_last, serial_offset and serial_format";
+    } else if (s.serial.enabled && !CheckSerialPlan(s.serial, error)) {
+        error = "line " + std::to_string(seen.serialLast) + ": " + error;
+    } else if (s.serial.enabled && s.record.empty()) {
+        error = "serial numbers need a record file, beside which the next number is kept";
     } else if (s.limit > 0 && s.record.empty()) {
         error = "line " + std::to_string(seen.limit) +
                 ": limit needs a record file, which keeps the count across restarts";
@@ -279,6 +327,13 @@ std::string FormatStationFile(const StationSettings& s) {
     text += "timeout = " + FormatNumber(s.timeoutSeconds) + "\n";
     if (s.limit > 0) {
         text += "limit = " + std::to_string(s.limit) + "\n";
+    }
+    if (s.serial.enabled) {
+        text += "serial_first = " + std::to_string(s.serial.first) + "\n";
+        text += "serial_last = " + std::to_string(s.serial.last) + "\n";
+        text += "serial_step = " + std::to_string(s.serial.step) + "\n";
+        text += "serial_offset = " + std::to_string(s.serial.offset) + "\n";
+        text += "serial_format = " + SerialFormatName(s.serial) + "\n";
     }
     return text;
 }

@@ -42,6 +42,19 @@
 //              from every done unit in the record file, so that it holds
 //              across restarts: a whole number from 1 to 10000000. Needs a
 //              record file. Optional.
+//     serial_first, serial_last, serial_step
+//              the serial numbers written into the units: from the first
+//              to the last, step apart (1 when not given); whole numbers.
+//     serial_offset
+//              where a unit's number is written: the offset of its first
+//              byte in the image as sent, in decimal or 0x hex.
+//     serial_format
+//              how it is written: dec:W or hex:W (W digits of text, zero
+//              padded, hex in upper case; W from 1 to 20), u16le, u16be,
+//              u32le or u32be (an integer of 2 or 4 bytes).
+//              The serial keys come together (but serial_step), and need a
+//              record file: the next number is kept beside it
+//              (station/serial_numbers.h).
 //
 // Every key but port is given at most once. Example:
 //
@@ -59,6 +72,8 @@
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "station/serial_numbers.h"
 
 // A station has at most this many fixture positions.
 inline constexpr int kMaxPositions = 16;
@@ -82,7 +97,8 @@ struct StationSettings {
     std::string record;              // empty: no record file
     std::vector<std::string> ports;  // position 1 first
     double timeoutSeconds = kDefaultTimeoutSeconds;
-    int limit = 0;  // units done in all; 0: none
+    int limit = 0;      // units done in all; 0: none
+    SerialPlan serial;  // serial numbers written into each unit
 
     bool operator==(const StationSettings&) const = default;
 };

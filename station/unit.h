@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct UnitOutcome {
     std::uint32_t sent = 0, total = 0;
     std::uint32_t repeats = 0;
     double seconds = 0;
+    // Given by a station that writes serial numbers: the unit's number,
+    // and the SHA-256 of the bytes it was sent (the image with its number).
+    std::optional<std::uint64_t> serial;
+    std::string sentSha256;
 };
 
 const char* ResultName(UnitResult r);
@@ -99,6 +104,13 @@ class Unit {
     // is neither recorded nor counted.
     virtual bool OnlyWaited() const = 0;
     virtual UnitOutcome Outcome() const = 0;
+
+    // Writes bytes into the image as sent, at offset, for the unit under
+    // way: from the connected event only, before the machine is sent any
+    // of the image. The next unit starts from the image again.
+    virtual void PatchImage(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) = 0;
+    // The image as the unit under way is sent it.
+    virtual std::vector<std::uint8_t> ImageAsSent() const = 0;
 };
 
 // Makes the engine of a position: its settings, the ports its scans try

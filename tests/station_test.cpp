@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -249,6 +250,75 @@ TEST_F(StationTest, ALimitIsNeverOvershotAndHoldsAcrossARestart) {
     EXPECT_FALSE(station->Start(error));
     EXPECT_EQ(error, "the limit of 3 units is reached (3 done)");
     EXPECT_FALSE(station->Running());
+}
+
+// Serial numbers 100 to 104 over two positions, one of whose machines
+// stops every download: each number is written into the bytes its unit
+// receives; no number goes to two units done; a failed unit's number goes
+// to a later unit; the last number stops the station, before any unit
+// would answer without one; a restart gives no number again.
+TEST_F(StationTest, SerialNumbersAreWrittenIntoEachUnitAndNeverGivenTwice) {
+    SimulatedDevice good(kType), failing(kType, SimFaults{.stopAtBlock = 3});
+    good.AttachTo("COM1");
+    failing.AttachTo("COM2");
+    settings.ports = {"COM1", "COM2"};
+    settings.serial.enabled = true;
+    settings.serial.first = 100;
+    settings.serial.last = 104;
+    settings.serial.offset = 300;  // in the third block of 128
+    ASSERT_TRUE(ParseSerialFormat("dec:6", settings.serial));
+    class UsedUp : public StationEvents {
+      public:
+        void SerialsUsedUp() override { ++told; }
+        int told = 0;
+    } usedUp;
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &usedUp);
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    ASSERT_TRUE(station->Start(error)) << error;
+    ASSERT_TRUE(RunUntil([&] { return !station->Running(); }, 300000))
+        << StateWords(station->Positions()[0]) << " / " << StateWords(station->Positions()[1])
+        << " / " << Records().size() << " records";
+    EXPECT_EQ(usedUp.told, 1);
+
+    std::map<std::string, int> done;  // serial: units done with it
+    std::vector<std::string> failedSerials;
+    for (const auto& r : Records()) {
+        ASSERT_TRUE(r.count("unit_serial")) << "every unit that answered has a number";
+        EXPECT_EQ(r.count("sent_sha256"), 1u);
+        if (r.at("result") == "done") {
+            ++done[r.at("unit_serial")];
+        } else {
+            failedSerials.push_back(r.at("unit_serial"));
+        }
+    }
+    EXPECT_EQ(done, (std::map<std::string, int>{
+                        {"100", 1}, {"101", 1}, {"102", 1}, {"103", 1}, {"104", 1}}));
+    ASSERT_FALSE(failedSerials.empty());
+    for (const std::string& serial : failedSerials) {
+        EXPECT_TRUE(done.count(serial)) << serial << " was not given to a later unit";
+    }
+    // The last unit done at position 1 received its own number, and the
+    // rest of the image as it is.
+    const PositionView& first = station->Positions()[0];
+    ASSERT_TRUE(first.last && first.last->serial);
+    const Bytes received = good.machine.Received();
+    ASSERT_GE(received.size(), 306u);
+    const std::string written(received.begin() + 300, received.begin() + 306);
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "%06llu",
+                  static_cast<unsigned long long>(*first.last->serial));
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(ReasonWords(first).find("serial " + std::to_string(*first.last->serial)) !=
+                  std::string::npos,
+              true)
+        << ReasonWords(first);
+
+    // A restart: nothing left to give, and it says so.
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, nullptr);
+    ASSERT_TRUE(station->Open(error)) << error;
+    EXPECT_FALSE(station->Start(error));
+    EXPECT_EQ(error, "the serial numbers are used up (the last is 104)");
 }
 
 TEST_F(StationTest, ARecordFileThatCannotBeOpenedIsRefusedBeforeAnyStart) {

@@ -76,6 +76,10 @@ class CDownloadDlg : public CDialog {
     std::uint8_t GetPortIndex() const { return m_portIndex; }
     std::uint32_t GetImageLength() const { return m_imageLength; }
     const std::uint8_t* GetImage() const { return m_image; }
+    // Writes n bytes into the image as sent, at offset (a station's serial
+    // number for the unit under way); what falls past the image is left
+    // out.
+    void PatchImage(std::uint32_t offset, const std::uint8_t* bytes, std::size_t n);
     CharState GetCharState() const { return m_charState; }
     PortHandle GetPort() const { return m_hPort; }
     // The marker StartReceiveWorker returned for the last worker (on Windows

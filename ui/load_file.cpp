@@ -65,3 +65,10 @@ void CDownloadDlg::LoadImage(const std::uint8_t* bytes, std::size_t n) {
         Unscramble(m_image, m_imageLength);
     }
 }
+
+void CDownloadDlg::PatchImage(std::uint32_t offset, const std::uint8_t* bytes, std::size_t n) {
+    if (offset >= m_imageLength) {
+        return;
+    }
+    std::memcpy(m_image + offset, bytes, std::min<std::size_t>(n, m_imageLength - offset));
+}

@@ -100,6 +100,10 @@ BOOL CStationDlg::OnInitDialog() {
                             " is not the one this station programs.\n\nExpected SHA-256:\n" +
                             refusal.expected + "\n\nThe image's SHA-256:\n" + refusal.actual +
                             "\n\nThe station cannot start.");
+    } else if (refusal.kind == StationRefusal::Kind::Serials) {
+        m_notices.push_back("The serial numbers cannot be written into the image " +
+                            m_settings.image + ":\n\n" + refusal.error +
+                            "\n\nThe station cannot start.");
     } else {
         m_notices.push_back("The record file cannot be used:\n\n" + refusal.error +
                             "\n\nThe station cannot start.");
@@ -261,6 +265,13 @@ void CStationDlg::LimitReached() {
                         " units: it is stopping. The units under way finish, and no further "
                         "unit is started.");
     m_totalsDirty = true;
+}
+
+void CStationDlg::SerialsUsedUp() {
+    m_notices.push_back("The serial numbers are used up: the last, " +
+                        std::to_string(m_settings.serial.last) +
+                        ", has been given. The units under way finish; no further unit is "
+                        "started. Give the station a new range to go on.");
 }
 
 void CStationDlg::ShowHeader() {

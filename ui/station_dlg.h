@@ -83,6 +83,7 @@ class CStationDlg : public CDialog, private StationEvents {
     void RunningChanged(bool running) override;
     void RecordFailed(const std::string& message) override;
     void LimitReached() override;
+    void SerialsUsedUp() override;
 
     // Redraws what changed since it was last shown.
     void ShowChanged();

@@ -88,13 +88,14 @@ void UnitRunner::Start(const UnitEvents& events) {
     m_outcome = UnitOutcome{};
     m_outcome.total = m_dlg->GetImageLength();
     m_start = m_lastActive = AfxTickCount();
-    if (!m_programReady) {
+    if (!m_programReady || m_patched) {
         // A unit that went silent, lost its port or was interrupted left
         // Program disabled, as the window does: load again, as the operator
         // would, from the bytes read at the start, so every unit gets the
         // image the records describe.
         m_dlg->LoadImage(m_image.bytes.data(), m_image.bytes.size());
         m_outcome.total = m_dlg->GetImageLength();
+        m_patched = false;
     }
     m_nothingToTryUntil.reset();
     const std::vector<std::string> ports = ResolvePorts();
@@ -190,6 +191,16 @@ void UnitRunner::GiveUp() {
 
 UnitOutcome UnitRunner::Outcome() const {
     return m_outcome;
+}
+
+void UnitRunner::PatchImage(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
+    m_dlg->PatchImage(offset, bytes.data(), bytes.size());
+    m_patched = true;
+}
+
+std::vector<std::uint8_t> UnitRunner::ImageAsSent() const {
+    const std::uint8_t* image = m_dlg->GetImage();
+    return std::vector<std::uint8_t>(image, image + m_dlg->GetImageLength());
 }
 
 void UnitRunner::PortTried(const std::string& port, PortOutcome outcome,

@@ -57,6 +57,8 @@ class UnitRunner : public Unit, private CDownloadEvents {
     // is neither recorded nor counted.
     bool OnlyWaited() const override;
     UnitOutcome Outcome() const override;
+    void PatchImage(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) override;
+    std::vector<std::uint8_t> ImageAsSent() const override;
 
   private:
     void PortTried(const std::string& port, PortOutcome outcome,
@@ -83,6 +85,7 @@ class UnitRunner : public Unit, private CDownloadEvents {
     // Program is enabled after a load, a scan that found nothing and the
     // end of a download; after any other ending the image is loaded again.
     bool m_programReady = false;
+    bool m_patched = false;  // the dialog's image holds a unit's own bytes
     bool m_connected = false;
     bool m_decided = false;
     UnitOutcome m_outcome;

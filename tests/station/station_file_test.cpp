@@ -145,6 +145,25 @@ TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
          "line 3: limit takes a whole number of units from 1 to 10000000"},
         {head + "limit = 500\nport = COM1\n",
          "line 3: limit needs a record file, which keeps the count across restarts"},
+        {head + "port = p\nrecord = u\nserial_first = 1\nserial_last = 9\nserial_offset = 0\n",
+         "serial numbers need serial_first, serial_last, serial_offset and serial_format"},
+        {head + "port = p\nserial_first = 1\nserial_last = 9\nserial_offset = 0\n"
+                "serial_format = u16le\n",
+         "serial numbers need a record file, beside which the next number is kept"},
+        {head + "port = p\nrecord = u\nserial_first = 1\nserial_last = 1000\n"
+                "serial_offset = 0x10\nserial_format = dec:3\n",
+         "line 6: the last serial number 1000 does not fit dec:3 (at most 999)"},
+        {head + "serial_step = 0\n", "line 3: serial_step takes a whole number from 1"},
+        {head + "serial_first = -1\n", "line 3: serial_first takes a whole number"},
+        {head + "serial_first = 99999999999999999999\n",
+         "line 3: serial_first takes a whole number"},
+        {head + "serial_offset = 0x\n",
+         "line 3: serial_offset takes a byte offset (decimal, or hex after 0x)"},
+        {head + "serial_offset = 4294967296\n",
+         "line 3: serial_offset takes a byte offset (decimal, or hex after 0x)"},
+        {head + "serial_format = dec\n",
+         "line 3: serial_format takes dec:W or hex:W (W from 1 to 20), u16le, u16be, u32le or "
+         "u32be"},
         {head + "port = COM\xFF\n", "line 3: not UTF-8 text"},
         {head + "port = \xC0\xAF\n", "line 3: not UTF-8 text"},      // an overlong "/"
         {head + "port = \xED\xA0\x80\n", "line 3: not UTF-8 text"},  // a surrogate
@@ -217,6 +236,24 @@ TEST(StationFileTest, FormattedSettingsReadBackTheSame) {
         [] {
             StationSettings s = Settings(1, "a.UPL", {"COM1"}, "", "units.jsonl");
             s.limit = 10000000;
+            s.serial = {.enabled = true,
+                        .first = 7,
+                        .last = 18446744073709551614u,
+                        .step = 1,
+                        .offset = 0xFFFFFFFF,
+                        .format = SerialFormat::Decimal,
+                        .width = 20};
+            return s;
+        }(),
+        [] {
+            StationSettings s = Settings(2, "a.UPL", {"COM1"}, "", "units.jsonl");
+            s.serial = {.enabled = true,
+                        .first = 1001,
+                        .last = 1999,
+                        .step = 2,
+                        .offset = 16,
+                        .format = SerialFormat::U16Be,
+                        .width = 2};
             return s;
         }(),
     };

@@ -201,6 +201,9 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
             : m_told(std::move(told)), m_limitReached(std::move(limitReached)) {}
         void Told(std::size_t index, const PositionEvent& e) override { m_told(index, e); }
         void LimitReached() override { m_limitReached(); }
+        void SerialsUsedUp() override {
+            std::fprintf(stderr, "download-cli: the serial numbers are used up\n");
+        }
 
       private:
         std::function<void(std::size_t, const PositionEvent&)> m_told;
