@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "station/serial_numbers.h"
+
 struct CliOptions {
     int type = -1;                   // machine type, 0 to 2
     std::vector<std::string> ports;  // empty: the platform's port list
@@ -21,7 +23,8 @@ struct CliOptions {
     // A station file: its settings in place of --type, --port, --timeout,
     // --record, --expect-sha256 and the image, run as --parallel --loop.
     std::string stationFile;
-    int limit = 0;  // the station file's limit of units done; 0: none
+    int limit = 0;      // the station file's limit of units done; 0: none
+    SerialPlan serial;  // the station file's serial numbers
 };
 
 inline constexpr char kCliUsage[] =

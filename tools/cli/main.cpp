@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
         options->timeoutSeconds = settings.timeoutSeconds;
         options->ports = settings.ports;
         options->limit = settings.limit;
+        options->serial = settings.serial;
         options->parallel = true;
         options->loop = true;
     }

@@ -155,6 +155,7 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
     settings.timeoutSeconds = o.timeoutSeconds;
     settings.ports = o.ports;
     settings.limit = o.limit;
+    settings.serial = o.serial;
     StationOptions options;
     options.loop = o.loop;
     options.fast = o.fast;

@@ -88,6 +88,14 @@ bool TargetMachine::ShouldVanish() {
     return m_vanished;
 }
 
+bool TargetMachine::SessionAllowed() {
+    if (m_faults.sessions > 0 && m_sessions >= m_faults.sessions) {
+        return false;
+    }
+    ++m_sessions;
+    return true;
+}
+
 bool TargetMachine::ShouldRestart() {
     if (m_restarted || m_faults.restartAfterBlock < 0 || m_blocks < m_faults.restartAfterBlock) {
         return false;
@@ -112,7 +120,7 @@ std::vector<SimReply> TargetMachine::Char(const std::uint8_t* bytes, std::size_t
         switch (m_step) {
             case CharStep::Idle:
             case CharStep::Done:
-                if (m_pending[used++] == '0') {
+                if (m_pending[used++] == '0' && SessionAllowed()) {
                     // A new session: ask for the length first.
                     m_image.clear();
                     m_blocks = m_repeats = 0;
@@ -220,7 +228,8 @@ std::vector<SimReply> TargetMachine::Framed(const std::uint8_t* bytes, std::size
         // An opening request starts a new session at any time: the host may
         // have closed the port and come back for the next download.
         const bool opening = sumOk && command == kOpeningCommand &&
-                             IsOpeningRequest(m_type, frame.data() + 4, payload);
+                             IsOpeningRequest(m_type, frame.data() + 4, payload) &&
+                             SessionAllowed();
         if (!m_open || opening) {
             if (opening) {
                 m_open = true;

@@ -39,6 +39,9 @@ struct SimFaults {
     // when an expected size is given, as a real machine does; an image of
     // 65536 bytes or more is then asked for only up to its length mod 65536.
     bool trustLength = false;
+    // Answers this many opening requests (downloads), then no more, as a
+    // fixture whose unit was taken away (0: every one).
+    int sessions = 0;
 };
 
 struct SimReply {
@@ -86,6 +89,8 @@ class TargetMachine {
     std::vector<SimReply> Reply(std::vector<std::uint8_t> bytes);
     std::vector<SimReply> Request(std::uint8_t command, std::uint8_t block);
     bool ShouldVanish();
+    // Counts an opening request that may start a session (SimFaults::sessions).
+    bool SessionAllowed();
     bool ShouldRestart();
 
     MachineType m_type;
@@ -104,6 +109,7 @@ class TargetMachine {
     bool m_repeatedThis = false;
 
     std::vector<std::uint8_t> m_image;
+    int m_sessions = 0;  // opening requests answered
     bool m_finished = false, m_stopped = false, m_vanished = false, m_muted = false;
     bool m_restarted = false;
     int m_blocks = 0, m_repeats = 0;

@@ -1067,6 +1067,62 @@ TEST_F(CliTest, RefusesAnImageThatIsNotARegularFile) {
     }
 }
 
+// Serial numbers against target-sim, through download-cli --station: each
+// machine receives its unit's number at the offset, in the format (its
+// expected image holds it); a SIGKILL between units and a restart give the
+// next number, none twice and none skipped.
+TEST_F(CliTest, SerialNumbersGoOnAfterAKillBetweenUnits) {
+    if (UnderWine()) {
+        GTEST_SKIP() << "a SIGKILL of a program under Wine kills Wine's process";
+    }
+    const Bytes image = Pattern(1000, 4);
+    const std::string link = (dir.path() / "fixture").string();
+    const std::string record = (dir.path() / "units.jsonl").string();
+    const std::string stationText = "type = 1\nimage = " + WriteImageFile(1, image) +
+                                    "\nrecord = units.jsonl\nport = " + link +
+                                    "\nserial_first = 100\nserial_last = 199\n"
+                                    "serial_offset = 200\nserial_format = dec:6\n";
+    const std::string station =
+        WriteFile("line.station", Bytes(stationText.begin(), stationText.end()));
+    for (const char* serial : {"000100", "000101"}) {
+        SCOPED_TRACE(serial);
+        Bytes expected = image;
+        std::copy(serial, serial + 6, expected.begin() + 200);
+        // One unit on the fixture, then it is taken away.
+        SimProcess sim({"--type", "1", "--link", link, "--sessions", "1", "--expect",
+                        WriteFile(std::string(serial) + ".bin", expected)});
+        ASSERT_TRUE(sim.Started());
+        CliProcess cli({"--station", station, "--json"});
+        ASSERT_TRUE(cli.WaitForText("\"result\":\"done\"", 30s)) << cli.Out();
+        // Back to waiting for the next unit, which does not come.
+        ASSERT_TRUE(cli.WaitUntil(
+            [](const std::string& out) {
+                const std::size_t done = out.find("\"result\":\"done\"");
+                return Occurrences(out.substr(done), "\"event\":\"port\"") >= 2;
+            },
+            30s))
+            << cli.Out();
+        cli.Signal(SIGKILL);
+        EXPECT_EQ(cli.Finish(10s).signal, SIGKILL);
+        const SimProcess::Outcome outcome = sim.Stop();
+        EXPECT_TRUE(Contains(outcome.lastLine, "finished; matches the expected image"))
+            << outcome.lastLine;
+    }
+    std::vector<JsonObject> units;
+    for (const std::string& line : Lines(ReadText(record))) {
+        const auto unit = ParseJsonLine(line);
+        ASSERT_TRUE(unit.has_value()) << line;
+        units.push_back(*unit);
+    }
+    ASSERT_EQ(units.size(), 2u) << ReadText(record);
+    EXPECT_EQ(Field(units[0], "unit_serial"), "100");
+    EXPECT_EQ(Field(units[1], "unit_serial"), "101");
+    Bytes sent = image;
+    std::copy_n("000101", 6, sent.begin() + 200);
+    EXPECT_EQ(Field(units[1], "sent_sha256"), Sha256Hex(sent));
+    EXPECT_EQ(Field(units[1], "sha256"), Sha256Hex(StoredImage(1, image)));
+}
+
 // An empty image would program nothing and call every unit done: it is
 // refused before any port is opened, as an unreadable one is.
 TEST_F(CliTest, RefusesAnEmptyImage) {

@@ -4,7 +4,7 @@
 //   target-sim --type 0|1|2 [--link PATH] [--expect FILE] [--silent] [--noise]
 //              [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]
 //              [--mute-after N] [--restart-after N] [--hold-after N] [--trust-length]
-//              [--baud N] [--turnaround MS] [--timing FILE] [--stored]
+//              [--baud N] [--turnaround MS] [--timing FILE] [--stored] [--sessions N]
 //
 // --restart-after N makes the machine restart once, as after a reset, on
 // receiving N blocks: it answers nothing more of that download and waits
@@ -68,7 +68,7 @@ constexpr char kUsage[] =
     "                  [--repeat-every N] [--stop-at N] [--split] [--vanish-after N]\n"
     "                  [--mute-after N] [--restart-after N] [--hold-after N]\n"
     "                  [--trust-length] [--baud N] [--turnaround MS] [--timing FILE]\n"
-    "                  [--stored]\n"
+    "                  [--stored] [--sessions N]\n"
     "\n"
     "A simulated target machine on a pseudo-terminal, for downloads without\n"
     "hardware. The first line printed is the device to give the tool as its port;\n"
@@ -88,6 +88,7 @@ constexpr char kUsage[] =
     "  --mute-after N    fall silent after N blocks\n"
     "  --restart-after N restart once after N blocks and wait for a new opening request\n"
     "  --hold-after N    hold the tool's output (flow control) after N blocks\n"
+    "  --sessions N      answer N downloads, then no more (the unit was taken away)\n"
     "  --trust-length    type 0: take the 16-bit length told, even with --expect\n"
     "  --baud N          pace the line at N baud both ways\n"
     "  --turnaround MS   wait MS milliseconds before each reply\n"
@@ -123,6 +124,7 @@ std::string ParseOptions(int argc, char** argv, Options* opt) {
                       &faults.restartAfterBlock),
         IntegerOption("--hold-after", "a block count", 0, kBlocks, "a block count",
                       &faults.holdAfterBlock),
+        IntegerOption("--sessions", "a count", 1, 1'000'000, "a count", &faults.sessions),
         IntegerOption("--baud", "a line rate", 1, 10'000'000, "a line rate", &opt->baud),
         IntegerOption("--turnaround", "milliseconds", 0, 60'000, "milliseconds",
                       [opt](long long ms) { opt->turnaroundMs = static_cast<std::uint32_t>(ms); }),
