@@ -23,11 +23,16 @@ std::string StateWords(const PositionView& v) {
         case PositionState::Stopped:
             return v.note.empty() ? "Stopped" : "Stopped: " + v.note;
         case PositionState::Waiting:
-            return v.note.empty() ? "Waiting for a unit" : v.note;
+            if (!v.note.empty()) {
+                return v.note;
+            }
+            return v.nextUnitId.empty() ? "Waiting for a unit" : "Waiting for unit " + v.nextUnitId;
         case PositionState::Programming:
             return "Programming";
         case PositionState::Finishing:
             return "Programming, then stopping";
+        case PositionState::WaitingForScan:
+            return "Waiting for a scan";
     }
     return "";
 }
@@ -52,6 +57,9 @@ std::string ReasonWords(const PositionView& v) {
     std::string text = ResultName(v.last->result);
     text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     text += ": " + v.last->reason + Seconds(v.last->seconds, " (%.1f s)");
+    if (!v.last->unitId.empty()) {
+        text += "    unit " + v.last->unitId;
+    }
     if (v.last->serial) {
         text += "    serial " + std::to_string(*v.last->serial);
     }

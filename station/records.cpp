@@ -84,6 +84,7 @@ std::string RecordLine(int type, const std::string& imagePath, const UnitOutcome
            ",\"size\":" + std::to_string(image.bytes.size()) +
            ",\"sha256\":" + JsonString(image.sha256) +
            (image.Cut() ? ",\"file_size\":" + std::to_string(image.fileSize) : std::string()) +
+           (u.unitId.empty() ? std::string() : ",\"unit_id\":" + JsonString(u.unitId)) +
            (u.serial ? ",\"unit_serial\":" + std::to_string(*u.serial) : std::string()) +
            (u.sentSha256.empty() ? std::string() : ",\"sent_sha256\":" + JsonString(u.sentSha256)) +
            ",\"seconds\":" + std::to_string(u.seconds) +

@@ -326,6 +326,44 @@ void Station::LookAtTheDay() {
     });
 }
 
+bool CheckUnitId(const std::string& id, std::string& error) {
+    if (id.empty()) {
+        error = "an empty unit ID";
+        return false;
+    }
+    if (id.size() > kMaxUnitIdLength) {
+        error = "a unit ID of " + std::to_string(id.size()) + " characters (at most " +
+                std::to_string(kMaxUnitIdLength) + ")";
+        return false;
+    }
+    for (const char c : id) {
+        if (c < 0x20 || c > 0x7E) {
+            error = "a unit ID with a character that is not printable";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Station::BindUnitId(std::size_t index, const std::string& id, std::string& error) {
+    if (index >= m_core->m_positions.size()) {
+        error = "no position " + std::to_string(index + 1);
+        return false;
+    }
+    if (!CheckUnitId(id, error)) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> g(m_core->m_lock);
+        Position& p = *m_core->m_positions[index];
+        p.pendingId = id;
+        p.view.nextUnitId = id;
+        p.changed = true;
+    }
+    Step();
+    return true;
+}
+
 bool Station::Stopping() const {
     return m_core->m_stopping && Running();
 }

@@ -121,6 +121,11 @@ struct StationOptions {
     std::function<DayCountRules()> today;
 };
 
+// A unit ID (a scanned label) is at most this long.
+inline constexpr std::size_t kMaxUnitIdLength = 64;
+// Whether id can be a unit ID; the reason when not.
+bool CheckUnitId(const std::string& id, std::string& error);
+
 // Why a station could not be opened, for each front end to say in its own
 // words.
 struct StationRefusal {
@@ -134,10 +139,11 @@ struct StationRefusal {
 };
 
 enum class PositionState : std::uint8_t {
-    Stopped,      // not running
-    Waiting,      // scanning its port for a unit
-    Programming,  // a machine answered; its download is under way
-    Finishing,    // stopping: the unit under way ends first
+    Stopped,         // not running
+    Waiting,         // scanning its port for a unit
+    Programming,     // a machine answered; its download is under way
+    Finishing,       // stopping: the unit under way ends first
+    WaitingForScan,  // the settings want a unit ID scanned before it programs
 };
 
 struct PositionView {
@@ -153,6 +159,8 @@ struct PositionView {
     std::string note;
     int percent = 0;                  // while programming
     std::optional<UnitOutcome> last;  // the last unit
+    // A unit ID scanned for the position's next unit, not taken yet.
+    std::string nextUnitId;
     // Why the last unit's record could not be written: empty when it was
     // (or when there is no record file). Such a unit is not counted.
     std::string notRecorded;
@@ -181,6 +189,13 @@ class Station {
     // Units under way finish; positions waiting for a unit stop now, with
     // `reason` as the outcome's.
     void Stop(const std::string& reason = "the station was stopped");
+    // Binds a scanned unit ID to a position's next unit: the unit whose
+    // machine answers next there takes it (the one waiting for its scan,
+    // where the settings want one). False, with the reason, for an ID that
+    // is empty, longer than kMaxUnitIdLength or not printable ASCII, and
+    // for a position that is not there.
+    bool BindUnitId(std::size_t index, const std::string& id, std::string& error);
+
     // Every position stops now; writes under way give up. Units under way
     // end as interrupted, for `reason`.
     void StopNow(const std::string& reason = "the station was stopped at once");

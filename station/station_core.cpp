@@ -118,6 +118,22 @@ Station::Core::Place Station::Core::TakePlace(Position& p) {
 }
 
 void Station::Core::StartUnit(Position& p) {
+    if (m_settings.requireScan) {
+        bool scanned = false;
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            scanned = !p.pendingId.empty();
+        }
+        p.waitingForScan = !scanned;
+        if (!scanned) {
+            p.running = true;
+            Publish(p, [&](PositionView& v) {
+                v.state = PositionState::WaitingForScan;
+                v.note.clear();
+            });
+            return;
+        }
+    }
     const Place place = TakePlace(p);
     p.waitingForPlace = place == Place::Wait;
     if (place == Place::Wait) {
@@ -172,6 +188,13 @@ void Station::Core::StartUnit(Position& p) {
         Publish(p, [&](PositionView& v) { v.note = "port left open: " + reason; });
     };
     events.connected = [this, &p](const std::string& port) {
+        {
+            // The ID scanned for this position's next unit is this unit's.
+            std::lock_guard<std::mutex> g(m_lock);
+            p.unitId = p.pendingId;
+            p.pendingId.clear();
+            p.view.nextUnitId.clear();
+        }
         if (m_settings.serial.enabled) {
             GiveSerial(p);
         }
@@ -263,11 +286,11 @@ void Station::Core::Serve(Position& p) {
     if (!p.running) {
         return;
     }
-    if (p.waitingForPlace) {
+    if (p.waitingForPlace || p.waitingForScan) {
         if (m_stopping) {
             EndPosition(p);
         } else {
-            StartUnit(p);  // a place may have come free
+            StartUnit(p);  // a place may have come free, or an ID been scanned
         }
         return;
     }
@@ -319,6 +342,8 @@ void Station::Core::Ended(Position& p) {
 
 Station::Core::Recorded Station::Core::Record(Position& p, UnitOutcome& u,
                                               std::string& notRecorded) {
+    u.unitId = p.unitId;
+    p.unitId.clear();
     if (p.serial) {
         u.serial = p.serial;
         u.sentSha256 = Sha256Hex(p.runner->ImageAsSent());
@@ -389,6 +414,8 @@ Station::Core::Recorded Station::Core::Record(Position& p, UnitOutcome& u,
 
 void Station::Core::EndPosition(Position& p) {
     p.waitingForPlace = false;
+    p.waitingForScan = false;
+    p.unitId.clear();
     m_serials.StopAsking(p.index);
     {
         std::lock_guard<std::mutex> records(m_recordLock);

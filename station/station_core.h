@@ -44,11 +44,14 @@ struct Station::Position {
     bool reserved = false;                // holds one of the limit's units (m_recordLock)
     bool serialHeld = false;              // holds a place in the serial pool
     bool waitingForPlace = false;         // for a serial number, or a unit of the limit
+    bool waitingForScan = false;          // for its unit's ID to be scanned
+    std::string unitId;                   // the unit under way's scanned ID
     std::optional<std::uint64_t> serial;  // the unit under way's number
 
     // Published to the front end, under Station::m_lock.
     PositionView view;
     std::vector<PositionEvent> told;  // StationOptions::tellEvents
+    std::string pendingId;            // scanned for its next unit
     bool changed = false;
     bool live = false;      // its loop runs
     bool answered = false;  // the unit under way has a machine

@@ -138,6 +138,7 @@ std::string FormatNumber(double x) {
 struct Seen {
     int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0, limit = 0;  // their lines
     int serialFirst = 0, serialLast = 0, serialStep = 0, serialOffset = 0, serialFormat = 0;
+    int requireScan = 0;
     std::vector<int> ports;  // each port's line
 };
 
@@ -156,6 +157,7 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
                 : key == "serial_step"   ? &seen.serialStep
                 : key == "serial_offset" ? &seen.serialOffset
                 : key == "serial_format" ? &seen.serialFormat
+                : key == "require_scan"  ? &seen.requireScan
                                          : nullptr;
     if (line == nullptr && key != "port") {
         return where + "unknown key \"" + std::string(key) + "\"";
@@ -203,6 +205,11 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
         }
         s.serial.offset = static_cast<std::uint32_t>(n);
         s.serial.enabled = true;
+    } else if (key == "require_scan") {
+        if (value != "yes" && value != "no") {
+            return where + "require_scan takes yes or no";
+        }
+        s.requireScan = value == "yes";
     } else if (key == "serial_format") {
         if (!ParseSerialFormat(std::string(value), s.serial)) {
             return where +
@@ -327,6 +334,9 @@ std::string FormatStationFile(const StationSettings& s) {
     text += "timeout = " + FormatNumber(s.timeoutSeconds) + "\n";
     if (s.limit > 0) {
         text += "limit = " + std::to_string(s.limit) + "\n";
+    }
+    if (s.requireScan) {
+        text += "require_scan = yes\n";
     }
     if (s.serial.enabled) {
         text += "serial_first = " + std::to_string(s.serial.first) + "\n";

@@ -55,6 +55,10 @@
 //              The serial keys come together (but serial_step), and need a
 //              record file: the next number is kept beside it
 //              (station/serial_numbers.h).
+//     require_scan
+//              yes: a position programs a unit only once its ID has been
+//              scanned (Station::BindUnitId); no (when not given): IDs may
+//              be scanned, and are recorded when they are.
 //
 // Every key but port is given at most once. Example:
 //
@@ -97,8 +101,9 @@ struct StationSettings {
     std::string record;              // empty: no record file
     std::vector<std::string> ports;  // position 1 first
     double timeoutSeconds = kDefaultTimeoutSeconds;
-    int limit = 0;      // units done in all; 0: none
-    SerialPlan serial;  // serial numbers written into each unit
+    int limit = 0;             // units done in all; 0: none
+    SerialPlan serial;         // serial numbers written into each unit
+    bool requireScan = false;  // a unit ID scanned before each unit
 
     bool operator==(const StationSettings&) const = default;
 };

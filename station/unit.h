@@ -43,6 +43,7 @@ struct UnitOutcome {
     // and the SHA-256 of the bytes it was sent (the image with its number).
     std::optional<std::uint64_t> serial;
     std::string sentSha256;
+    std::string unitId;  // the unit's scanned ID, when one was bound to it
 };
 
 const char* ResultName(UnitResult r);

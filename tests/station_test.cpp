@@ -321,6 +321,58 @@ TEST_F(StationTest, SerialNumbersAreWrittenIntoEachUnitAndNeverGivenTwice) {
     EXPECT_EQ(error, "the serial numbers are used up (the last is 104)");
 }
 
+// A station that wants a scan: a position programs nothing until its unit's
+// ID is bound, then the unit that answers takes it, and its record carries
+// it. IDs that cannot be labels are refused, with the reason.
+TEST_F(StationTest, AScannedIdIsBoundToItsPositionsNextUnit) {
+    SimulatedDevice first(kType), second(kType);
+    events.lines[0] = &first.AttachTo("COM1");
+    events.lines[1] = &second.AttachTo("COM2");
+    settings.ports = {"COM1", "COM2"};
+    settings.requireScan = true;
+    station = std::make_unique<Station>(settings, image, &UnitRunner::Make, &events);
+    events.station = station.get();
+    std::string error;
+    ASSERT_TRUE(station->Open(error)) << error;
+    ASSERT_TRUE(station->Start(error)) << error;
+    ASSERT_TRUE(RunUntil([&] {
+        return station->Positions()[0].state == PositionState::WaitingForScan &&
+               station->Positions()[1].state == PositionState::WaitingForScan;
+    }));
+    EXPECT_EQ(StateWords(station->Positions()[0]), "Waiting for a scan");
+    headless::Advance(5000);
+    EXPECT_TRUE(Records().empty()) << "nothing programmed without a scan";
+
+    const struct {
+        std::string id, reason;
+    } refused[] = {{"", "an empty unit ID"},
+                   {std::string(65, 'A'), "a unit ID of 65 characters (at most 64)"},
+                   {"SN\t1", "a unit ID with a character that is not printable"},
+                   {"SN\xC3\xA9", "a unit ID with a character that is not printable"}};
+    for (const auto& r : refused) {
+        EXPECT_FALSE(station->BindUnitId(0, r.id, error));
+        EXPECT_EQ(error, r.reason);
+    }
+    EXPECT_FALSE(station->BindUnitId(2, "SN-1", error));
+    EXPECT_EQ(error, "no position 3");
+
+    ASSERT_TRUE(station->BindUnitId(1, "SN-0002", error)) << error;
+    ASSERT_TRUE(RunUntil([&] { return station->Positions()[1].last.has_value(); }));
+    EXPECT_EQ(station->Positions()[0].state, PositionState::WaitingForScan);
+    ASSERT_TRUE(station->BindUnitId(0, std::string(64, 'X'), error)) << error;
+    ASSERT_TRUE(RunUntil([&] { return station->Positions()[0].last.has_value(); }));
+
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    std::map<std::string, std::string> idOf;
+    for (const auto& r : records) {
+        idOf[r.at("position")] = r.at("unit_id");
+    }
+    EXPECT_EQ(idOf,
+              (std::map<std::string, std::string>{{"1", std::string(64, 'X')}, {"2", "SN-0002"}}));
+    EXPECT_NE(ReasonWords(station->Positions()[1]).find("unit SN-0002"), std::string::npos);
+}
+
 TEST_F(StationTest, ARecordFileThatCannotBeOpenedIsRefusedBeforeAnyStart) {
     settings.ports = {"COM1"};
     settings.record = (dir.path() / "no-such-folder" / "units.jsonl").string();

@@ -154,6 +154,7 @@ TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
                 "serial_offset = 0x10\nserial_format = dec:3\n",
          "line 6: the last serial number 1000 does not fit dec:3 (at most 999)"},
         {head + "serial_step = 0\n", "line 3: serial_step takes a whole number from 1"},
+        {head + "require_scan = maybe\n", "line 3: require_scan takes yes or no"},
         {head + "serial_first = -1\n", "line 3: serial_first takes a whole number"},
         {head + "serial_first = 99999999999999999999\n",
          "line 3: serial_first takes a whole number"},
