@@ -77,6 +77,7 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             FlagOption("--fast", &o.fast),
             FlagOption("--list-ports", &o.listPorts),
             TextOption("--station", "a station file", &o.stationFile),
+            FlagOption("--unit-ids", &o.unitIds),
         },
         [&](const std::string& image) -> std::string {
             if (imageGiven) {
@@ -100,11 +101,17 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             !o.expectSha256.empty() || o.timeoutSeconds != CliOptions{}.timeoutSeconds ||
             o.parallel || o.loop) {
             error =
-                "--station takes its settings from the file: give it alone, with --json "
-                "or --fast";
+                "--station takes its settings from the file: give it alone, with --json, "
+                "--fast or --unit-ids";
             return std::nullopt;
         }
         return o;
+    }
+    if (o.unitIds && !(o.parallel && o.loop)) {
+        error =
+            "--unit-ids binds IDs to fixture positions: give it with --parallel --loop or "
+            "--station";
+        return std::nullopt;
     }
     if (o.type < 0) {
         error = "--type is required";

@@ -23,13 +23,14 @@ struct CliOptions {
     // A station file: its settings in place of --type, --port, --timeout,
     // --record, --expect-sha256 and the image, run as --parallel --loop.
     std::string stationFile;
-    int limit = 0;      // the station file's limit of units done; 0: none
-    SerialPlan serial;  // the station file's serial numbers
+    bool unitIds = false;  // unit IDs from standard input, "POSITION ID" a line
+    int limit = 0;         // the station file's limit of units done; 0: none
+    SerialPlan serial;     // the station file's serial numbers
 };
 
 inline constexpr char kCliUsage[] =
     "usage: download-cli --type 0|1|2 [--port NAME]... [options] IMAGE\n"
-    "       download-cli --station FILE [--json] [--fast]\n"
+    "       download-cli --station FILE [--json] [--fast] [--unit-ids]\n"
     "       download-cli --list-ports [--json]\n"
     "\n"
     "Programs IMAGE into the machine that answers on the first of the ports\n"
@@ -56,6 +57,9 @@ inline constexpr char kCliUsage[] =
     "  --fast          block protocol: hand each frame over as soon as it is complete\n"
     "  --station FILE  run the station file FILE (as download-station does, without\n"
     "                  a window): its positions, image, records and the day's counts\n"
+    "  --unit-ids      read unit IDs from standard input, a line \"POSITION ID\" each\n"
+    "                  (POSITION from 1): the next unit there takes the ID, and its\n"
+    "                  record carries it\n"
     "  --list-ports    print the serial ports present, one a line (with --json, as\n"
     "                  JSON objects), and what is known of each\n"
     "  --help          show this text\n"

@@ -3,6 +3,7 @@
 #include "tools/cli/station.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "station/position_words.h"
 #include "station/station.h"
 #include "tools/cli/console.h"
+#include "tools/cli/input_lines.h"
 #include "tools/cli/interrupts.h"
 #include "tools/cli/report.h"
 #include "ui/unit_runner.h"
@@ -142,6 +144,22 @@ void WarnAboutImage(const CliOptions& o, const LoadedImage& image) {
                      "%zu bytes go out as a length of %zu\n",
                      info->name, n, n % 0x10000);
     }
+}
+
+// A line as it may be shown: what is not printable ASCII as \xNN.
+std::string Printable(const std::string& line) {
+    std::string text;
+    for (const char c : line.substr(0, 100)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u > 0x7E) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            text += hex;
+        } else {
+            text += c;
+        }
+    }
+    return line.size() > 100 ? text + "..." : text;
 }
 
 }  // namespace
@@ -311,7 +329,33 @@ int RunStation(const CliOptions& o, bool board, bool terminal) {
         std::fprintf(stderr, "download-cli: %s\n", error.c_str());
         return kExitRecordFailed;
     }
+    InputLines input;
+    bool inputOpen = o.unitIds;
+    // "POSITION ID": the ID goes to that position's next unit.
+    auto takeUnitIds = [&] {
+        std::vector<std::string> lines;
+        inputOpen = input.Take(lines);
+        for (const std::string& line : lines) {
+            const std::size_t blank = line.find(' ');
+            std::size_t position = 0;
+            const std::string number = line.substr(0, blank);
+            const auto [end, failure] =
+                std::from_chars(number.data(), number.data() + number.size(), position);
+            std::string error = "not \"POSITION ID\"";
+            if (blank != std::string::npos && failure == std::errc() &&
+                end == number.data() + number.size() && position >= 1 &&
+                station.BindUnitId(position - 1, line.substr(blank + 1), error)) {
+                continue;
+            }
+            boardShown.Clear();
+            std::fprintf(stderr, "download-cli: unit ID line \"%s\" refused: %s\n",
+                         Printable(line).c_str(), error.c_str());
+        }
+    };
     auto step = [&] {
+        if (inputOpen) {
+            takeUnitIds();
+        }
         const int signal = StopSignal();
         if (signal != 0) {
             station.StopNow(InterruptReason(signal));

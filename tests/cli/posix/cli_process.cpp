@@ -19,11 +19,11 @@ std::vector<std::string> CliCommand() {
     return words;
 }
 
-CliProcess::CliProcess(const std::vector<std::string>& args) {
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& input) {
     std::vector<std::string> all = CliCommand();
     all.insert(all.end(), args.begin(), args.end());
     ChildProcess::Options options;
-    options.in = ChildProcess::Stream::File("/dev/null", O_RDONLY);
+    options.in = ChildProcess::Stream::File(input, O_RDONLY);
     options.err = ChildProcess::Stream::Piped();
     options.searchPath = true;  // DT_CLI_COMMAND may name "wine"
     // The tool starts with no signal blocked and the stop signals at their

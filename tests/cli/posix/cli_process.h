@@ -17,8 +17,10 @@ std::vector<std::string> CliCommand();
 
 class CliProcess {
   public:
-    // Starts download-cli with `args`; its standard input is /dev/null.
-    explicit CliProcess(const std::vector<std::string>& args);
+    // Starts download-cli with `args`; its standard input is the file
+    // `input`.
+    explicit CliProcess(const std::vector<std::string>& args,
+                        const std::string& input = "/dev/null");
     ~CliProcess();  // kills it, if it still runs
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;

@@ -1123,6 +1123,41 @@ TEST_F(CliTest, SerialNumbersGoOnAfterAKillBetweenUnits) {
     EXPECT_EQ(Field(units[1], "sha256"), Sha256Hex(StoredImage(1, image)));
 }
 
+// A test rig gives unit IDs on standard input, "POSITION ID" a line: with
+// require_scan = yes each position programs only once its ID is in, and
+// the record carries it; a line that is no binding is refused with why.
+TEST_F(CliTest, UnitIdsFromStandardInputGoToTheirPositionsUnits) {
+    const Bytes image = Pattern(1000, 5);
+    SimProcess first(SimArgs(1, image, {"--sessions", "1"}));
+    SimProcess second(SimArgs(1, image, {"--sessions", "1"}));
+    ASSERT_TRUE(first.Started() && second.Started());
+    const std::string text = "type = 1\nimage = " + ToolPath(WriteImageFile(1, image)) +
+                             "\nrecord = units.jsonl\nrequire_scan = yes\nport = " + Port(first) +
+                             "\nport = " + Port(second) + "\n";
+    const std::string station = WriteFile("line.station", Bytes(text.begin(), text.end()));
+    const std::string ids = "2 BOARD-0002\n9 BOARD-9\nBOARD-X\n1 BOARD-0001\r\n";
+    const std::string input = WriteFile("ids.txt", Bytes(ids.begin(), ids.end()));
+    CliProcess cli({"--station", ToolPath(station), "--unit-ids"}, input);
+    ASSERT_TRUE(cli.WaitUntil(
+        [](const std::string& out) { return Occurrences(out, ": done, 1000 of 1000 bytes") >= 2; },
+        60s))
+        << cli.Out();
+    cli.Signal(SIGINT);
+    const CliProcess::Result r = cli.Finish(20s);
+    EXPECT_TRUE(Contains(r.err, "download-cli: unit ID line \"9 BOARD-9\" refused: no position 9"))
+        << r.err;
+    EXPECT_TRUE(
+        Contains(r.err, "download-cli: unit ID line \"BOARD-X\" refused: not \"POSITION ID\""))
+        << r.err;
+    std::map<std::string, std::string> idOf;
+    for (const std::string& line : Lines(ReadText(dir.path() / "units.jsonl"))) {
+        const auto unit = ParseJsonLine(line);
+        ASSERT_TRUE(unit.has_value()) << line;
+        idOf[Field(*unit, "position")] = Field(*unit, "unit_id");
+    }
+    EXPECT_EQ(idOf, (std::map<std::string, std::string>{{"1", "BOARD-0001"}, {"2", "BOARD-0002"}}));
+}
+
 // An empty image would program nothing and call every unit done: it is
 // refused before any port is opened, as an unreadable one is.
 TEST_F(CliTest, RefusesAnEmptyImage) {

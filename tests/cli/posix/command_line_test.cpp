@@ -117,10 +117,15 @@ INSTANTIATE_TEST_SUITE_P(
             "port_twice",
             {"--type", "1", "--parallel", "--port", "serial:ft1", "--port", "SERIAL:FT1", "a.UPL"},
             "--port SERIAL:FT1 is given twice (first as serial:ft1)"},
-        RefusalCase{"station_with_type",
-                    {"--station", "line.station", "--type", "1"},
-                    "--station takes its settings from the file: give it alone, with --json or "
-                    "--fast"},
+        RefusalCase{
+            "station_with_type",
+            {"--station", "line.station", "--type", "1"},
+            "--station takes its settings from the file: give it alone, with --json, --fast or "
+            "--unit-ids"},
+        RefusalCase{"unit_ids_without_positions",
+                    {"--type", "1", "--unit-ids", "a.UPL"},
+                    "--unit-ids binds IDs to fixture positions: give it with --parallel --loop or "
+                    "--station"},
         RefusalCase{"fast_for_type_0",
                     {"--type", "0", "--fast", "a.EUP"},
                     "--fast is for the block protocol (types 1 and 2)"}),
