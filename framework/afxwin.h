@@ -240,6 +240,9 @@ class CWnd {
     void SetWindowText(LPCTSTR text);
     std::string GetWindowText() const;
     BOOL EnableWindow(BOOL enable = TRUE);
+    // Gives the keyboard's input to this window (a control of a dialog
+    // that is up); nothing where there is no keyboard.
+    void SetFocus();
     BOOL IsWindowEnabled() const;
     BOOL IsWindowVisible() const;
 

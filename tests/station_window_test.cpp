@@ -2,6 +2,7 @@
 // the positions, the lock on the settings, and how it stops and closes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 
 #include "framework/headless/headless.h"
@@ -224,6 +225,40 @@ TEST_F(StationWindowTest, AnImageOtherThanTheExpectedOneIsRefusedShowingBothHash
     EXPECT_NE(boxes[0].find(image.sha256), std::string::npos) << boxes[0];
     EXPECT_FALSE(Enabled(IDC_ST_START));
     EXPECT_FALSE(headless::Click(*dlg, IDC_ST_START));
+}
+
+// The scanner types a line and Enter: a position's label, then its unit's.
+// The ID goes to that position's next unit, and its record carries it; a
+// unit's label without a position's first, a position that is not there,
+// and an ID that cannot be one are refused, with why.
+TEST_F(StationWindowTest, AScannerBindsAUnitIdToThePositionScannedFirst) {
+    settings.requireScan = true;
+    Open();
+    auto scan = [&](const std::string& text) {
+        dlg->SetDlgItemText(IDC_ST_SCAN, text.c_str());
+        dlg->SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_SCAN), "") << "ready for the next scan";
+        return dlg->GetDlgItemText(IDC_ST_SCAN_NOTE);
+    };
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));
+    ASSERT_TRUE(RunUntil([&] { return Panel(0, PANEL_STATE) == "Waiting for a scan"; }));
+    EXPECT_EQ(scan("UNIT-7"), "Refused: scan the position's label first, then the unit's");
+    EXPECT_EQ(scan("POS-03"), "Refused: there is no position 3 here");
+    EXPECT_EQ(scan("pos 1"), "Position 1: now scan its unit's label");
+    EXPECT_EQ(scan(std::string(65, 'U')),
+              "Refused: a unit ID of 65 characters (at most 64) (scan the position's label again)");
+    EXPECT_EQ(Panel(0, PANEL_STATE), "Waiting for a scan");
+    EXPECT_EQ(scan("P1"), "Position 1: now scan its unit's label");
+    EXPECT_EQ(scan("  UNIT-0001 "), "Position 1: unit UNIT-0001");
+    ASSERT_TRUE(RunUntil([&] { return Panel(0, PANEL_RESULT) == "PASS"; }));
+    EXPECT_NE(Panel(0, PANEL_REASON).find("unit UNIT-0001"), std::string::npos)
+        << Panel(0, PANEL_REASON);
+    EXPECT_EQ(Panel(1, PANEL_STATE), "Waiting for a scan") << "nothing scanned there";
+    const std::string records = (dir.path() / "units.jsonl").string();
+    std::ifstream in(records);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_NE(line.find("\"unit_id\":\"UNIT-0001\""), std::string::npos) << line;
 }
 
 TEST_F(StationWindowTest, AnEmptyImageIsRefusedWithTheReason) {

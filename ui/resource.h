@@ -34,6 +34,8 @@
 #define IDC_ST_SETTINGS 1106
 #define IDC_ST_EXIT 1107
 #define IDC_ST_RECORD 1108
+#define IDC_ST_SCAN 1109
+#define IDC_ST_SCAN_NOTE 1110
 
 // Each position's panel: IDC_PANEL + 16 * index + one of the fields.
 #define IDC_PANEL 2000

@@ -133,6 +133,12 @@ DialogTemplate MakeStation(int n) {
         c.push_back(b);
     }
     c.push_back(Label(IDC_ST_TOTALS, "", buttons, 27, right - buttons, 8));
+    // The scanner's line: a position's label, then its unit's.
+    c.push_back(Label(-1, "Scan:", kStationMargin, 53, 24, 8));
+    ControlTemplate scan = TextBox(IDC_ST_SCAN, kStationMargin + 26, 51, 120, 12);
+    scan.tabStop = true;
+    c.push_back(scan);
+    c.push_back(line(IDC_ST_SCAN_NOTE, kStationMargin + 152, 53, right - kStationMargin - 152));
     for (int i = 0; i < n; ++i) {
         const int x = kStationMargin + (i % g.columns) * (g.panelWidth + kStationGap);
         const int y = kStationHeader + (i / g.columns) * (kStationPanelHeight + kStationGap);

@@ -44,7 +44,8 @@ CStationDlg::CStationDlg(const StationSettings& settings, std::string filePath, 
               pParent),
       m_settings(settings),
       m_filePath(std::move(filePath)),
-      m_locked(locked) {
+      m_locked(locked),
+      m_scan(std::min<std::size_t>(settings.ports.size(), kMaxStationPanels)) {
     m_settings.ports.resize(std::min<std::size_t>(m_settings.ports.size(), kMaxStationPanels));
     if (CWinApp* app = AfxGetApp()) {
         m_hIcon = app->LoadIcon(IDR_MAINFRAME);
@@ -122,12 +123,15 @@ BOOL CStationDlg::OnInitDialog() {
     ShowTotals();
     ShowButtons();
 
+    SetDlgItemText(IDC_ST_SCAN_NOTE, "Scan a position's label, then its unit's.");
+    GetDlgItem(IDC_ST_SCAN)->SetFocus();  // where the scanner types
+
     m_lastTick = AfxTickCount();
     SetTimer(TIMER_STATION, kStationTickMs);
     if (!m_notices.empty() || (m_startAtOnce && m_ready)) {
         SetTimer(TIMER_NOTICE, 10);  // once the window is up
     }
-    return TRUE;
+    return FALSE;  // the focus is on the scan field
 }
 
 void CStationDlg::OnSysCommand(UINT nID, LPARAM lParam) {
@@ -370,6 +374,7 @@ void CStationDlg::OnStart() {
         ShowNotices();
     }
     ShowChanged();
+    GetDlgItem(IDC_ST_SCAN)->SetFocus();
 }
 
 void CStationDlg::OnStop() {
@@ -416,7 +421,38 @@ void CStationDlg::OnSettings() {
     EndDialog(kRebuild);
 }
 
-void CStationDlg::OnOK() {}
+// Enter: in the scan field, the scanner's line has ended.
+void CStationDlg::OnOK() {
+    TakeScan();
+}
+
+void CStationDlg::TakeScan() {
+    const std::string text = GetDlgItemText(IDC_ST_SCAN);
+    SetDlgItemText(IDC_ST_SCAN, "");
+    GetDlgItem(IDC_ST_SCAN)->SetFocus();
+    if (text.find_first_not_of(" \t\r") == std::string::npos) {
+        return;
+    }
+    const ScanReader::Scan scan = m_scan.Take(text);
+    const std::string position = "Position " + std::to_string(scan.position + 1);
+    std::string note;
+    switch (scan.kind) {
+        case ScanReader::Scan::Kind::PositionChosen:
+            note = position + ": now scan its unit's label";
+            break;
+        case ScanReader::Scan::Kind::UnitId: {
+            std::string error;
+            note = m_station->BindUnitId(scan.position, scan.text, error)
+                       ? position + ": unit " + scan.text
+                       : "Refused: " + error + " (scan the position's label again)";
+            break;
+        }
+        case ScanReader::Scan::Kind::Refused:
+            note = "Refused: " + scan.text;
+            break;
+    }
+    SetDlgItemText(IDC_ST_SCAN_NOTE, note.c_str());
+}
 
 void CStationDlg::OnCancel() {
     if (m_closing) {

@@ -31,6 +31,7 @@
 #include "framework/afxwin.h"
 #include "station/station.h"
 #include "ui/resource.h"
+#include "ui/scan_reader.h"
 
 inline constexpr UINT_PTR TIMER_STATION = 1;  // serves the positions, redraws
 inline constexpr UINT_PTR TIMER_NOTICE = 2;   // shows a message once the window is up
@@ -89,6 +90,8 @@ class CStationDlg : public CDialog, private StationEvents {
     void ShowChanged();
     void ShowHeader();
     void ShowRecordFile();
+    // The scanner's line, at Enter in the scan field.
+    void TakeScan();
     void ShowPanel(std::size_t index);
     void ShowTotals();
     void ShowButtons();
@@ -109,6 +112,7 @@ class CStationDlg : public CDialog, private StationEvents {
     std::vector<bool> m_dirty;  // panels to redraw at the next tick
     bool m_totalsDirty = true;
     int m_shownUnreadable = 0;  // record lines said to be unreadable
+    ScanReader m_scan;
     bool m_buttonsDirty = true;
     std::vector<std::string> m_notices;  // messages to show at the next tick
     bool m_showingNotice = false;

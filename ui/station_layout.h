@@ -7,7 +7,7 @@
 inline constexpr int kMaxStationPanels = 16;
 inline constexpr int kStationMargin = 7;
 inline constexpr int kStationGap = 4;
-inline constexpr int kStationHeader = 51;  // from the top to the first row of panels
+inline constexpr int kStationHeader = 66;  // from the top to the first row of panels
 inline constexpr int kStationPanelWidth = 176;
 inline constexpr int kStationPanelHeight = 72;
 inline constexpr int kStationButtonWidth = 50;

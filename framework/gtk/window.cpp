@@ -117,6 +117,13 @@ BOOL CWnd::EnableWindow(BOOL enable) {
     return wasDisabled;
 }
 
+void CWnd::SetFocus() {
+    WindowImpl& w = *m_pImpl;
+    if (w.widget && !w.destroyed && (w.isControl || w.alive)) {
+        gtk_widget_grab_focus(w.widget);
+    }
+}
+
 BOOL CWnd::IsWindowEnabled() const {
     const WindowImpl& w = *m_pImpl;
     if (w.widget && !w.destroyed && (w.isControl || w.alive)) {

@@ -201,6 +201,8 @@ std::string CWnd::GetWindowText() const {
     return m_pImpl->text;
 }
 
+void CWnd::SetFocus() {}
+
 BOOL CWnd::EnableWindow(BOOL enable) {
     const BOOL wasDisabled = m_pImpl->enabled ? FALSE : TRUE;
     m_pImpl->enabled = enable != FALSE;

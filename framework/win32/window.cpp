@@ -133,6 +133,10 @@ std::string CWnd::GetWindowText() const {
     return win32::Utf8(text);
 }
 
+void CWnd::SetFocus() {
+    ::SetFocus(m_pImpl->hwnd);
+}
+
 BOOL CWnd::EnableWindow(BOOL enable) {
     return ::EnableWindow(m_pImpl->hwnd, enable);
 }
