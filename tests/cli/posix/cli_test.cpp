@@ -269,13 +269,37 @@ class CliTest : public ::testing::Test {
         }
         for (int n = 20; n < 250; ++n) {
             const std::string link = std::string(ComDir()) + "/com" + std::to_string(n);
-            if (symlink(sim.Path().c_str(), link.c_str()) == 0) {
+            // A swapped port's link is absent between its machines.
+            const bool taken = std::find(comLinks.begin(), comLinks.end(), link) != comLinks.end();
+            if (!taken && symlink(sim.Path().c_str(), link.c_str()) == 0) {
                 comLinks.push_back(link);
                 return comNames[sim.Path()] = "\\\\.\\COM" + std::to_string(n);
             }
         }
         ADD_FAILURE() << "no free COM port in " << ComDir();
         return sim.Path();
+    }
+
+    // A port whose machines are swapped, as units are on a fixture: each
+    // target-sim started with --link `link` stands behind it in turn, and
+    // between two of them nothing does. Returns the name the tool is given
+    // for it: the link itself, or under Wine a free COM port whose
+    // dosdevices entry is the link.
+    std::string SwappedPort(std::string& link) {
+        if (!UnderWine()) {
+            link = (dir.path() / "swapped-port").string();
+            return link;
+        }
+        for (int n = 20; n < 250; ++n) {
+            link = std::string(ComDir()) + "/com" + std::to_string(n);
+            std::error_code error;
+            if (!std::filesystem::exists(std::filesystem::symlink_status(link, error))) {
+                comLinks.push_back(link);
+                return "\\\\.\\COM" + std::to_string(n);
+            }
+        }
+        ADD_FAILURE() << "no free COM port in " << ComDir();
+        return link;
     }
 
     std::string WriteFile(const std::string& name, const Bytes& contents) {
@@ -1478,6 +1502,79 @@ TEST_F(CliTest, AHeldPortHoldsOnlyItsOwnPosition) {
         EXPECT_GE(std::stod(Field(byPosition["1"], "seconds")), 13.4) << r.out;
     }
     ExpectWholeImage(healthy);
+}
+
+// The first Ctrl+C lets the unit under way finish and be recorded, here a
+// block-protocol machine that asks for every fourth block twice (17 of its
+// 71), on a position of four whose last unit ended with the machine's stop
+// frame. Meanwhile a quick position finishes its unit and the positions
+// that only wait stop. The run ends with 1, as a --loop run does when a
+// unit of it was not done: the stopped one.
+TEST_F(CliTest, StationFinishesTheUnitUnderWayOnTheFirstCtrlC) {
+    const Bytes image = Pattern(9000, 15);  // 71 blocks
+    std::string link;
+    const std::string swapped = SwappedPort(link);
+    auto stopping =
+        std::make_unique<SimProcess>(SimArgs(1, image, {"--stop-at", "3", "--link", link}));
+    SimProcess quick(SimArgs(1, image));
+    SimProcess silent({"--type", "1", "--silent"});
+    ASSERT_TRUE(stopping->Started() && quick.Started() && silent.Started());
+    const std::string record = (dir.path() / "station.jsonl").string();
+    CliProcess cli({"--type", "1", "--parallel", "--loop", "--json", "--port", swapped, "--port",
+                    Port(quick), "--port", Port(silent), "--port", MissingPort(), "--record",
+                    ToolPath(record), WriteImageFile(1, image)});
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(cli.WaitUntil(
+        [](const std::string& out) { return CountEvents(EventsOf(out, "1"), "error") > 0; }, 60s))
+        << cli.Out();
+    EXPECT_TRUE(Contains(stopping->Stop().lastLine, ", stopped"));
+    stopping.reset();
+    // Some 6 s a unit at 19200 baud, repeats included.
+    SimProcess repeating(
+        SimArgs(1, image, {"--repeat-every", "4", "--baud", "19200", "--link", link}));
+    ASSERT_TRUE(repeating.Started());
+    const auto midDownload = [](const std::string& out) {
+        const std::vector<JsonObject> events = EventsOf(out, "1");
+        const auto last = std::find_if(events.rbegin(), events.rend(), [](const JsonObject& e) {
+            return Field(e, "event") != "progress";
+        });
+        return last != events.rend() && Field(*last, "event") == "connected" &&
+               Field(events.back(), "event") == "progress" &&
+               std::stoi(Field(events.back(), "percent")) >= 10 &&
+               std::stoi(Field(events.back(), "percent")) <= 60;
+    };
+    ASSERT_TRUE(cli.WaitUntil(midDownload, 60s)) << cli.Out();
+    cli.Signal(SIGINT);
+    const auto r = cli.Finish(60s);
+    EXPECT_FALSE(r.overdue) << Describe(r);
+    EXPECT_EQ(r.exitStatus, 1) << Describe(r);
+    EXPECT_EQ(r.err, "");
+
+    std::map<std::string, std::vector<std::string>> results;  // position -> its units' results
+    for (const std::string& line : Lines(ReadText(record))) {
+        const auto object = ParseJsonLine(line);
+        ASSERT_TRUE(object.has_value()) << line;
+        const std::string position = Field(*object, "position");
+        results[position].push_back(Field(*object, "result"));
+        EXPECT_EQ(Field(*object, "port"), position == "1" ? swapped : Port(quick)) << line;
+        if (position == "1" && Field(*object, "result") == "done") {
+            EXPECT_EQ(Field(*object, "repeats"), "17") << line;
+        }
+    }
+    // Every unit of position 1 ended with the stop frame but the last,
+    // the one under way at the Ctrl+C.
+    const std::vector<std::string>& first = results["1"];
+    ASSERT_GE(first.size(), 2u) << ReadText(record);
+    EXPECT_EQ(first.back(), "done") << ReadText(record);
+    EXPECT_EQ(std::count(first.begin(), first.end(), "stopped"), std::ssize(first) - 1)
+        << ReadText(record);
+    EXPECT_FALSE(results["2"].empty()) << ReadText(record);
+    for (const std::string& result : results["2"]) {
+        EXPECT_EQ(result, "done") << ReadText(record);
+    }
+    EXPECT_EQ(results.size(), 2u) << "only the positions with a machine that answered record";
+    ExpectWholeImage(repeating);
+    ExpectWholeImage(quick);
 }
 
 // SIGTERM stops every position at once: each unit under way is recorded as
