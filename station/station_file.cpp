@@ -8,6 +8,7 @@
 
 #include "disk/disk_file.h"
 #include "serial/port_names.h"
+#include "station/password.h"
 
 namespace {
 
@@ -127,21 +128,23 @@ std::string FormatNumber(double x) {
 
 // What the parser knows of the keys given so far.
 struct Seen {
-    int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0, limit = 0;  // their lines
-    std::vector<int> ports;                                                   // each port's line
+    int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0, limit = 0,
+        password = 0;        // their lines
+    std::vector<int> ports;  // each port's line
 };
 
 // One "key = value" line (number n) into s; an error text, or empty.
 std::string TakeSetting(std::string_view key, std::string_view value, int n, Seen& seen,
                         StationSettings& s) {
     const std::string where = "line " + std::to_string(n) + ": ";
-    int* line = key == "type"      ? &seen.type
-                : key == "image"   ? &seen.image
-                : key == "sha256"  ? &seen.sha256
-                : key == "record"  ? &seen.record
-                : key == "timeout" ? &seen.timeout
-                : key == "limit"   ? &seen.limit
-                                   : nullptr;
+    int* line = key == "type"       ? &seen.type
+                : key == "image"    ? &seen.image
+                : key == "sha256"   ? &seen.sha256
+                : key == "record"   ? &seen.record
+                : key == "timeout"  ? &seen.timeout
+                : key == "limit"    ? &seen.limit
+                : key == "password" ? &seen.password
+                                    : nullptr;
     if (line == nullptr && key != "port") {
         return where + "unknown key \"" + std::string(key) + "\"";
     }
@@ -169,6 +172,13 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
         if (!ParseLimit(value, s.limit)) {
             return where + "limit takes " + kLimitRangeWords;
         }
+    } else if (key == "password") {
+        PasswordHash hash;
+        std::string why;
+        if (!ParsePasswordHash(value, hash, why)) {
+            return where + "password " + why;
+        }
+        s.password = FormatPasswordHash(hash);
     } else if (value.empty()) {
         return where + std::string(key) + " takes a name, not nothing";
     } else if (key == "image") {
@@ -280,10 +290,14 @@ std::string FormatStationFile(const StationSettings& s) {
     if (s.limit > 0) {
         text += "limit = " + std::to_string(s.limit) + "\n";
     }
+    if (!s.password.empty()) {
+        text += "password = " + s.password + "\n";
+    }
     return text;
 }
 
-bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error) {
+bool ReadStationFileAsWritten(const std::string& path, StationSettings& settings,
+                              std::string& error) {
     DiskFile file;
     DiskError failure;
     if (file.OpenToRead(path, failure) != DiskFile::Opened::Yes) {
@@ -314,6 +328,15 @@ bool ReadStationFile(const std::string& path, StationSettings& settings, std::st
     StationSettings read;
     if (!ParseStationFile(text, read, error)) {
         error = path + ": " + error;
+        return false;
+    }
+    settings = read;
+    return true;
+}
+
+bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error) {
+    StationSettings read;
+    if (!ReadStationFileAsWritten(path, read, error)) {
         return false;
     }
     // A file named without its folder is the station file's neighbour,
@@ -350,7 +373,8 @@ std::string FolderOf(const std::string& path) {
 
 bool WriteStationFile(const std::string& path, const StationSettings& settings,
                       std::string& error) {
-    bool control = HasControl(settings.image) || HasControl(settings.record);
+    bool control =
+        HasControl(settings.image) || HasControl(settings.record) || HasControl(settings.password);
     for (const std::string& port : settings.ports) {
         control = control || HasControl(port);
     }
@@ -365,7 +389,8 @@ bool WriteStationFile(const std::string& path, const StationSettings& settings,
         return false;
     }
     StationSettings expected = settings;
-    expected.sha256 = back.sha256;  // written in lower case
+    expected.sha256 = back.sha256;      // written in lower case
+    expected.password = back.password;  // likewise
     if (!(back == expected)) {
         error = "writing " + path +
                 ": a value begins or ends with a blank, which the file "
