@@ -80,6 +80,11 @@ void CountLine(std::string_view line, const DayCountRules& rules, DayCounts& cou
     const JsonField* position = nullptr;
     const JsonField* result = nullptr;
     for (const JsonField& f : fields) {
+        if (f.key == "event") {
+            return;  // the supervisor's doing, not a unit
+        }
+    }
+    for (const JsonField& f : fields) {
         const JsonField** slot = f.key == "time"       ? &time
                                  : f.key == "position" ? &position
                                  : f.key == "result"   ? &result
