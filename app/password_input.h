@@ -10,7 +10,7 @@
 // it says prompt first and does not echo what is typed; from standard input
 // that is no terminal (a pipe, a file, as tests and scripts give it) it
 // reads the next line as it is, with no prompt. The line's end (LF or CR
-// LF) is not part of the password. False, with the reason, at the end of
+// LF) is not kept in the password. False, with the reason, at the end of
 // the input before a line, or when the terminal cannot be read; the
 // terminal's echo is back as it was however it ends, Ctrl+C included.
 bool ReadPassword(const char* prompt, std::string& password, std::string& error);

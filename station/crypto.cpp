@@ -1,4 +1,4 @@
-// The portable part of station/crypto.h - comparing secrets - and
+// What station/crypto.h has that is portable - comparing secrets - and
 // station/sha256.h's digest on the system's SHA-256.
 #include "station/crypto.h"
 

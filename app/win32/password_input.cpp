@@ -113,9 +113,9 @@ bool ReadFromConsole(const char* prompt, std::string& password, std::string& err
         std::wstring line;
         read = true;
         while (line.empty() || line.back() != L'\n') {
-            wchar_t part[256];
+            wchar_t piece[256];
             DWORD n = 0;
-            if (!::ReadConsoleW(in, part, static_cast<DWORD>(std::size(part)), &n, nullptr)) {
+            if (!::ReadConsoleW(in, piece, static_cast<DWORD>(std::size(piece)), &n, nullptr)) {
                 error = "ReadConsoleW: " + win32::SystemMessage(::GetLastError());
                 read = false;
                 break;
@@ -125,7 +125,7 @@ bool ReadFromConsole(const char* prompt, std::string& password, std::string& err
                 read = false;
                 break;
             }
-            line.append(part, n);
+            line.append(piece, n);
             if (line.size() > 2 * kMaxPasswordBytes) {
                 error = "longer than " + std::to_string(kMaxPasswordBytes) + " bytes";
                 read = false;

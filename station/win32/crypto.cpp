@@ -72,9 +72,9 @@ bool Sha256(const std::uint8_t* data, std::size_t size, Sha256Digest& digest, st
     }
     std::size_t done = 0;
     while (Succeeded(status) && done < size) {
-        const std::size_t part = std::min(size - done, kMaxUlong);
-        status = BCryptHashData(hash, Bytes(data + done), static_cast<ULONG>(part), 0);
-        done += part;
+        const std::size_t piece = std::min(size - done, kMaxUlong);
+        status = BCryptHashData(hash, Bytes(data + done), static_cast<ULONG>(piece), 0);
+        done += piece;
     }
     if (!Succeeded(status)) {
         error = Failure("BCryptHashData", status);

@@ -52,10 +52,10 @@ struct Ran {
 
 std::string ReadAll(HANDLE pipe) {
     std::string text;
-    char part[512];
+    char piece[512];
     DWORD n = 0;
-    while (ReadFile(pipe, part, sizeof part, &n, nullptr) && n > 0) {
-        text.append(part, n);
+    while (ReadFile(pipe, piece, sizeof piece, &n, nullptr) && n > 0) {
+        text.append(piece, n);
     }
     return text;
 }
