@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/password_input.h"
+#include "station/password.h"
 #include "station/station_file.h"
 #include "tools/options/command_line.h"
 #include "ui/station_dlg.h"
@@ -14,7 +16,9 @@ CStationApp theStationApp;
 std::string TakeStationCommandLine(int argc, const char* const* argv) {
     bool start = false;
     std::string path;
-    CommandLineTable table{{FlagOption("--start", &start)}};
+    std::string passwordFile;
+    CommandLineTable table{{FlagOption("--start", &start),
+                            TextOption("--set-password", "a station file", &passwordFile)}};
     table.arguments = [&path](const std::string& word) -> std::string {
         if (!path.empty()) {
             return "one station file at most (" + path + ", then " + word + ")";
@@ -22,12 +26,67 @@ std::string TakeStationCommandLine(int argc, const char* const* argv) {
         path = word;
         return "";
     };
-    const std::string problem = ParseCommandLine(argc, argv, table);
+    std::string problem = ParseCommandLine(argc, argv, table);
+    if (problem.empty() && !passwordFile.empty() && (start || !path.empty())) {
+        problem = "--set-password opens no window: give it with its station file alone";
+    }
     if (problem.empty()) {
         theStationApp.SetStationFile(path);
         theStationApp.SetStartAtOnce(start);
+        theStationApp.SetPasswordFile(passwordFile);
     }
     return problem;
+}
+
+bool AsksToSetPassword(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            break;  // arguments from here on
+        }
+        if (word == "--set-password" || word.starts_with("--set-password=")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int SetStationPassword(const std::string& path) {
+    auto fail = [&path](const std::string& why) {
+        TellPasswordOutcome(why + "; " + path + " is unchanged", true);
+        return 1;
+    };
+    // The file as it is written, so that what it names without a folder
+    // stays so.
+    StationSettings settings;
+    std::string error;
+    if (!ReadStationFileAsWritten(path, settings, error)) {
+        TellPasswordOutcome(error, true);
+        return 1;
+    }
+    std::string password, again;
+    if (!ReadPassword("New supervisor password: ", password, error)) {
+        return fail("reading the password: " + error);
+    }
+    if (password.empty()) {
+        return fail("an empty password is refused");
+    }
+    if (!ReadPassword("The same password again: ", again, error)) {
+        return fail("reading the password again: " + error);
+    }
+    if (again != password) {
+        return fail("the two passwords differ");
+    }
+    PasswordHash hash;
+    if (!HashPassword(password, kPasswordIterations, hash, error)) {
+        return fail("hashing the password: " + error);
+    }
+    settings.password = FormatPasswordHash(hash);
+    if (!WriteStationFile(path, settings, error)) {
+        return fail(error);
+    }
+    TellPasswordOutcome("the supervisor password of " + path + " is set", false);
+    return 0;
 }
 
 namespace {

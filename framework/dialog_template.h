@@ -32,6 +32,7 @@ struct ControlTemplate {
     bool tabStop = false;
     bool vscroll = false;      // combo box: vertical scroll bar in the list
     bool autoHScroll = false;  // edit: scrolls horizontally as text is typed
+    bool password = false;     // edit: marks for what is typed, never the text (ES_PASSWORD)
     bool border = false;       // edit, progress
     bool smooth = false;       // progress: a continuous bar, not blocks
     int iconId = 0;            // ControlKind::Icon

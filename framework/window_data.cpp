@@ -16,6 +16,7 @@ std::unique_ptr<CWnd> MakeDrawnControl(CDialog* dialog, const ControlTemplate& c
     // A combo box's edit field starts empty; its text is its list's.
     c.text = ct.kind == ControlKind::ComboBox ? "" : ct.text;
     c.enabled = !ct.disabled;
+    c.masked = ct.kind == ControlKind::Edit && ct.password;
     return control;
 }
 

@@ -44,6 +44,7 @@ struct DrawnWindowData : WindowData {
     std::string text;  // a dialog's caption
     bool enabled = true;
     int curSel = -1;         // combo box
+    bool masked = false;     // edit: a password field (ControlTemplate::password)
     ProgressState progress;  // progress bar
 
     // Dialogs.

@@ -14,6 +14,7 @@ $SUDO apt-get install -y --no-install-recommends \
     googletest libgtest-dev libgmock-dev libbenchmark-dev \
     clang clang-format libclang-rt-14-dev \
     libgtk-3-dev xvfb xauth \
+    libssl-dev \
     fonts-wqy-microhei \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
     socat procps lrzsz python3 \

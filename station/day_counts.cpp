@@ -83,6 +83,11 @@ void CountLine(std::string_view line, const DayCountRules& rules, DayCounts& cou
     const JsonField* result = nullptr;
     const JsonField* serial = nullptr;
     for (const JsonField& f : fields) {
+        if (f.key == "event") {
+            return;  // the supervisor's doing, not a unit
+        }
+    }
+    for (const JsonField& f : fields) {
         if (f.key == "unit_serial" && f.kind == JsonField::Kind::Number) {
             serial = &f;
         }

@@ -23,6 +23,10 @@
 // whole record. A line without "position" is a record of a single port
 // (download-cli without --parallel): it counts for position 1 when asked,
 // else not at all; positions above kMaxPositions are not counted.
+//
+// A line with an "event" field is what the station window's supervisor did
+// (station/event_lines.h: "unlocked", "settings changed", ...), not a unit:
+// it is neither counted nor unreadable.
 #pragma once
 
 #include <array>

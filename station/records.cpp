@@ -13,10 +13,8 @@
 #include "station/json.h"
 #include "station/sha256.h"
 
-namespace {
-
-// The time in UTC as 2026-12-10T08:15:00Z, by the calendar of <chrono>: the
-// same on every platform, and no shared buffer for units that end at once.
+// By the calendar of <chrono>: the same on every platform, and no shared
+// buffer for units that end at once.
 std::string UtcTime(std::time_t t) {
     using namespace std::chrono;
     const auto when = time_point_cast<seconds>(system_clock::from_time_t(t));
@@ -31,8 +29,6 @@ std::string UtcTime(std::time_t t) {
                   static_cast<int>(time.seconds().count()));
     return text;
 }
-
-}  // namespace
 
 bool ReadImage(const std::string& path, LoadedImage& image, std::string& error) {
     std::vector<std::uint8_t> bytes(kImageCapacity);
@@ -54,7 +50,13 @@ bool ReadImage(const std::string& path, LoadedImage& image, std::string& error) 
         error = "reading " + path + ": the file is empty, not an image";
         return false;
     }
-    image.sha256 = Sha256Hex(bytes);
+    std::string sha256 = Sha256Hex(bytes);
+    if (sha256.empty()) {
+        // No fingerprint, no pin to check nor record to write.
+        error = "reading " + path + ": the system could not compute its SHA-256";
+        return false;
+    }
+    image.sha256 = std::move(sha256);
     image.bytes = std::move(bytes);
     image.fileSize = size;
     return true;

@@ -3,9 +3,14 @@
 // from the station window, so that one log shipper collects both.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "station/unit.h"
+
+// A time as every line of the record file gives it: in UTC, to the second,
+// as 2026-12-10T08:15:00Z.
+std::string UtcTime(std::time_t t);
 
 // Reads the image file once (through the same file layer as the dialog,
 // so it refuses what that refuses): the bytes the dialog takes, at most its

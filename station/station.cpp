@@ -372,6 +372,23 @@ const StationSettings& Station::Settings() const {
     return m_core->m_settings;
 }
 
+bool Station::AppendEvent(const std::string& line, std::string& error) {
+    const std::string& path = m_core->m_settings.record;
+    if (path.empty()) {
+        return true;
+    }
+    std::lock_guard<std::mutex> records(m_core->m_recordLock);
+    if (!m_core->m_records.IsOpen() && !m_core->m_records.Open(path, error)) {
+        error = "opening " + path + ": " + error;
+        return false;
+    }
+    if (!m_core->m_records.Append(line, error)) {
+        error = "writing to " + path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
 bool Station::Running() const {
     return std::any_of(m_running.begin(), m_running.end(), [](bool r) { return r; });
 }

@@ -219,6 +219,13 @@ class Station {
     PositionCounts Totals() const;
     const StationSettings& Settings() const;
 
+    // Appends an event line (station/event_lines.h, with its newline) to
+    // the record file, as a unit's record is appended, opening the file
+    // first if the station has not. True without writing anything when
+    // the settings name no record file. False, with the reason, when it
+    // could not be written. Any thread.
+    bool AppendEvent(const std::string& line, std::string& error);
+
   private:
     // Reads the day's counts again when the day has changed.
     void LookAtTheDay();

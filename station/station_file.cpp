@@ -8,6 +8,7 @@
 
 #include "disk/disk_file.h"
 #include "serial/port_names.h"
+#include "station/password.h"
 
 namespace {
 
@@ -136,9 +137,9 @@ std::string FormatNumber(double x) {
 
 // What the parser knows of the keys given so far.
 struct Seen {
-    int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0, limit = 0;  // their lines
+    int type = 0, image = 0, sha256 = 0, record = 0, timeout = 0, limit = 0, password = 0;
     int serialFirst = 0, serialLast = 0, serialStep = 0, serialOffset = 0, serialFormat = 0;
-    int requireScan = 0;
+    int requireScan = 0;     // the lines each key was given on
     std::vector<int> ports;  // each port's line
 };
 
@@ -158,6 +159,7 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
                 : key == "serial_offset" ? &seen.serialOffset
                 : key == "serial_format" ? &seen.serialFormat
                 : key == "require_scan"  ? &seen.requireScan
+                : key == "password"      ? &seen.password
                                          : nullptr;
     if (line == nullptr && key != "port") {
         return where + "unknown key \"" + std::string(key) + "\"";
@@ -217,6 +219,13 @@ std::string TakeSetting(std::string_view key, std::string_view value, int n, See
                    "u32le or u32be";
         }
         s.serial.enabled = true;
+    } else if (key == "password") {
+        PasswordHash hash;
+        std::string why;
+        if (!ParsePasswordHash(value, hash, why)) {
+            return where + "password " + why;
+        }
+        s.password = FormatPasswordHash(hash);
     } else if (value.empty()) {
         return where + std::string(key) + " takes a name, not nothing";
     } else if (key == "image") {
@@ -345,10 +354,14 @@ std::string FormatStationFile(const StationSettings& s) {
         text += "serial_offset = " + std::to_string(s.serial.offset) + "\n";
         text += "serial_format = " + SerialFormatName(s.serial) + "\n";
     }
+    if (!s.password.empty()) {
+        text += "password = " + s.password + "\n";
+    }
     return text;
 }
 
-bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error) {
+bool ReadStationFileAsWritten(const std::string& path, StationSettings& settings,
+                              std::string& error) {
     DiskFile file;
     DiskError failure;
     if (file.OpenToRead(path, failure) != DiskFile::Opened::Yes) {
@@ -379,6 +392,15 @@ bool ReadStationFile(const std::string& path, StationSettings& settings, std::st
     StationSettings read;
     if (!ParseStationFile(text, read, error)) {
         error = path + ": " + error;
+        return false;
+    }
+    settings = read;
+    return true;
+}
+
+bool ReadStationFile(const std::string& path, StationSettings& settings, std::string& error) {
+    StationSettings read;
+    if (!ReadStationFileAsWritten(path, read, error)) {
         return false;
     }
     // A file named without its folder is the station file's neighbour,
@@ -415,7 +437,8 @@ std::string FolderOf(const std::string& path) {
 
 bool WriteStationFile(const std::string& path, const StationSettings& settings,
                       std::string& error) {
-    bool control = HasControl(settings.image) || HasControl(settings.record);
+    bool control =
+        HasControl(settings.image) || HasControl(settings.record) || HasControl(settings.password);
     for (const std::string& port : settings.ports) {
         control = control || HasControl(port);
     }
@@ -430,7 +453,8 @@ bool WriteStationFile(const std::string& path, const StationSettings& settings,
         return false;
     }
     StationSettings expected = settings;
-    expected.sha256 = back.sha256;  // written in lower case
+    expected.sha256 = back.sha256;      // written in lower case
+    expected.password = back.password;  // likewise
     if (!(back == expected)) {
         error = "writing " + path +
                 ": a value begins or ends with a blank, which the file "

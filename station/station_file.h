@@ -59,6 +59,15 @@
 //              yes: a position programs a unit only once its ID has been
 //              scanned (Station::BindUnitId); no (when not given): IDs may
 //              be scanned, and are recorded when they are.
+//     password the supervisor's password, which unlocking the station
+//              window's settings asks for: never the password itself, but
+//              a salted, slow hash of it (station/password.h),
+//                  pbkdf2-sha256$ITERATIONS$SALT$HASH
+//              PBKDF2 with HMAC-SHA256 over ITERATIONS rounds (1000 to
+//              10000000; 600000 when written by the station), a SALT of 16
+//              to 128 hex digits and a HASH of 64, hex in either case.
+//              download-station --set-password FILE writes it. Optional:
+//              without it unlocking asks only for a confirmation.
 //
 // Every key but port is given at most once. Example:
 //
@@ -71,6 +80,7 @@
 //     port = location:1-1.4
 //     port = /dev/ttyUSB3
 //     timeout = 10
+//     password = pbkdf2-sha256$600000$5f1c...$9e0b...
 #pragma once
 
 #include <cstddef>
@@ -104,6 +114,9 @@ struct StationSettings {
     int limit = 0;             // units done in all; 0: none
     SerialPlan serial;         // serial numbers written into each unit
     bool requireScan = false;  // a unit ID scanned before each unit
+    // The supervisor's password hash as the file writes it
+    // (FormatPasswordHash: hex in lower case), or empty: none.
+    std::string password;
 
     bool operator==(const StationSettings&) const = default;
 };
@@ -119,6 +132,12 @@ bool ParseStationFile(const std::string& text, StationSettings& settings, std::s
 // when they are settings it could have read (sha256 in lower case, no
 // value with blanks at its ends); WriteStationFile checks that it does.
 std::string FormatStationFile(const StationSettings& settings);
+
+// Reads the station file at path as ReadStationFile does, but keeps the
+// names of the image and the record file as the file writes them, for a
+// tool that writes the file back (download-station --set-password).
+bool ReadStationFileAsWritten(const std::string& path, StationSettings& settings,
+                              std::string& error);
 
 // Reads and parses the station file at path (UTF-8, on every system). An
 // image or a record file named without its folder ("units.jsonl",

@@ -2,12 +2,20 @@
 // the positions, the lock on the settings, and how it stops and closes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "framework/headless/headless.h"
 #include "image/stored_image.h"
 #include "serial/memory/memory_line.h"
+#include "station/computer_name.h"
+#include "station/day_counts.h"
+#include "station/json.h"
+#include "station/json_object.h"
+#include "station/password.h"
 #include "station/records.h"
 #include "station/station_file.h"
 #include "tests/test_data.h"
@@ -18,6 +26,60 @@
 namespace {
 
 constexpr MachineType kType = 2;
+
+// The hash of a supervisor password, with as few rounds as a file may give,
+// so that each check is quick.
+std::string HashOf(const std::string& password) {
+    PasswordHash hash;
+    std::string error;
+    EXPECT_TRUE(HashPassword(password, kMinPasswordIterations, hash, error)) << error;
+    return FormatPasswordHash(hash);
+}
+
+// Types password into the password dialog and presses OK, noting in
+// *masked whether its field shows marks rather than the text.
+std::function<INT_PTR(CDialog&)> TypePassword(const std::string& password, bool* masked) {
+    return [password, masked](CDialog& ask) -> INT_PTR {
+        *masked = headless::IsMasked(ask, IDC_PW_PASSWORD);
+        ask.SetDlgItemText(IDC_PW_PASSWORD, password.c_str());
+        headless::Click(ask, IDOK);
+        return IDCANCEL;  // not reached: OK ended it
+    };
+}
+
+std::vector<std::string> LinesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string ContentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A string field of a record line; nullopt when the line is not one flat
+// object or has no such string.
+std::optional<std::string> Field(const std::string& line, const std::string& key) {
+    std::vector<JsonField> fields;
+    if (!ReadFlatJsonObject(line, fields)) {
+        return std::nullopt;
+    }
+    for (const JsonField& f : fields) {
+        if (f.key == key && f.kind == JsonField::Kind::String) {
+            return f.text;
+        }
+    }
+    return std::nullopt;
+}
+
+std::size_t PasswordDialogsShown() {
+    const auto shown = headless::ModalTemplatesShown();
+    return static_cast<std::size_t>(std::count(shown.begin(), shown.end(), IDD_STATION_PASSWORD));
+}
 
 // An empty fixture: the adapter is there, no unit is attached.
 class EmptyFixture : public memory::Peer {
@@ -129,6 +191,131 @@ TEST_F(StationWindowTest, UnlockingAsksFirstAndOnlyThenAllowsSettings) {
     // While the station runs its settings stay as they are.
     ASSERT_TRUE(headless::Click(*dlg, IDC_ST_START));
     EXPECT_FALSE(Enabled(IDC_ST_SETTINGS));
+}
+
+// With a supervisor password in the station file, unlocking asks for it: a
+// wrong one is refused once kWrongPasswordMs have passed, while the window
+// goes on serving the positions, and no other is taken meanwhile; the right
+// one unlocks at once. Each is an event line in the record file, which the
+// day's counts pass over.
+TEST_F(StationWindowTest, AWrongPasswordIsRefusedAfterADelayTheRightOneUnlocks) {
+    const std::string unit = "{\"time\":" + JsonString(UtcTime(std::time(nullptr))) +
+                             ",\"station\":\"vm\",\"position\":1,\"result\":\"done\"}";
+    std::ofstream(settings.record, std::ios::binary) << unit << "\n";
+    settings.password = HashOf("Sup3r-Secret");
+    Open();
+    ASSERT_EQ(dlg->GetDlgItemText(IDC_ST_TOTALS), "Today: 1 passed, 0 failed");
+    const std::size_t asked = PasswordDialogsShown();
+
+    // Cancelled: nothing is done, nothing recorded.
+    headless::ScriptModal([](CDialog&) -> INT_PTR { return IDCANCEL; });
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    EXPECT_EQ(PasswordDialogsShown(), asked + 1);
+    EXPECT_TRUE(dlg->IsLocked());
+    EXPECT_EQ(LinesOf(settings.record).size(), 1u);
+
+    bool masked = false;
+    headless::ScriptModal(TypePassword("Guess-1234", &masked));
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    EXPECT_TRUE(masked);
+    EXPECT_TRUE(dlg->IsLocked());
+    EXPECT_TRUE(headless::MessageBoxes().empty()) << "refused only once the delay is over";
+    const std::uint32_t ticks = dlg->Ticks();
+    headless::Advance(kWrongPasswordMs - 100);
+    EXPECT_TRUE(headless::MessageBoxes().empty());
+    EXPECT_GE(dlg->Ticks(), ticks + (kWrongPasswordMs - 100) / kStationTickMs - 1)
+        << "the window went on meanwhile";
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    EXPECT_EQ(PasswordDialogsShown(), asked + 2) << "no other password while one is refused";
+    headless::Advance(200);
+    ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+    EXPECT_EQ(headless::MessageBoxes()[0],
+              "That is not the supervisor's password: the settings stay locked.");
+    EXPECT_TRUE(dlg->IsLocked());
+    EXPECT_FALSE(Enabled(IDC_ST_SETTINGS));
+
+    headless::ScriptModal(TypePassword("Sup3r-Secret", &masked));
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    EXPECT_FALSE(dlg->IsLocked());
+    EXPECT_TRUE(Enabled(IDC_ST_SETTINGS));
+    EXPECT_EQ(headless::MessageBoxes().size(), 1u) << "no confirmation besides the password";
+    headless::SystemCommand(*dlg, IDM_LOCK);
+    EXPECT_TRUE(dlg->IsLocked());
+
+    // The unit, then the events in order; never a password.
+    const std::vector<std::string> lines = LinesOf(settings.record);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], unit);
+    const char* events[] = {"wrong password", "unlocked", "locked"};
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        EXPECT_EQ(Field(lines[i], "event"), events[i - 1]);
+        EXPECT_EQ(Field(lines[i], "station"), StationName());
+        EXPECT_EQ(Field(lines[i], "station_file"), (dir.path() / "a.station").string());
+        const std::optional<std::string> time = Field(lines[i], "time");
+        ASSERT_TRUE(time.has_value());
+        EXPECT_EQ(time->size(), 20u);
+        EXPECT_TRUE(time->ends_with("Z")) << *time;
+    }
+    EXPECT_EQ(Field(lines[2], "with"), "password");
+    const std::string text = ContentsOf(settings.record);
+    EXPECT_EQ(text.find("Guess-1234"), std::string::npos);
+    EXPECT_EQ(text.find("Sup3r-Secret"), std::string::npos);
+
+    // The day's counts as a restart reads them: the same, nothing unreadable.
+    DayCounts counts;
+    std::string error;
+    ASSERT_TRUE(ReadDayCounts(settings.record, TodaysCountRules(), counts, error)) << error;
+    EXPECT_EQ(counts.positions[0], (PositionCounts{1, 0}));
+    EXPECT_EQ(counts.unreadable, 0);
+    EXPECT_EQ(counts.doneInFile, 1);
+    dlg.reset();
+    Open();
+    EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_TOTALS), "Today: 1 passed, 0 failed");
+    EXPECT_EQ(dlg->GetStation()->UnreadableRecords(), 0);
+}
+
+// A change of settings made after the password is recorded key by key,
+// from what to what; the station file keeps the password, which the
+// record never shows.
+TEST_F(StationWindowTest, ChangedSettingsAreRecordedAndKeepThePassword) {
+    const std::string path = (dir.path() / "a.station").string();
+    settings.password = HashOf("Sup3r-Secret");
+    std::string error;
+    ASSERT_TRUE(WriteStationFile(path, settings, error)) << error;
+    Open();
+    bool masked = false;
+    headless::ScriptModal(TypePassword("Sup3r-Secret", &masked));
+    headless::SystemCommand(*dlg, IDM_UNLOCK);
+    ASSERT_FALSE(dlg->IsLocked());
+    headless::ScriptModal([](CDialog& setup) -> INT_PTR {
+        setup.SetDlgItemText(IDC_SU_PORTS, "COM2 COM3");
+        setup.SetDlgItemText(IDC_SU_TIMEOUT, "20");
+        headless::Click(setup, IDOK);
+        return IDCANCEL;  // not reached: OK ended it
+    });
+    ASSERT_TRUE(headless::Click(*dlg, IDC_ST_SETTINGS));
+    ASSERT_TRUE(dlg->RebuildWanted());
+
+    StationSettings written;
+    ASSERT_TRUE(ReadStationFile(path, written, error)) << error;
+    EXPECT_EQ(written.ports, (std::vector<std::string>{"COM2", "COM3"}));
+    EXPECT_EQ(written.password, settings.password);
+    EXPECT_EQ(dlg->NextSettings().password, settings.password);
+
+    const std::vector<std::string> lines = LinesOf(settings.record);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Field(lines[0], "event"), "unlocked");
+    const std::string& change = lines[1];
+    EXPECT_EQ(Field(change, "event"), "settings changed");
+    EXPECT_EQ(Field(change, "changed"), "port timeout");
+    EXPECT_EQ(Field(change, "port_old"), "COM1 COM2");
+    EXPECT_EQ(Field(change, "port_new"), "COM2 COM3");
+    EXPECT_EQ(Field(change, "timeout_old"), "10");
+    EXPECT_EQ(Field(change, "timeout_new"), "20");
+    EXPECT_EQ(Field(change, "station_file"), path);
+    EXPECT_EQ(Field(change, "image_old"), std::nullopt) << "what did not change is not told";
+    EXPECT_EQ(ContentsOf(settings.record).find("pbkdf2"), std::string::npos);
 }
 
 TEST_F(StationWindowTest, ChangedSettingsAreWrittenBackToTheStationFile) {

@@ -21,9 +21,10 @@
 #define IDM_LOCK 0x0030
 
 // The station window: one template for each number of positions, 1 to 16
-// (IDD_STATION + n), and its setup dialog.
+// (IDD_STATION + n), its setup dialog, and the supervisor's password.
 #define IDD_STATION 200
 #define IDD_STATION_SETUP 230
+#define IDD_STATION_PASSWORD 231
 
 #define IDC_ST_TYPE 1100
 #define IDC_ST_IMAGE 1101
@@ -57,5 +58,7 @@
 #define IDC_SU_RECORD_BROWSE 1206
 #define IDC_SU_TIMEOUT 1207
 #define IDC_SU_SAVE_AS 1208
+
+#define IDC_PW_PASSWORD 1300
 
 #define IDC_STATIC (-1)

@@ -205,12 +205,40 @@ DialogTemplate MakeStationSetup() {
     };
 }
 
+// The supervisor's password, asked before the station's settings unlock:
+// what is typed shows as marks.
+DialogTemplate MakeStationPassword() {
+    ControlTemplate password = TextBox(IDC_PW_PASSWORD, 52, 28, 151, 14);
+    password.password = true;
+    ControlTemplate ok{ControlKind::DefPushButton, IDOK, "OK", 89, 51, 55, 14};
+    ok.tabStop = true;
+    return DialogTemplate{
+        IDD_STATION_PASSWORD,
+        "Unlock Settings",
+        210,
+        72,
+        kDialogFont,
+        9,
+        true,
+        false,
+        {
+            Label(IDC_STATIC, "The station's settings are locked with a supervisor password.", 7, 9,
+                  196, 8),
+            Label(IDC_STATIC, "Password:", 7, 30, 43, 8),
+            password,
+            ok,
+            Button(IDCANCEL, "Cancel", 148, 51, 55, 14),
+        },
+    };
+}
+
 }  // namespace
 
 const DialogTemplate* AfxFindDialogTemplate(UINT nIDTemplate) {
     static const DialogTemplate main = MakeMain();
     static const DialogTemplate about = MakeAbout();
     static const DialogTemplate setup = MakeStationSetup();
+    static const DialogTemplate password = MakeStationPassword();
     static const std::vector<DialogTemplate> stations = [] {
         std::vector<DialogTemplate> all;
         for (int n = 1; n <= kMaxStationPanels; ++n) {
@@ -224,6 +252,8 @@ const DialogTemplate* AfxFindDialogTemplate(UINT nIDTemplate) {
     switch (nIDTemplate) {
         case IDD_STATION_SETUP:
             return &setup;
+        case IDD_STATION_PASSWORD:
+            return &password;
         case IDD_MAIN:
             return &main;
         case IDD_ABOUTBOX:

@@ -6,8 +6,11 @@
 #include <cstdlib>
 
 #include "image/machine_types.h"
+#include "station/computer_name.h"
+#include "station/password.h"
 #include "station/position_words.h"
 #include "station/records.h"
+#include "ui/password_dlg.h"
 #include "ui/station_layout.h"
 #include "ui/station_setup_dlg.h"
 #include "ui/unit_runner.h"
@@ -140,9 +143,8 @@ void CStationDlg::OnSysCommand(UINT nID, LPARAM lParam) {
             AfxMessageBox("The settings are locked already.", MB_OK);
             return;
         }
-        m_locked = true;
-        ShowHeader();
-        ShowButtons();
+        SetLocked(true);
+        RecordEvent(kEventLocked);
         return;
     }
     if ((nID & 0xFFF0) != IDM_UNLOCK) {
@@ -153,15 +155,72 @@ void CStationDlg::OnSysCommand(UINT nID, LPARAM lParam) {
         AfxMessageBox("The settings are unlocked already.", MB_OK);
         return;
     }
+    if (!m_settings.password.empty()) {
+        // While a wrong password waits for its refusal, no other is taken.
+        if (!m_refusing) {
+            AskPassword();
+        }
+        return;
+    }
     const std::string where =
         m_filePath.empty() ? std::string() : " Every change is written to " + m_filePath + ".";
     if (AfxMessageBox("Unlock the station's settings?\n\nThe machine type, the image and the "
                       "ports may then be changed with Settings." +
                           where,
                       MB_YESNO | MB_ICONWARNING) == IDYES) {
-        m_locked = false;
-        ShowHeader();
-        ShowButtons();
+        SetLocked(false);
+        RecordEvent(kEventUnlocked, {{"with", "confirmation"}});
+    }
+}
+
+void CStationDlg::AskPassword() {
+    PasswordHash hash;
+    std::string error;
+    if (!ParsePasswordHash(m_settings.password, hash, error)) {
+        // The station file's reader refuses such a file; kept as a guard.
+        AfxMessageBox(
+            "The station file's supervisor password " + error + ".\n\nThe settings stay locked.",
+            MB_OK | MB_ICONERROR);
+        return;
+    }
+    CPasswordDlg ask(this);
+    if (ask.DoModal() != IDOK) {
+        return;
+    }
+    switch (CheckPassword(ask.Password(), hash, error)) {
+        case PasswordCheck::Right:
+            SetLocked(false);
+            RecordEvent(kEventUnlocked, {{"with", "password"}});
+            return;
+        case PasswordCheck::Wrong:
+            // Refused once the delay is over; the positions go on meanwhile.
+            RecordEvent(kEventWrongPassword);
+            m_refusing = true;
+            SetTimer(TIMER_PASSWORD, kWrongPasswordMs);
+            return;
+        case PasswordCheck::Failed:
+            AfxMessageBox(
+                "The password could not be checked:\n\n" + error + "\n\nThe settings stay locked.",
+                MB_OK | MB_ICONERROR);
+            return;
+    }
+}
+
+void CStationDlg::SetLocked(bool locked) {
+    m_locked = locked;
+    ShowHeader();
+    ShowButtons();
+}
+
+void CStationDlg::RecordEvent(const char* event, std::vector<EventDetail> details) {
+    if (!m_filePath.empty()) {
+        details.push_back({"station_file", m_filePath});
+    }
+    std::string error;
+    if (!m_station->AppendEvent(EventLine(StationName(), event, details), error)) {
+        m_notices.push_back(std::string("The record file did not take the event \"") + event +
+                            "\":\n\n" + error);
+        ShowNotices();
     }
 }
 
@@ -173,6 +232,13 @@ void CStationDlg::OnTimer(UINT_PTR nIDEvent) {
             OnStart();
         }
         ShowNotices();
+        return;
+    }
+    if (nIDEvent == TIMER_PASSWORD) {
+        KillTimer(TIMER_PASSWORD);
+        m_refusing = false;
+        AfxMessageBox("That is not the supervisor's password: the settings stay locked.",
+                      MB_OK | MB_ICONERROR);
         return;
     }
     if (nIDEvent != TIMER_STATION) {
@@ -415,8 +481,12 @@ void CStationDlg::OnSettings() {
             return;
         }
     }
+    const std::vector<EventDetail> changes = SettingsChanges(m_settings, setup.Settings());
     m_settings = setup.Settings();
     m_filePath = path;
+    if (!changes.empty()) {
+        RecordEvent(kEventSettingsChanged, changes);
+    }
     m_rebuild = true;
     EndDialog(kRebuild);
 }

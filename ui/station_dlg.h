@@ -12,9 +12,18 @@
 //
 // A station set up from a station file opens locked: the operator can
 // start and stop, but the settings button is disabled until the settings
-// are unlocked from the window's menu, after a confirmation. Changed
-// settings are written back to the station file, and the window is then
-// built again for them (the application's loop: RebuildWanted()).
+// are unlocked from the window's menu, after a confirmation - or, when the
+// station file holds a supervisor password, with that password
+// (CPasswordDlg). A wrong one is refused after kWrongPasswordMs, counted
+// on a timer while the window goes on serving the positions, and no other
+// is taken meanwhile. Changed settings are written back to the station
+// file, and the window is then built again for them (the application's
+// loop: RebuildWanted()).
+//
+// Every unlock, lock, change of settings (what changed, from what to what)
+// and wrong password is an event line in the record file
+// (station/event_lines.h), among the units' records. One that cannot be
+// written is said in a message; what was done stands.
 //
 // Stop lets the units under way finish and stops the positions that wait;
 // pressed again while units are under way, it asks, then stops them at
@@ -29,13 +38,18 @@
 #include <vector>
 
 #include "framework/afxwin.h"
+#include "station/event_lines.h"
 #include "station/station.h"
 #include "ui/resource.h"
 #include "ui/scan_reader.h"
 
-inline constexpr UINT_PTR TIMER_STATION = 1;  // serves the positions, redraws
-inline constexpr UINT_PTR TIMER_NOTICE = 2;   // shows a message once the window is up
+inline constexpr UINT_PTR TIMER_STATION = 1;   // serves the positions, redraws
+inline constexpr UINT_PTR TIMER_NOTICE = 2;    // shows a message once the window is up
+inline constexpr UINT_PTR TIMER_PASSWORD = 3;  // refuses a wrong password, once its delay is over
 inline constexpr UINT kStationTickMs = 100;
+// How long a wrong password waits before it is refused: each guess costs
+// that, while the window goes on.
+inline constexpr UINT kWrongPasswordMs = 2000;
 
 class CStationDlg : public CDialog, private StationEvents {
   public:
@@ -99,6 +113,12 @@ class CStationDlg : public CDialog, private StationEvents {
     void NoteLateness(std::uint64_t now);
     // Ends the window once every position has stopped; stops them first.
     void CloseWhenStopped(bool atOnce);
+    // Unlocking with the supervisor's password, which the station file
+    // holds: asks for it, and unlocks or refuses.
+    void AskPassword();
+    void SetLocked(bool locked);
+    // Appends an event line to the record file; a message when it cannot.
+    void RecordEvent(const char* event, std::vector<EventDetail> details = {});
 
     StationSettings m_settings;
     std::string m_filePath;
@@ -116,7 +136,8 @@ class CStationDlg : public CDialog, private StationEvents {
     bool m_buttonsDirty = true;
     std::vector<std::string> m_notices;  // messages to show at the next tick
     bool m_showingNotice = false;
-    bool m_closing = false;  // ends once every position has stopped
+    bool m_closing = false;   // ends once every position has stopped
+    bool m_refusing = false;  // a wrong password waits for its refusal
 
     std::uint64_t m_lastTick = 0;
     std::array<std::uint32_t, 1001> m_lateness{};  // ticks by ms late; the last bin is 1 s or more

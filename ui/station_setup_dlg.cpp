@@ -96,9 +96,11 @@ void CStationSetupDlg::OnBrowseRecord() {
 
 bool CStationSetupDlg::Collect(StationSettings& settings, std::string& error) {
     StationSettings s;
-    s.limit = m_settings.limit;    // the station file's, not set here
-    s.serial = m_settings.serial;  // likewise
+    // The station file's, not set here: kept as they are.
+    s.limit = m_settings.limit;
+    s.serial = m_settings.serial;
     s.requireScan = m_settings.requireScan;
+    s.password = m_settings.password;
     const LRESULT type = GetDlgItem(IDC_SU_TYPE)->SendMessage(CB_GETCURSEL);
     s.type = type < 0 ? 0 : static_cast<int>(type);
     // Named whole, so that the station file and the station mean the same

@@ -8,6 +8,8 @@
 // (serial/port_names.h). The image's SHA-256 becomes the one the station
 // expects; changing one that was pinned asks first, showing both. Save As writes them to a station
 // file of the operator's choosing, which the station then keeps them in.
+// What the dialog does not show (the limit, the supervisor's password) is
+// kept as it was.
 #pragma once
 
 #include <string>

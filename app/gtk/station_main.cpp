@@ -2,6 +2,7 @@
 // devices.
 //
 //   download-station [--start] [STATION-FILE] [--help] [--version]
+//   download-station --set-password STATION-FILE
 #include "framework/gtk/gtk_headers.h"  // first: see there
 
 #include <glib-unix.h>
@@ -31,6 +32,13 @@ gboolean EndOnSignal(gpointer) {
 int main(int argc, char** argv) {
     if (AnswerInfoOptions(argc, argv, "download-station", kStationUsage)) {
         return 0;
+    }
+    // No window: answered before GTK, so that it needs no display.
+    if (AsksToSetPassword(argc, argv)) {
+        if (const std::string problem = TakeStationCommandLine(argc, argv); !problem.empty()) {
+            return RefuseCommandLine("download-station", problem, kStationUsage);
+        }
+        return SetStationPassword(theStationApp.PasswordFile());
     }
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
         setenv("GSETTINGS_BACKEND", "memory", 0);

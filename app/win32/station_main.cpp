@@ -1,6 +1,7 @@
 // DownloadStation.exe: the station window on Win32.
 //
 //   DownloadStation.exe [--start] [STATION-FILE]
+//   DownloadStation.exe --set-password STATION-FILE
 //
 // The command line is read as the system holds it, in UTF-16, and handed
 // on in UTF-8, the station's own encoding of paths.
@@ -38,6 +39,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ::MessageBoxW(nullptr, win32::Widen(text).c_str(), L"Download Station",
                       MB_OK | MB_ICONERROR);
         return kCommandLineRefused;
+    }
+    if (!theStationApp.PasswordFile().empty()) {
+        return SetStationPassword(theStationApp.PasswordFile());  // no window
     }
     AfxWinMain(argc, argv);
     return theStationApp.ExitCode();

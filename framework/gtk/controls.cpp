@@ -94,6 +94,12 @@ GtkWidget* MakeControl(const ControlTemplate& ct, CWnd* control, const BaseUnits
             c.entry = widget;
             gtk_entry_set_width_chars(GTK_ENTRY(widget), 1);
             gtk_entry_set_has_frame(GTK_ENTRY(widget), ct.border);
+            if (ct.password) {
+                // Marks for what is typed, and no input method that would
+                // show it or keep it.
+                gtk_entry_set_visibility(GTK_ENTRY(widget), FALSE);
+                gtk_entry_set_input_purpose(GTK_ENTRY(widget), GTK_INPUT_PURPOSE_PASSWORD);
+            }
             gtk_entry_set_text(GTK_ENTRY(widget), ct.text);
             break;
         case ControlKind::Progress:

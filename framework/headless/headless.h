@@ -116,6 +116,9 @@ struct IconDraw {
 };
 std::optional<IconDraw> LastIconDrawn();
 bool IconBackgroundErased();  // WM_ICONERASEBKGND was sent while painting
+// The control id of dialog is an edit field that shows a mark for each
+// character rather than the text (a password field).
+bool IsMasked(CWnd& dialog, int id);
 // Called after any control of any window changes what it shows.
 void OnControlChanged(std::function<void(CWnd& dialog, int id)> observer);
 

@@ -106,6 +106,10 @@ std::optional<IconDraw> LastIconDrawn() {
 bool IconBackgroundErased() {
     return Seen().iconErased;
 }
+bool IsMasked(CWnd& dialog, int id) {
+    CWnd* control = dialog.GetDlgItem(id);
+    return control != nullptr && control->Impl()->masked;
+}
 void OnControlChanged(std::function<void(CWnd&, int)> observer) {
     Seen().observer = std::move(observer);
 }

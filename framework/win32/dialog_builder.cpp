@@ -39,7 +39,8 @@ DWORD StyleOf(const ControlTemplate& c) {
         case ControlKind::ComboBox:
             return style | CBS_DROPDOWN;
         case ControlKind::Edit:
-            return style | ES_LEFT | (c.autoHScroll ? ES_AUTOHSCROLL : 0);
+            return style | ES_LEFT | (c.autoHScroll ? ES_AUTOHSCROLL : 0) |
+                   (c.password ? ES_PASSWORD : 0);
         case ControlKind::Progress:
             return style | (c.smooth ? PBS_SMOOTH : 0);
         case ControlKind::Icon:

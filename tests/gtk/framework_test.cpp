@@ -1,6 +1,6 @@
 // The GTK backend's timers, hand-overs and modal loops, on a small probe
 // dialog that counts what reaches it; a window created hidden; large
-// statics; the message box's answers.
+// statics; password fields; the message box's answers.
 #include "framework/gtk/gtk_headers.h"  // first: see there
 
 #include <atomic>
@@ -319,6 +319,34 @@ TEST_F(FrameworkTest, LargeStaticDrawsItsTextLargeAndBold) {
     }
     for (GtkWidget* label : labels) {
         gtk_container_remove(GTK_CONTAINER(probe.Impl()->fixed), label);
+    }
+}
+
+// A password field shows marks for what is typed, and still gives its text
+// to the code; an ordinary field shows its text.
+TEST_F(FrameworkTest, APasswordFieldShowsMarksNotItsText) {
+    const DialogTemplate* t = AfxFindDialogTemplate(IDD_ABOUTBOX);
+    ASSERT_NE(t, nullptr);
+    const gtk::BaseUnits units = gtk::DialogBaseUnits(t->fontFace, t->fontPointSize);
+    ControlTemplate ordinary{ControlKind::Edit, 1, "", 0, 0, 100, 14};
+    ControlTemplate password{ControlKind::Edit, 2, "", 0, 20, 100, 14};
+    password.password = true;
+    std::vector<std::unique_ptr<CWnd>> controls;
+    std::vector<GtkWidget*> entries;
+    for (const ControlTemplate* ct : {&ordinary, &password}) {
+        controls.push_back(MakeDrawnControl(&probe, *ct));
+        GtkWidget* entry = gtk::MakeControl(*ct, controls.back().get(), units);
+        gtk_fixed_put(GTK_FIXED(probe.Impl()->fixed), entry, units.X(ct->x), units.Y(ct->y));
+        gtk_widget_show(entry);
+        entries.push_back(entry);
+    }
+    EXPECT_TRUE(gtk_entry_get_visibility(GTK_ENTRY(entries[0])));
+    EXPECT_FALSE(gtk_entry_get_visibility(GTK_ENTRY(entries[1])));
+    EXPECT_EQ(gtk_entry_get_input_purpose(GTK_ENTRY(entries[1])), GTK_INPUT_PURPOSE_PASSWORD);
+    gtk_entry_set_text(GTK_ENTRY(entries[1]), "Sup3r-Secret");  // as if typed
+    EXPECT_EQ(controls[1]->GetWindowText(), "Sup3r-Secret");
+    for (GtkWidget* entry : entries) {
+        gtk_container_remove(GTK_CONTAINER(probe.Impl()->fixed), entry);
     }
 }
 

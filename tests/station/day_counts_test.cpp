@@ -125,6 +125,16 @@ TEST_F(DayCountsTest, CountsTheDaysUnitsPerPosition) {
                 "{\"time\":\"" + noon + "\",\"port\":\"/dev/tty\xC3\xA9\",\"position\":3," +
                     "\"image\":\"\xFF\xFE.UPL\",\"result\":\"done\"}"}),
          0, false, Expect({{1, 1, 0}, {2, 1, 0}, {3, 1, 0}})},
+        {"the supervisor's event lines are neither units nor unreadable",
+         Lines({Record(noon, 1, "done"),
+                "{\"time\":\"" + noon + "\",\"station\":\"vm\",\"event\":\"unlocked\"}",
+                "{\"time\":\"" + noon +
+                    "\",\"station\":\"vm\",\"event\":\"wrong password\",\"station_file\":\"a\"}",
+                // Fields a unit's record has do not make an event one.
+                "{\"time\":\"" + noon +
+                    "\",\"event\":\"settings changed\",\"position\":1,\"result\":\"done\"}",
+                "{\"event\":\"locked\"}", Record(noon, 2, "silent")}),
+         0, false, Expect({{1, 1, 0}, {2, 0, 1}})},
         {"positions out of range are not counted, and are no error",
          Lines({Record(noon, 17, "done"),
                 "{\"time\":\"" + noon + "\",\"position\":0,\"result\":\"done\"}",
@@ -203,7 +213,8 @@ TEST_F(DayCountsTest, CountsEveryDoneUnitOfTheFileForALimit) {
                Record("2026-12-11T12:00:00Z", 0, "done"),
                Record("2027-03-01T12:00:00Z", 17, "done"),
                Record("2026-12-11T12:00:00Z", 1, "silent"),
-               Record("2026-12-11T12:00:00Z", 1, "interrupted"), "{\"result\":\"done\"}"}) +
+               Record("2026-12-11T12:00:00Z", 1, "interrupted"), "{\"result\":\"done\"}",
+               "{\"time\":\"2026-12-11T12:00:00Z\",\"event\":\"unlocked\",\"result\":\"done\"}"}) +
         Record("2026-12-11T12:00:00Z", 3, "done").substr(0, 60);
     DayCounts counts;
     std::string error;

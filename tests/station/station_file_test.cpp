@@ -11,6 +11,10 @@
 namespace {
 
 const char* const kSha = "9b7a178935852f0d391e73aa7cc5ffbeb0a4c184f3903000daee6a676a5dec54";
+// A supervisor password's hash as the file keeps it.
+const std::string kPassword =
+    "pbkdf2-sha256$600000$5f1c0a9e3b7d4c2a8e6f1b3d5c7a9e0b$"
+    "9e0b8f1a2c3d4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f6071829304a5b6c7";
 
 StationSettings Settings(int type, std::string image, std::vector<std::string> ports,
                          std::string sha256 = "", std::string record = "",
@@ -31,6 +35,11 @@ std::string PortLines(int count) {
         text += "port = COM" + std::to_string(i) + "\n";
     }
     return text;
+}
+
+StationSettings WithPassword(StationSettings s, std::string password) {
+    s.password = std::move(password);
+    return s;
 }
 
 std::vector<std::string> ComPorts(int count) {
@@ -87,6 +96,11 @@ TEST(StationFileTest, ReadsWhatPeopleWrite) {
          Settings(1, "a", ComPorts(16))},
         {"a timeout in exponent form", "type = 1\nimage = a\nport = b\ntimeout = 1.5e1\n",
          Settings(1, "a", {"b"}, "", "", 15)},
+        {"a password's hash, its hex in capitals kept in lower case",
+         "type = 1\nimage = a\nport = b\npassword = pbkdf2-sha256$600000$"
+         "5F1C0A9E3B7D4C2A8E6F1B3D5C7A9E0B$"
+         "9E0B8F1A2C3D4E5F60718293A4B5C6D7E8F90A1B2C3D4E5F6071829304A5B6C7\n",
+         WithPassword(Settings(1, "a", {"b"}), kPassword)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -169,6 +183,18 @@ TEST(StationFileTest, RefusesWhatItCannotReadNamingTheLine) {
         {head + "port = \xC0\xAF\n", "line 3: not UTF-8 text"},      // an overlong "/"
         {head + "port = \xED\xA0\x80\n", "line 3: not UTF-8 text"},  // a surrogate
         {head + "port = \xE2\x82\n", "line 3: not UTF-8 text"},      // cut short
+        {head + "password = secret\nport = COM1\n",
+         "line 3: password is not pbkdf2-sha256$ITERATIONS$SALT$HASH"},
+        {head + "port = COM1\npassword =\n",
+         "line 4: password is not pbkdf2-sha256$ITERATIONS$SALT$HASH"},
+        {head + "password = pbkdf2-sha256$100$5f1c0a9e3b7d4c2a$" + std::string(64, '0') + "\n",
+         "line 3: password has iterations that are not a whole number from 1000 to 10000000"},
+        {head + "password = pbkdf2-sha256$1000$5f1c$" + std::string(64, '0') + "\n",
+         "line 3: password has a salt that is not 16 to 128 hex digits"},
+        {head + "password = pbkdf2-sha256$1000$5f1c0a9e3b7d4c2a$" + std::string(63, '0') + "\n",
+         "line 3: password has a hash that is not 64 hex digits"},
+        {head + "password = " + kPassword + "\nport = COM1\npassword = " + kPassword + "\n",
+         "line 5: password is given twice (first on line 3)"},
         {head + "port = CO\x01M3\n", "line 3: a control character"},
         {head + "port = COM3\rport = COM4\n", "line 3: a control character"},
         {head + std::string("port = COM3\0", 12) + "\n", "line 3: a control character"},
@@ -257,6 +283,7 @@ TEST(StationFileTest, FormattedSettingsReadBackTheSame) {
                         .width = 2};
             return s;
         }(),
+        WithPassword(Settings(2, "a.UPL", {"COM1", "COM2"}, kSha), kPassword),
     };
     for (const StationSettings& s : cases) {
         SCOPED_TRACE(s.image);
@@ -301,6 +328,8 @@ TEST_F(StationFileDiskTest, WriteRefusesWhatWouldNotReadBack) {
         Settings(3, "a.UPL", {"COM1"}),
         Settings(1, "a.UPL", {}),
         Settings(1, "a.UPL", {"COM1"}, "abc"),
+        WithPassword(Settings(1, "a.UPL", {"COM1"}), "secret"),
+        WithPassword(Settings(1, "a.UPL", {"COM1"}), kPassword + "\nport = COM9"),
     };
     for (const StationSettings& s : refused) {
         SCOPED_TRACE(s.image + " " + (s.ports.empty() ? "" : s.ports[0]));
@@ -370,6 +399,27 @@ TEST_F(StationFileDiskTest, RelativeNamesAreTakenFromTheStationFilesFolder) {
         EXPECT_EQ(s.record, "");
     }
     std::filesystem::current_path(was);
+}
+
+// For a tool that writes the file back: the names as the file writes them,
+// which the file keeps when written again.
+TEST_F(StationFileDiskTest, ReadAsWrittenKeepsNamesWithoutTheirFolder) {
+    const std::string path =
+        Put("st.station", "type = 1\nimage = fw/a.UPL\nrecord = units.jsonl\nport = COM1\n");
+    StationSettings s;
+    std::string error;
+    ASSERT_TRUE(ReadStationFileAsWritten(path, s, error)) << error;
+    EXPECT_EQ(s.image, "fw/a.UPL");
+    EXPECT_EQ(s.record, "units.jsonl");
+    s.password = kPassword;
+    ASSERT_TRUE(WriteStationFile(path, s, error)) << error;
+    StationSettings back;
+    ASSERT_TRUE(ReadStationFile(path, back, error)) << error;
+    EXPECT_EQ(back.image, PathOf("fw/a.UPL"));
+    EXPECT_EQ(back.password, kPassword);
+
+    EXPECT_FALSE(ReadStationFileAsWritten(Put("bad.station", "type = 1\nprot = c\n"), s, error));
+    EXPECT_EQ(error, PathOf("bad.station") + ": line 2: unknown key \"prot\"");
 }
 
 }  // namespace

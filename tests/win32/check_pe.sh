@@ -37,6 +37,7 @@ if command -v x86_64-w64-mingw32-objdump >/dev/null; then
             kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|msvcrt.dll|advapi32.dll) ;;
             setupapi.dll|cfgmgr32.dll) ;;  # the devices present (serial/win32/port_discovery.cpp)
             shell32.dll) ;;  # the command line in UTF-16 (disk/win32/system_text.cpp)
+            bcrypt.dll) ;;  # hashes and random bytes (station/win32/crypto.cpp)
             *) echo "$file: needs $dll, which is not a system DLL" >&2; exit 1 ;;
         esac
     done
