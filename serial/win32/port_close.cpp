@@ -84,23 +84,34 @@ void RestoreSettings(Port& port) {
     }
 }
 
-// Takes the port, its device closed, out of the table. Closing the device
-// ends what the driver would not cancel; should it still not say so, the
-// records it may yet complete into are kept, with their events.
-void ReleasePort(PortHandle h, Port& port) {
-    const bool settled = (!port.writeStuck || IoEnded(port.writeEvent)) &&
-                         (!port.readStuck || IoEnded(port.readEvent));
+// Takes the port out of the table while its device is still open. The
+// device's handle value names no other port until the device is closed:
+// taken out first, the port can never be mistaken for one that another
+// thread opens the moment it is closed, under the same value.
+std::unique_ptr<Port> TakePort(PortHandle h) {
     std::lock_guard<std::mutex> g(TheBackend().lock);
-    auto& b = TheBackend();
-    auto it = b.ports.find(h);
+    auto& ports = TheBackend().ports;
+    auto it = ports.find(h);
+    std::unique_ptr<Port> port = std::move(it->second);
+    ports.erase(it);
+    return port;
+}
+
+// Closes the device, which ends what the driver would not cancel; should
+// it still not say so, the records it may yet complete into are kept,
+// with their events.
+void ReleasePort(std::unique_ptr<Port> port) {
+    ::CloseHandle(port->device);
+    const bool settled = (!port->writeStuck || IoEnded(port->writeEvent)) &&
+                         (!port->readStuck || IoEnded(port->readEvent));
     if (!settled) {
-        b.stranded.push_back(std::move(it->second));
-    } else {
-        ::CloseHandle(port.closeEvent);
-        ::CloseHandle(port.readEvent);
-        ::CloseHandle(port.writeEvent);
+        std::lock_guard<std::mutex> g(TheBackend().lock);
+        TheBackend().stranded.push_back(std::move(port));
+        return;
     }
-    b.ports.erase(it);
+    ::CloseHandle(port->closeEvent);
+    ::CloseHandle(port->readEvent);
+    ::CloseHandle(port->writeEvent);
 }
 
 }  // namespace
@@ -121,8 +132,8 @@ bool ClosePort(PortHandle h) {
         }
         ::CloseHandle(port->thread);
     }
-    RestoreSettings(*port);
-    ::CloseHandle(port->device);
-    ReleasePort(h, *port);
+    std::unique_ptr<Port> owned = TakePort(h);
+    RestoreSettings(*owned);
+    ReleasePort(std::move(owned));
     return true;
 }
