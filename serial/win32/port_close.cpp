@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "framework/win32/win32.h"
+#include "serial/port_errors.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "serial/win32/com_port.h"
@@ -14,11 +15,6 @@ using comport::FindPort;
 using comport::IoEnded;
 using comport::Port;
 using comport::TheBackend;
-
-std::string LastCloseError() {
-    std::lock_guard<std::mutex> g(TheBackend().lock);
-    return TheBackend().lastCloseError;
-}
 
 namespace {
 
@@ -61,10 +57,10 @@ bool WaitForWorkerEnd(Port& port) {
 // device open, so its handle value cannot come back for a port opened
 // later.
 void StrandPort(PortHandle h) {
+    NoteCloseError("the receive worker did not end within " + std::to_string(kWorkerEndMs) +
+                   " ms; the port is left open");
     std::lock_guard<std::mutex> g(TheBackend().lock);
     auto& b = TheBackend();
-    b.lastCloseError = "the receive worker did not end within " + std::to_string(kWorkerEndMs) +
-                       " ms; the port is left open";
     auto it = b.ports.find(h);
     b.stranded.push_back(std::move(it->second));
     b.ports.erase(it);
