@@ -41,6 +41,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         if (w.tmpl) {
             SetLargeFonts(hwnd, *w.tmpl);
         }
+        WindowCreated(dlg);
         return dlg->OnInitDialog();
     }
     if (message == WM_NCDESTROY) {
@@ -55,6 +56,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     WindowImpl& w = *wnd->Impl();
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        ForgetWindow(wnd);
         w.hwnd = nullptr;
         w.ended = true;
         CWinApp* app = AfxGetApp();
@@ -91,7 +93,11 @@ WindowData& CWnd::Data() const {
 }
 
 CWnd::~CWnd() {
-    if (m_pImpl && !m_pImpl->isControl && m_pImpl->hwnd && IsWindow(m_pImpl->hwnd)) {
+    if (!m_pImpl || m_pImpl->isControl) {
+        return;
+    }
+    win32::ForgetWindow(this);
+    if (m_pImpl->hwnd && IsWindow(m_pImpl->hwnd)) {
         SetWindowLongPtrA(m_pImpl->hwnd, GWLP_USERDATA, 0);
         ::DestroyWindow(m_pImpl->hwnd);
     }
@@ -294,6 +300,7 @@ INT_PTR CDialog::DoModal() {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
         ::DestroyWindow(hwnd);
     }
+    win32::ForgetWindow(this);
     m_pImpl->hwnd = nullptr;
     return result;
 }

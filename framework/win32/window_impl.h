@@ -19,4 +19,10 @@ namespace win32 {
 // DoModal do so with the template AfxFindDialogTemplate gives; tests with
 // templates of their own.
 bool CreateDialogWindow(CDialog& dlg, const DialogTemplate& t, HWND owner);
+
+// Hand-overs (handover.cpp). A dialog takes them from its creation, on the
+// thread that made it, until it is forgotten: destroyed or deleted, on the
+// same thread.
+void WindowCreated(CWnd* window);
+void ForgetWindow(CWnd* window);
 }  // namespace win32

@@ -28,28 +28,11 @@ void StopWorker(Port& port) {
     ::SetEvent(port.closeEvent);
 }
 
-// Waits for the worker's thread to end, no longer than kWorkerEndMs in all.
-// A hand-over the worker already sent cannot be taken back: it is handled
-// meanwhile (the window drops it, the run flag being 0). True when the
-// thread has ended.
+// Waits for the worker's thread to end, no longer than kWorkerEndMs. A
+// hand-over it was waiting on has been taken back (StopWorker), so nothing
+// of this thread's is needed for it to end. True when the thread has ended.
 bool WaitForWorkerEnd(Port& port) {
-    const ULONGLONG start = ::GetTickCount64();
-    for (;;) {
-        const ULONGLONG waited = ::GetTickCount64() - start;
-        if (waited >= static_cast<ULONGLONG>(kWorkerEndMs)) {
-            return false;
-        }
-        const DWORD r = ::MsgWaitForMultipleObjects(
-            1, &port.thread, FALSE, static_cast<DWORD>(kWorkerEndMs - waited), QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) {
-            return true;
-        }
-        if (r != WAIT_OBJECT_0 + 1) {
-            return false;
-        }
-        MSG msg;
-        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    return ::WaitForSingleObject(port.thread, kWorkerEndMs) == WAIT_OBJECT_0;
 }
 
 // The worker has not ended (stuck in a driver, say). Nothing it may still
