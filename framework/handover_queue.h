@@ -25,11 +25,11 @@
 // in-memory serial line; a lock of its own on GTK and Win32), which
 // windows take hand-overs, how to wake its user-interface loop when
 // something is queued (the headless clock's condition variable; GTK's
-// eventfd; on Win32 a message posted to a window of its own), and,
-// optionally, a watcher told when a sender blocks and runs again (the
-// headless clock). It defines TheHandOverQueue() and calls HandleOne()
-// from its loop: once per step (headless) or until nothing waits (GTK,
-// Win32).
+// eventfd; on Win32 a message posted to a window of its own, or a window
+// thread's event), and, optionally, a watcher told when a sender blocks
+// and runs again (the headless clock). It defines TheHandOverQueue() and
+// calls HandleOne() from its loop: once per step (headless) or until
+// nothing waits (GTK, Win32).
 #pragma once
 
 #include <deque>

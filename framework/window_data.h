@@ -10,10 +10,10 @@
 //
 // The headless and GTK backends keep each control's state themselves
 // (Win32's dialog manager keeps it for the platform's own controls), and so
-// does GTK for the hidden dialogs of window threads, which have no widgets
-// at all: they derive from DrawnWindowData, and share the control messages
-// carried out on that state and the default handling of the messages a
-// dialog does not handle itself.
+// do GTK and Win32 for the hidden dialogs of window threads, which have no
+// widgets or windows at all: they derive from DrawnWindowData, and share
+// the control messages carried out on that state and the default handling
+// of the messages a dialog does not handle itself.
 #pragma once
 
 #include <memory>

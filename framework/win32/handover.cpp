@@ -12,10 +12,19 @@
 // message waiting. Every message loop dispatches it, ours and the
 // platform's alike (a modal dialog's, a message box's, a file dialog's),
 // and a posted message is retrieved before WM_TIMER, so a hand-over waiting
-// when a timer falls due is handled first, as on the other backends.
+// when a timer falls due is handled first, as on the other backends. A
+// window thread is woken by an event its loop waits on
+// (window_thread.cpp).
+//
+// A window thread's queue is taken from the spares when the thread starts
+// and given back when it ends. A worker left running by a port that would
+// not close may still hold it, so none is ever freed: its sends are
+// refused, its windows being gone.
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "framework/handover_queue.h"
 #include "framework/win32/window_impl.h"
@@ -32,13 +41,14 @@ LRESULT CALLBACK NotifierProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 // alive, and what wakes the thread that owns them.
 class HandOvers final : public HandOverLoop {
   public:
-    HandOvers() = default;
+    HandOvers() : m_event(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
     HandOvers(const HandOvers&) = delete;
     HandOvers& operator=(const HandOvers&) = delete;
 
     std::mutex& Lock() override { return m_lock; }
     bool Accepts(const CWnd* target) const override { return alive.contains(target); }
     void Wake() override {
+        ::SetEvent(m_event);
         HWND notifier = m_notifier.load();
         // One message waiting for the loop is enough to wake it.
         if (notifier != nullptr && !m_posted.exchange(true) &&
@@ -66,6 +76,8 @@ class HandOvers final : public HandOverLoop {
         }
     }
 
+    HANDLE Event() const { return m_event; }
+
     // Runs the handler of every message waiting, in the order sent.
     void HandleWaiting() {
         m_posted = false;  // first: a message queued meanwhile posts again
@@ -78,6 +90,7 @@ class HandOvers final : public HandOverLoop {
 
   private:
     std::mutex m_lock;
+    HANDLE m_event;  // auto-reset: set by each Wake
     std::atomic<HWND> m_notifier{nullptr};
     std::atomic<bool> m_posted{false};
 };
@@ -92,23 +105,66 @@ LRESULT CALLBACK NotifierProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+// The hand-overs of a window thread while it runs; else null, and the
+// user-interface thread's serve.
+thread_local HandOvers* t_threadHandOvers = nullptr;
+
 HandOvers& TheHandOvers() {
-    // Never destroyed: a worker left running by a port that would not
-    // close may outlive main.
+    if (t_threadHandOvers != nullptr) {
+        return *t_threadHandOvers;
+    }
+    // Never destroyed, as the spares are not: a worker may outlive main.
     static HandOvers* handOvers = new HandOvers;
     return *handOvers;
 }
 
+// Hand-over queues of window threads that have ended, for the next ones.
+// The list itself is never destroyed either, so it keeps them reachable.
+struct Spares {
+    std::mutex lock;
+    std::vector<std::unique_ptr<HandOvers>> free;
+};
+
+Spares& TheSpares() {
+    static Spares* spares = new Spares;
+    return *spares;
+}
+
 }  // namespace
+
+HANDLE UseThreadHandOvers() {
+    Spares& spares = TheSpares();
+    std::lock_guard<std::mutex> g(spares.lock);
+    if (spares.free.empty()) {
+        spares.free.push_back(std::make_unique<HandOvers>());
+    }
+    t_threadHandOvers = spares.free.back().release();
+    spares.free.pop_back();
+    return t_threadHandOvers->Event();
+}
+
+void HandleThreadHandOvers() {
+    TheHandOvers().HandleWaiting();
+}
+
+void EndThreadHandOvers() {
+    Spares& spares = TheSpares();
+    std::lock_guard<std::mutex> g(spares.lock);
+    spares.free.emplace_back(t_threadHandOvers);
+    t_threadHandOvers = nullptr;
+}
 
 void WindowCreated(CWnd* window) {
     HandOvers& h = TheHandOvers();
-    h.NotifyThroughWindow();
+    if (t_threadHandOvers == nullptr) {
+        h.NotifyThroughWindow();
+    }
     std::lock_guard<std::mutex> g(h.Lock());
     h.alive.insert(window);
 }
 
 void ForgetWindow(CWnd* window) {
+    ForgetThreadTimers(window);
     HandOvers& h = TheHandOvers();
     {
         std::lock_guard<std::mutex> g(h.Lock());
