@@ -14,6 +14,9 @@
 //         of type 1 that stops the download with the stop frame at block 25
 //   \\.\COM15, \\.\COM16  the two positions of the station set up in a
 //         folder named in Cyrillic (station_test.cpp), machines of type 1
+//   COM25, COM26  a station's two positions (station_test.cpp): a machine of
+//         type 1 paced at 9600 baud, and one that holds the line after two
+//         blocks
 // and no COM9 at all (Wine maps COM1 to the host's first serial port). Before starting them the
 // script runs this program with
 // --write-images DIR to make the images the machines expect.
