@@ -13,9 +13,7 @@
 // closed. A message still waiting is taken back without being handled, the
 // blocked Send() returns false, and every later Send() returns false at
 // once. The sender still owns a message that was not delivered and frees
-// it. Where the platform cannot take a message back (Win32's SendMessage),
-// the window's thread handles it while it waits for the worker to end, and
-// the handler sees that the worker's run flag is 0.
+// it.
 //
 // Destroying the target window revokes every hand-over aimed at it, so a
 // worker never blocks on a window that is gone.
@@ -25,8 +23,8 @@
 
 #include "framework/afxwin.h"
 
-// Defined by the backend: by framework/handover_queue.h where the window's
-// thread runs the handlers itself (headless, GTK), by Win32's own.
+// Defined by framework/handover_queue.h, the one queue every backend's
+// window threads run the handlers from.
 struct HandOverState;
 
 class CHandOver {

@@ -1,7 +1,6 @@
 // The hand-over's queue: the one state machine behind CHandOver
-// (framework/handover.h) for the backends whose window thread runs the
-// handlers itself (headless, GTK). Win32 hands over with the platform's
-// own cross-thread SendMessage and does not use it.
+// (framework/handover.h), on every backend: the window's thread runs the
+// handlers itself.
 //
 // Principles of operation
 // -----------------------
@@ -23,12 +22,14 @@
 // -----------
 // A backend gives the queue a HandOverLoop: the lock that guards the
 // queue (the headless backend's one lock of clock, hand-overs and
-// in-memory serial line; a lock of its own on GTK), which windows take
-// hand-overs, how to wake its user-interface loop when something is
-// queued (the headless clock's condition variable; GTK's eventfd), and,
-// optionally, a watcher told when a sender blocks and runs again (the
-// headless clock). It defines TheHandOverQueue() and calls HandleOne() from
-// its loop: once per step (headless) or until nothing waits (GTK).
+// in-memory serial line; a lock of its own on GTK and Win32), which
+// windows take hand-overs, how to wake its user-interface loop when
+// something is queued (the headless clock's condition variable; GTK's
+// eventfd; on Win32 a message posted to a window of its own, or a window
+// thread's event), and, optionally, a watcher told when a sender blocks
+// and runs again (the headless clock). It defines TheHandOverQueue() and
+// calls HandleOne() from its loop: once per step (headless) or until
+// nothing waits (GTK, Win32).
 #pragma once
 
 #include <deque>

@@ -20,6 +20,47 @@ std::unique_ptr<CWnd> MakeDrawnControl(CDialog* dialog, const ControlTemplate& c
     return control;
 }
 
+LRESULT DrawnControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto& w = static_cast<DrawnWindowData&>(control.Data());
+    switch (message) {
+        case CB_ADDSTRING: {
+            const char* text = reinterpret_cast<const char*>(lParam);
+            w.items.emplace_back(text ? text : "");
+            return static_cast<LRESULT>(w.items.size() - 1);
+        }
+        case CB_GETCOUNT:
+            return static_cast<LRESULT>(w.items.size());
+        case CB_SETCURSEL:
+            if (wParam >= w.items.size()) {
+                w.curSel = -1;
+                return CB_ERR;
+            }
+            w.curSel = static_cast<int>(wParam);
+            w.text = w.items[wParam];
+            return w.curSel;
+        case CB_GETCURSEL:
+            return w.curSel;
+        case CB_GETLBTEXT: {
+            if (wParam >= w.items.size()) {
+                return CB_ERR;
+            }
+            std::string& out = *reinterpret_cast<std::string*>(lParam);
+            out = w.items[wParam];
+            return static_cast<LRESULT>(out.size());
+        }
+        case PBM_SETRANGE:
+            return w.progress.SetRange(lParam);
+        case PBM_SETPOS:
+            return w.progress.SetPos(wParam);
+        case PBM_GETRANGE:
+            return w.progress.Range(wParam);
+        case PBM_GETPOS:
+            return w.progress.pos;
+        default:
+            return 0;
+    }
+}
+
 LRESULT DrawnDefWindowProc(CWnd& wnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto& w = static_cast<DrawnWindowData&>(wnd.Data());
     switch (message) {

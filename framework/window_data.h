@@ -9,9 +9,11 @@
 // its controls; a control points back at its dialog.
 //
 // The headless and GTK backends keep each control's state themselves
-// (Win32's dialog manager keeps it for the platform's own controls): they
-// derive from DrawnWindowData, and share the default handling of the
-// messages a dialog does not handle itself.
+// (Win32's dialog manager keeps it for the platform's own controls), and so
+// do GTK and Win32 for the hidden dialogs of window threads, which have no
+// widgets or windows at all: they derive from DrawnWindowData, and share
+// the control messages carried out on that state and the default handling
+// of the messages a dialog does not handle itself.
 #pragma once
 
 #include <memory>
@@ -43,9 +45,10 @@ struct DrawnWindowData : WindowData {
     ControlKind kind = ControlKind::Static;
     std::string text;  // a dialog's caption
     bool enabled = true;
-    int curSel = -1;         // combo box
-    bool masked = false;     // edit: a password field (ControlTemplate::password)
-    ProgressState progress;  // progress bar
+    int curSel = -1;                 // combo box
+    std::vector<std::string> items;  // combo box
+    bool masked = false;             // edit: a password field (ControlTemplate::password)
+    ProgressState progress;          // progress bar
 
     // Dialogs.
     HICON bigIcon = nullptr, smallIcon = nullptr;
@@ -58,6 +61,13 @@ std::optional<int> EndedWith(const CWnd& dialog);
 // Makes the control of `dialog` that `ct` describes, as the template sets
 // it up: kind, text, enabled.
 std::unique_ptr<CWnd> MakeDrawnControl(CDialog* dialog, const ControlTemplate& ct);
+
+// Carries out a control message (CB_*, PBM_*) on a drawn control's state, as
+// the platform's controls do: CB_SETCURSEL shows the item chosen in the
+// edit field, or no selection for an index past the list (CB_ERR); a
+// progress bar keeps its position within its range (progress_state.h).
+// Anything else is 0.
+LRESULT DrawnControlMessage(CWnd& control, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The default handling of a drawn window: WM_SETICON keeps the icon (the
 // old one is returned), SC_CLOSE ends a dialog as Cancel, anything else is

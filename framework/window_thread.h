@@ -11,7 +11,9 @@
 // belongs to the thread: its timers fire there and the hand-overs of its
 // ports' workers are handled there, exactly as on the user-interface
 // thread. Such a dialog is never shown, and it must be destroyed by work
-// on the same thread.
+// on the same thread. On GTK and Win32 it has no widgets or windows at
+// all: its controls keep what they show themselves
+// (framework/window_data.h).
 //
 // Ending: Quit() lets the work already posted run and ends the loop; no
 // later work runs. Join() waits, bounded, for the thread to end. A thread
@@ -20,12 +22,12 @@
 // process, so it can never touch anything that has gone. The destructor
 // quits and joins with kWindowThreadEndMs.
 //
-// Backends. GTK runs a GLib main context of the thread's own; the headless
-// backend a clock of the thread's own in real time (download-cli). Work
-// runs on the user-interface thread instead, in the order posted, on the
-// headless backend's virtual clock (tests), so that a test stays the same
-// every time, and for now on Win32 (see framework/win32/window_thread.cpp),
-// where AfxOnWindowThread() is then false.
+// Backends. Win32 runs a message loop of the thread's own that also serves
+// its dialogs' timers and hand-overs; GTK a GLib main context of the
+// thread's own; the headless backend a clock of the thread's own in real
+// time (download-cli). On the headless backend's virtual clock (tests),
+// work runs on the user-interface thread instead, in the order posted, so
+// that a test stays the same every time.
 #pragma once
 
 #include <cstdint>

@@ -7,11 +7,11 @@
 
 #include "framework/afxwin.h"
 #include "serial/configure_errors.h"
+#include "serial/port_errors.h"
 #include "serial/receive_worker.h"
 #include "serial/rx_decoder.h"
 #include "serial/rx_message.h"
 #include "serial/serial_port.h"
-#include "serial/write_error.h"
 
 namespace direct {
 
@@ -37,7 +37,6 @@ struct Backend {
     std::map<std::string, Device> devices;
     std::map<PortHandle, Port> ports;
     PortHandle nextHandle = 0x100;
-    std::string lastError;
 };
 
 Backend& TheBackend() {
@@ -132,11 +131,11 @@ PortHandle OpenPortByName(const std::string& name) {
     auto& b = TheBackend();
     auto it = b.devices.find(name);
     if (it == b.devices.end() || !it->second.attached) {
-        b.lastError = "No such file or directory";
+        NoteOpenError("No such file or directory");
         return kInvalidPort;
     }
     if (it->second.openHandle != kNoPort) {
-        b.lastError = "Device or resource busy";
+        NoteOpenError("Device or resource busy");
         return kInvalidPort;
     }
     const PortHandle h = b.nextHandle;
@@ -144,10 +143,6 @@ PortHandle OpenPortByName(const std::string& name) {
     b.ports[h].device = &it->second;
     it->second.openHandle = h;
     return h;
-}
-
-std::string LastOpenError() {
-    return TheBackend().lastError;
 }
 
 // Reads here are whole pieces already; nothing to configure or to purge.
@@ -191,10 +186,6 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
     port->decoder = std::make_unique<RxDecoder>(params->machineType);
     port->params = std::move(owned);
     return reinterpret_cast<std::uintptr_t>(port);
-}
-
-std::string LastCloseError() {
-    return std::string();
 }
 
 bool ClosePort(PortHandle h) {

@@ -1,22 +1,12 @@
-// The first failure of a configuration, kept for LastConfigureError().
+// The first failure of a configuration, kept per thread for
+// LastConfigureError(), as the reasons of port_errors.h are: each station
+// position configures its own port on its own thread.
 #include "serial/configure_errors.h"
-
-#include <mutex>
 
 #include "serial/serial_port.h"
 
 namespace {
-
-struct LastError {
-    std::mutex lock;  // ConfigurePort and LastConfigureError may be on different threads
-    std::string text;
-};
-
-LastError& TheLastError() {
-    static LastError last;
-    return last;
-}
-
+thread_local std::string t_lastConfigureError;
 }  // namespace
 
 bool ConfigureErrors::Wanted(bool portFound, MachineType type, PortSettings* wanted) {
@@ -45,14 +35,10 @@ void ConfigureErrors::Fail(const std::string& text) {
 }
 
 bool ConfigureErrors::Finish() {
-    LastError& last = TheLastError();
-    std::lock_guard<std::mutex> g(last.lock);
-    last.text = m_first;
+    t_lastConfigureError = m_first;
     return m_first.empty();
 }
 
 std::string LastConfigureError() {
-    LastError& last = TheLastError();
-    std::lock_guard<std::mutex> g(last.lock);
-    return last.text;
+    return t_lastConfigureError;
 }

@@ -12,9 +12,13 @@
 // failed open returns. Closing either does nothing.
 //
 // Threads. OpenPortByName, ConfigurePort, SetPortOptions, WritePort,
-// StartReceiveWorker and ClosePort belong to the user-interface thread.
-// ReadPort belongs to the port's receive worker, which runs on its own
-// thread (receive_worker.h).
+// StartReceiveWorker and ClosePort belong to the thread that owns the
+// port's window: the user-interface thread, or a station position's window
+// thread (framework/window_thread.h), several of which use ports of their
+// own at the same time. ReadPort belongs to the port's receive worker,
+// which runs on its own thread (receive_worker.h). The reasons of the
+// Last...Error() calls are kept per thread: each says why the last such
+// call of the calling thread failed, whatever other threads did meanwhile.
 //
 // Line settings for a machine type (PortSettingsFor): its baud rate (9600
 // or 57600), 8 data bits, no parity; stop bits, flow control and every

@@ -34,10 +34,9 @@ struct WindowImpl : DrawnWindowData {
 
     // Controls.
     GtkWidget* widget = nullptr;
-    GtkWidget* entry = nullptr;      // the edit field of an edit or combo box
-    bool destroyed = false;          // its window is gone: answer from the copies
-    int quiet = 0;                   // > 0 while we change the widget ourselves: no notifications
-    std::vector<std::string> items;  // a combo box without a widget
+    GtkWidget* entry = nullptr;  // the edit field of an edit or combo box
+    bool destroyed = false;      // its window is gone: answer from the copies
+    int quiet = 0;               // > 0 while we change the widget ourselves: no notifications
 
     // Dialogs.
     GtkWidget* fixed = nullptr;

@@ -135,59 +135,9 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!w.isControl) {
         return WindowProc(message, wParam, lParam);
     }
-    LRESULT result = 0;
-    bool changed = false;
-    switch (message) {
-        case CB_ADDSTRING:
-            w.items.emplace_back(reinterpret_cast<const char*>(lParam));
-            result = static_cast<LRESULT>(w.items.size() - 1);
-            changed = true;
-            break;
-        case CB_GETCOUNT:
-            result = static_cast<LRESULT>(w.items.size());
-            break;
-        case CB_SETCURSEL: {
-            const auto index = static_cast<std::size_t>(wParam);
-            if (index < w.items.size()) {
-                w.curSel = static_cast<int>(index);
-                w.text = w.items[index];
-                result = w.curSel;
-            } else {
-                w.curSel = -1;
-                result = CB_ERR;
-            }
-            changed = true;
-            break;
-        }
-        case CB_GETCURSEL:
-            result = w.curSel;
-            break;
-        case CB_GETLBTEXT: {
-            const auto index = static_cast<std::size_t>(wParam);
-            if (index >= w.items.size()) {
-                return CB_ERR;
-            }
-            *reinterpret_cast<std::string*>(lParam) = w.items[index];
-            result = static_cast<LRESULT>(w.items[index].size());
-            break;
-        }
-        case PBM_SETRANGE:
-            result = w.progress.SetRange(lParam);
-            changed = true;
-            break;
-        case PBM_SETPOS:
-            result = w.progress.SetPos(wParam);
-            changed = true;
-            break;
-        case PBM_GETRANGE:
-            result = w.progress.Range(wParam);
-            break;
-        case PBM_GETPOS:
-            result = w.progress.pos;
-            break;
-        default:
-            break;
-    }
+    const LRESULT result = DrawnControlMessage(*this, message, wParam, lParam);
+    const bool changed = message == CB_ADDSTRING || message == CB_SETCURSEL ||
+                         message == PBM_SETRANGE || message == PBM_SETPOS;
     if (changed) {
         headless::NotifyControlChanged(this);
     }

@@ -10,7 +10,6 @@
 struct WindowImpl : DrawnWindowData {
     // Controls.
     bool visible = true;
-    std::vector<std::string> items;  // combo box
 
     // Dialogs.
     bool alive = false;  // written under headless::Lock()

@@ -3,11 +3,13 @@
 // system menu, icons and painting. The windows are Unicode windows: every
 // text goes to them and comes back through the wide calls, converted from
 // and to our UTF-8 (disk/win32/system_text.h), so that a path outside the
-// ANSI code page shows, and reads back, as it is.
-#include <mutex>
+// ANSI code page shows, and reads back, as it is. A window thread's dialogs
+// and their controls are drawn instead (window_impl.h): each call answers
+// from, and changes, what DrawnWindowData keeps.
 #include <string>
 
 #include "framework/win32/window_impl.h"
+#include "framework/window_thread.h"
 
 namespace win32 {
 
@@ -41,6 +43,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         if (w.tmpl) {
             SetLargeFonts(hwnd, *w.tmpl);
         }
+        WindowCreated(dlg);
         return dlg->OnInitDialog();
     }
     if (message == WM_NCDESTROY) {
@@ -55,6 +58,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     WindowImpl& w = *wnd->Impl();
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        ForgetWindow(wnd);
         w.hwnd = nullptr;
         w.ended = true;
         CWinApp* app = AfxGetApp();
@@ -91,13 +95,21 @@ WindowData& CWnd::Data() const {
 }
 
 CWnd::~CWnd() {
-    if (m_pImpl && !m_pImpl->isControl && m_pImpl->hwnd && IsWindow(m_pImpl->hwnd)) {
+    if (!m_pImpl || m_pImpl->isControl) {
+        return;
+    }
+    win32::ForgetWindow(this);
+    if (m_pImpl->hwnd && IsWindow(m_pImpl->hwnd)) {
         SetWindowLongPtrA(m_pImpl->hwnd, GWLP_USERDATA, 0);
         ::DestroyWindow(m_pImpl->hwnd);
     }
 }
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (m_pImpl->drawn) {
+        return m_pImpl->isControl ? DrawnControlMessage(*this, message, wParam, lParam)
+                                  : WindowProc(message, wParam, lParam);
+    }
     HWND hwnd = m_pImpl->hwnd;
     if (message == CB_GETLBTEXT) {
         // The framework's form: lParam is a std::string to fill.
@@ -122,10 +134,17 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CWnd::SetWindowText(LPCTSTR text) {
+    if (m_pImpl->drawn) {
+        m_pImpl->text = text ? text : "";
+        return;
+    }
     ::SetWindowTextW(m_pImpl->hwnd, win32::Widen(text ? text : "").c_str());
 }
 
 std::string CWnd::GetWindowText() const {
+    if (m_pImpl->drawn) {
+        return m_pImpl->text;
+    }
     const int n = ::GetWindowTextLengthW(m_pImpl->hwnd);
     std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
     const int got = ::GetWindowTextW(m_pImpl->hwnd, text.data(), n + 1);
@@ -138,24 +157,47 @@ void CWnd::SetFocus() {
 }
 
 BOOL CWnd::EnableWindow(BOOL enable) {
+    if (m_pImpl->drawn) {
+        const BOOL wasDisabled = m_pImpl->enabled ? FALSE : TRUE;
+        m_pImpl->enabled = enable != FALSE;
+        return wasDisabled;
+    }
     return ::EnableWindow(m_pImpl->hwnd, enable);
 }
 BOOL CWnd::IsWindowEnabled() const {
+    if (m_pImpl->drawn) {
+        return m_pImpl->enabled ? TRUE : FALSE;
+    }
     return ::IsWindowEnabled(m_pImpl->hwnd);
 }
 BOOL CWnd::IsWindowVisible() const {
-    return ::IsWindowVisible(m_pImpl->hwnd);
+    return m_pImpl->drawn ? FALSE : ::IsWindowVisible(m_pImpl->hwnd);  // drawn: never shown
 }
 
 UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, void*) {
+    if (m_pImpl->drawn) {
+        if (m_pImpl->isControl || !m_pImpl->alive) {
+            return 0;
+        }
+        win32::ArmThreadTimer(this, nIDEvent, nElapse);
+        return nIDEvent;
+    }
     return ::SetTimer(m_pImpl->hwnd, nIDEvent, nElapse, nullptr);
 }
 
 BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
+    if (m_pImpl->drawn) {
+        return win32::DisarmThreadTimer(this, nIDEvent) ? TRUE : FALSE;
+    }
     return ::KillTimer(m_pImpl->hwnd, nIDEvent);
 }
 
 CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
+    if (m_pImpl->drawn) {
+        // Kept, and never shown.
+        const DialogTemplate* t = m_pImpl->tmpl;
+        return t != nullptr && t->systemMenu ? &m_pImpl->systemMenu : nullptr;
+    }
     HMENU menu = ::GetSystemMenu(m_pImpl->hwnd, bRevert);
     if (menu == nullptr) {
         return nullptr;
@@ -167,16 +209,23 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
 }
 
 BOOL CWnd::IsIconic() const {
-    return ::IsIconic(m_pImpl->hwnd);
+    return m_pImpl->drawn ? FALSE : ::IsIconic(m_pImpl->hwnd);
 }
 
 void CWnd::GetClientRect(CRect* rect) const {
+    if (m_pImpl->drawn) {
+        *rect = CRect{};  // nothing is shown
+        return;
+    }
     RECT r{};
     ::GetClientRect(m_pImpl->hwnd, &r);
     *rect = CRect{r.left, r.top, r.right, r.bottom};
 }
 
 bool CWnd::IsWindowAlive() const {
+    if (m_pImpl->drawn) {
+        return !m_pImpl->isControl && m_pImpl->alive;
+    }
     return m_pImpl->hwnd != nullptr && ::IsWindow(m_pImpl->hwnd);
 }
 
@@ -184,12 +233,22 @@ BOOL CWnd::DestroyWindow() {
     if (!IsWindowAlive()) {
         return FALSE;
     }
+    if (m_pImpl->drawn) {
+        m_pImpl->alive = false;
+        m_pImpl->ended = true;
+        win32::ForgetWindow(this);
+        OnPostDestroy();
+        return TRUE;
+    }
     const BOOL ok = ::DestroyWindow(m_pImpl->hwnd);
     OnPostDestroy();
     return ok;
 }
 
-LRESULT CWnd::DefWindowProc(UINT, WPARAM, LPARAM) {
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (m_pImpl->drawn) {
+        return DrawnDefWindowProc(*this, message, wParam, lParam);
+    }
     // Leave the message to the dialog manager.
     m_pImpl->defaultRequested = true;
     return 0;
@@ -226,12 +285,6 @@ bool CreateDialogWindow(CDialog& dlg, const DialogTemplate& t, HWND owner) {
     }
     // A Unicode dialog, whose controls are Unicode controls: an ANSI edit
     // box would keep its text in the ANSI code page.
-    // One dialog made at a time, whatever thread makes it: window threads
-    // make their dialogs at once when a station starts, and Wine's combo
-    // box then now and then fails to make its edit field.
-    // (Recursive: a dialog's initialisation may make another.)
-    static std::recursive_mutex creating;
-    std::lock_guard<std::recursive_mutex> g(creating);
     HWND hwnd = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                            reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), owner,
                                            &DialogProc, reinterpret_cast<LPARAM>(&dlg));
@@ -250,6 +303,28 @@ bool CreateFromTemplate(CDialog& dlg, UINT id, HWND owner) {
 }  // namespace
 
 BOOL CDialog::Create(BOOL bShow) {
+    if (AfxOnWindowThread()) {
+        // Never shown: drawn, with controls that are drawn too
+        // (window_impl.h).
+        const DialogTemplate* t = AfxFindDialogTemplate(m_nIDTemplate);
+        if (t == nullptr || IsWindowAlive()) {
+            return FALSE;
+        }
+        m_pImpl = std::make_unique<WindowImpl>();
+        WindowImpl& w = *m_pImpl;
+        w.drawn = true;
+        w.tmpl = t;
+        w.text = t->caption;
+        for (const ControlTemplate& ct : t->controls) {
+            auto control = MakeDrawnControl(this, ct);
+            control->Impl()->drawn = true;
+            w.controls.push_back(std::move(control));
+        }
+        w.alive = true;
+        win32::WindowCreated(this);
+        OnInitDialog();
+        return TRUE;
+    }
     HWND owner = m_pParentWnd ? m_pParentWnd->Impl()->hwnd : nullptr;
     if (!CreateFromTemplate(*this, m_nIDTemplate, owner)) {
         return FALSE;
@@ -263,6 +338,9 @@ BOOL CDialog::Create(BOOL bShow) {
 }
 
 INT_PTR CDialog::DoModal() {
+    if (AfxOnWindowThread()) {
+        return -1;  // a window thread's dialogs are never shown
+    }
     HWND owner = m_pParentWnd ? m_pParentWnd->Impl()->hwnd : win32::MainWindow();
     if (!CreateFromTemplate(*this, m_nIDTemplate, owner)) {
         return -1;
@@ -298,6 +376,7 @@ INT_PTR CDialog::DoModal() {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
         ::DestroyWindow(hwnd);
     }
+    win32::ForgetWindow(this);
     m_pImpl->hwnd = nullptr;
     return result;
 }
@@ -317,7 +396,10 @@ int AfxGetSystemMetrics(int index) {
 }
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
-    return ::LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(nIDResource));
+    // A window thread's dialogs are drawn, and show no icon.
+    return AfxOnWindowThread()
+               ? nullptr
+               : ::LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(nIDResource));
 }
 
 int AfxMessageBox(const std::string& text) {

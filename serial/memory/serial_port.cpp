@@ -9,10 +9,10 @@
 #include "serial/configure_errors.h"
 #include "serial/memory/memory_line.h"
 #include "serial/port_discovery.h"
+#include "serial/port_errors.h"
 #include "serial/port_names.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
-#include "serial/write_error.h"
 
 namespace memory {
 namespace {
@@ -33,7 +33,6 @@ struct Backend {
     std::map<PortHandle, std::unique_ptr<Port>> ports;
     PortHandle nextHandle = 0x100;
     int liveWorkers = 0;
-    std::string lastError;
 };
 
 Backend& TheBackend() {
@@ -230,12 +229,12 @@ PortHandle OpenPortByName(const std::string& name) {
     auto& b = TheBackend();
     auto it = b.lines.find(name);
     if (it == b.lines.end() || LineAccess::HungUp(*it->second)) {
-        b.lastError = "No such file or directory";
+        NoteOpenError("No such file or directory");
         return kInvalidPort;
     }
     memory::Line& line = *it->second;
     if (LineAccess::Busy(line) || LineAccess::OpenHandle(line) != 0) {
-        b.lastError = "Device or resource busy";
+        NoteOpenError("Device or resource busy");
         return kInvalidPort;
     }
     const PortHandle h = b.nextHandle;
@@ -250,10 +249,6 @@ PortHandle OpenPortByName(const std::string& name) {
         peer->OnOpenChanged(line, true);
     }
     return h;
-}
-
-std::string LastOpenError() {
-    return TheBackend().lastError;
 }
 
 bool ConfigurePort(PortHandle h, MachineType type) {
@@ -376,10 +371,6 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
         headless::NoteWorkerFinished();
     });
     return reinterpret_cast<std::uintptr_t>(port);
-}
-
-std::string LastCloseError() {
-    return std::string();  // a worker here always ends
 }
 
 bool ClosePort(PortHandle h) {

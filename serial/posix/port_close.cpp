@@ -42,10 +42,6 @@ void DrainOutput(const Port& port) {
 
 }  // namespace
 
-std::string LastCloseError() {
-    return std::string();  // the worker's waits all end on the wake descriptor
-}
-
 bool ClosePort(PortHandle h) {
     if (h == kNoPort || h == kInvalidPort) {
         return true;

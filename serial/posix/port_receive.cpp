@@ -9,22 +9,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "serial/in_frame.h"
+#include "serial/port_errors.h"
 #include "serial/posix/tty_port.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 
-using ttyport::Backend;
 using ttyport::Clock;
 using ttyport::FindPort;
 using ttyport::MsUntil;
 using ttyport::Port;
-using ttyport::TheBackend;
 
 namespace {
 
@@ -74,9 +72,7 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
         // No thread to be had (a process at its limit): the port cannot be
         // listened on, which the scan takes as a failed open.
         port->params.reset();
-        Backend& b = TheBackend();
-        std::lock_guard<std::mutex> g(b.lock);
-        b.lastError = std::string("starting the receive worker: ") + e.what();
+        NoteOpenError(std::string("starting the receive worker: ") + e.what());
         return 0;
     }
     return reinterpret_cast<std::uintptr_t>(port.get());

@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "serial/port_errors.h"
 #include "serial/posix/tty_port.h"
 #include "serial/serial_port.h"
-#include "serial/write_error.h"
 
 using std::chrono::milliseconds;
 using ttyport::BitsPerSecond;

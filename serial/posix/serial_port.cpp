@@ -19,6 +19,7 @@
 #include <string>
 
 #include "serial/configure_errors.h"
+#include "serial/port_errors.h"
 #include "serial/posix/tty_port.h"
 
 namespace ttyport {
@@ -60,9 +61,7 @@ PortHandle FailOpen(int fd, const std::string& reason) {
     if (fd >= 0) {
         close(fd);
     }
-    Backend& b = TheBackend();
-    std::lock_guard<std::mutex> g(b.lock);
-    b.lastError = reason;
+    NoteOpenError(reason);
     return kInvalidPort;
 }
 
@@ -108,12 +107,6 @@ PortHandle OpenPortByName(const std::string& name) {
     const PortHandle h = b.nextHandle++;
     b.ports[h] = std::move(port);
     return h;
-}
-
-std::string LastOpenError() {
-    Backend& b = TheBackend();
-    std::lock_guard<std::mutex> g(b.lock);
-    return b.lastError;
 }
 
 bool ConfigurePort(PortHandle h, MachineType type) {

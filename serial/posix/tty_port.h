@@ -79,10 +79,9 @@ struct Port {
 };
 
 struct Backend {
-    std::mutex lock;  // guards ports and lastError
+    std::mutex lock;  // guards ports
     std::map<PortHandle, std::shared_ptr<Port>> ports;
     PortHandle nextHandle = 1;
-    std::string lastError;
 };
 
 // The process's one table of ports.

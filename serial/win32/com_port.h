@@ -72,13 +72,11 @@ struct Port {
 };
 
 struct Backend {
-    std::mutex lock;  // guards the map and the texts; a port lives until its worker has ended
+    std::mutex lock;  // guards the tables; a port lives until its worker has ended
     std::map<PortHandle, std::unique_ptr<Port>> ports;
     // Ports whose worker did not end on close: kept, device open, for the
     // life of the process, since the worker may still touch them.
     std::vector<std::unique_ptr<Port>> stranded;
-    std::string lastError;
-    std::string lastCloseError;
 };
 
 // The process's one table of ports.

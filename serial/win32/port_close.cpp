@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "framework/win32/win32.h"
+#include "serial/port_errors.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "serial/win32/com_port.h"
@@ -14,11 +15,6 @@ using comport::FindPort;
 using comport::IoEnded;
 using comport::Port;
 using comport::TheBackend;
-
-std::string LastCloseError() {
-    std::lock_guard<std::mutex> g(TheBackend().lock);
-    return TheBackend().lastCloseError;
-}
 
 namespace {
 
@@ -32,28 +28,11 @@ void StopWorker(Port& port) {
     ::SetEvent(port.closeEvent);
 }
 
-// Waits for the worker's thread to end, no longer than kWorkerEndMs in all.
-// A hand-over the worker already sent cannot be taken back: it is handled
-// meanwhile (the window drops it, the run flag being 0). True when the
-// thread has ended.
+// Waits for the worker's thread to end, no longer than kWorkerEndMs. A
+// hand-over it was waiting on has been taken back (StopWorker), so nothing
+// of this thread's is needed for it to end. True when the thread has ended.
 bool WaitForWorkerEnd(Port& port) {
-    const ULONGLONG start = ::GetTickCount64();
-    for (;;) {
-        const ULONGLONG waited = ::GetTickCount64() - start;
-        if (waited >= static_cast<ULONGLONG>(kWorkerEndMs)) {
-            return false;
-        }
-        const DWORD r = ::MsgWaitForMultipleObjects(
-            1, &port.thread, FALSE, static_cast<DWORD>(kWorkerEndMs - waited), QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) {
-            return true;
-        }
-        if (r != WAIT_OBJECT_0 + 1) {
-            return false;
-        }
-        MSG msg;
-        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    return ::WaitForSingleObject(port.thread, kWorkerEndMs) == WAIT_OBJECT_0;
 }
 
 // The worker has not ended (stuck in a driver, say). Nothing it may still
@@ -61,10 +40,10 @@ bool WaitForWorkerEnd(Port& port) {
 // device open, so its handle value cannot come back for a port opened
 // later.
 void StrandPort(PortHandle h) {
+    NoteCloseError("the receive worker did not end within " + std::to_string(kWorkerEndMs) +
+                   " ms; the port is left open");
     std::lock_guard<std::mutex> g(TheBackend().lock);
     auto& b = TheBackend();
-    b.lastCloseError = "the receive worker did not end within " + std::to_string(kWorkerEndMs) +
-                       " ms; the port is left open";
     auto it = b.ports.find(h);
     b.stranded.push_back(std::move(it->second));
     b.ports.erase(it);
@@ -84,23 +63,34 @@ void RestoreSettings(Port& port) {
     }
 }
 
-// Takes the port, its device closed, out of the table. Closing the device
-// ends what the driver would not cancel; should it still not say so, the
-// records it may yet complete into are kept, with their events.
-void ReleasePort(PortHandle h, Port& port) {
-    const bool settled = (!port.writeStuck || IoEnded(port.writeEvent)) &&
-                         (!port.readStuck || IoEnded(port.readEvent));
+// Takes the port out of the table while its device is still open. The
+// device's handle value names no other port until the device is closed:
+// taken out first, the port can never be mistaken for one that another
+// thread opens the moment it is closed, under the same value.
+std::unique_ptr<Port> TakePort(PortHandle h) {
     std::lock_guard<std::mutex> g(TheBackend().lock);
-    auto& b = TheBackend();
-    auto it = b.ports.find(h);
+    auto& ports = TheBackend().ports;
+    auto it = ports.find(h);
+    std::unique_ptr<Port> port = std::move(it->second);
+    ports.erase(it);
+    return port;
+}
+
+// Closes the device, which ends what the driver would not cancel; should
+// it still not say so, the records it may yet complete into are kept,
+// with their events.
+void ReleasePort(std::unique_ptr<Port> port) {
+    ::CloseHandle(port->device);
+    const bool settled = (!port->writeStuck || IoEnded(port->writeEvent)) &&
+                         (!port->readStuck || IoEnded(port->readEvent));
     if (!settled) {
-        b.stranded.push_back(std::move(it->second));
-    } else {
-        ::CloseHandle(port.closeEvent);
-        ::CloseHandle(port.readEvent);
-        ::CloseHandle(port.writeEvent);
+        std::lock_guard<std::mutex> g(TheBackend().lock);
+        TheBackend().stranded.push_back(std::move(port));
+        return;
     }
-    b.ports.erase(it);
+    ::CloseHandle(port->closeEvent);
+    ::CloseHandle(port->readEvent);
+    ::CloseHandle(port->writeEvent);
 }
 
 }  // namespace
@@ -121,8 +111,8 @@ bool ClosePort(PortHandle h) {
         }
         ::CloseHandle(port->thread);
     }
-    RestoreSettings(*port);
-    ::CloseHandle(port->device);
-    ReleasePort(h, *port);
+    std::unique_ptr<Port> owned = TakePort(h);
+    RestoreSettings(*owned);
+    ReleasePort(std::move(owned));
     return true;
 }

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "framework/win32/win32.h"
+#include "serial/port_errors.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
 #include "serial/win32/com_port.h"
@@ -21,7 +21,6 @@ using comport::FindPort;
 using comport::IoEnded;
 using comport::LastErrorText;
 using comport::Port;
-using comport::TheBackend;
 
 namespace {
 
@@ -44,9 +43,8 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
     }
     Port* port = FindPort(params->port);
     if (port == nullptr || port->thread != nullptr) {
-        std::lock_guard<std::mutex> g(TheBackend().lock);
-        TheBackend().lastError =
-            port == nullptr ? "the port is not open" : "the port already has a receive worker";
+        NoteOpenError(port == nullptr ? "the port is not open"
+                                      : "the port already has a receive worker");
         return 0;
     }
     port->params = std::move(owned);
@@ -55,8 +53,7 @@ std::uintptr_t StartReceiveWorker(WorkerParams* params) {
         // No thread to read the port: the scan takes it as a failed open.
         const std::string reason = "starting the receive worker: " + LastErrorText();
         port->params.reset();
-        std::lock_guard<std::mutex> g(TheBackend().lock);
-        TheBackend().lastError = reason;
+        NoteOpenError(reason);
         return 0;
     }
     return reinterpret_cast<std::uintptr_t>(port->thread);

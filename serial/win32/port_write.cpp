@@ -7,9 +7,9 @@
 #include <string>
 
 #include "framework/win32/win32.h"
+#include "serial/port_errors.h"
 #include "serial/serial_port.h"
 #include "serial/win32/com_port.h"
-#include "serial/write_error.h"
 
 using comport::DeviceOf;
 using comport::FindPort;

@@ -7,6 +7,7 @@
 
 #include "framework/win32/win32.h"
 #include "serial/configure_errors.h"
+#include "serial/port_errors.h"
 #include "serial/serial_port.h"
 #include "serial/win32/com_port.h"
 
@@ -59,9 +60,7 @@ PortHandle OpenPortByName(const std::string& name) {
         ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
-        const std::string reason = win32::SystemMessage(GetLastError());
-        std::lock_guard<std::mutex> g(TheBackend().lock);
-        TheBackend().lastError = reason;
+        NoteOpenError(win32::SystemMessage(GetLastError()));
         return kInvalidPort;
     }
     auto port = std::make_unique<Port>();
@@ -78,8 +77,7 @@ PortHandle OpenPortByName(const std::string& name) {
             }
         }
         ::CloseHandle(device);
-        std::lock_guard<std::mutex> g(TheBackend().lock);
-        TheBackend().lastError = reason;
+        NoteOpenError(reason);
         return kInvalidPort;
     }
     port->savedState.DCBlength = sizeof(DCB);
@@ -90,11 +88,6 @@ PortHandle OpenPortByName(const std::string& name) {
     std::lock_guard<std::mutex> g(TheBackend().lock);
     TheBackend().ports[h] = std::move(port);
     return h;
-}
-
-std::string LastOpenError() {
-    std::lock_guard<std::mutex> g(TheBackend().lock);
-    return TheBackend().lastError;
 }
 
 bool ConfigurePort(PortHandle h, MachineType type) {

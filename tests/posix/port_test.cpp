@@ -91,6 +91,30 @@ TEST_F(PortTest, OpenFailuresSayWhyAndKeepNothingOpen) {
     std::filesystem::remove(file);
 }
 
+// Each station position opens and configures its own port on its own
+// thread: the reasons a thread reads are its own calls', whatever another
+// thread's calls failed with in between.
+TEST_F(PortTest, OpenAndConfigureReasonsAreEachThreadsOwn) {
+    EXPECT_EQ(OpenPortByName("/nonexistent/ttyX"), kInvalidPort);
+    EXPECT_FALSE(ConfigurePort(kInvalidPort, 1));
+    std::string otherOpen, otherConfigure;
+    std::thread other([&] {
+        EXPECT_EQ(OpenPortByName("/dev/null"), kInvalidPort);
+        PtyPair line;
+        const PortHandle h = OpenPortByName(line.Path());
+        EXPECT_NE(h, kInvalidPort);
+        EXPECT_FALSE(ConfigurePort(h, 3));  // no such machine type
+        otherOpen = LastOpenError();
+        otherConfigure = LastConfigureError();
+        ClosePort(h);
+    });
+    other.join();
+    EXPECT_EQ(otherOpen, "Not a serial device");
+    EXPECT_EQ(otherConfigure, "no such machine type");
+    EXPECT_EQ(LastOpenError(), "No such file or directory");
+    EXPECT_EQ(LastConfigureError(), "no such port");
+}
+
 TEST_F(PortTest, SecondOpenIsRefusedUntilTheFirstCloses) {
     port = OpenPortByName(pty.Path());
     ASSERT_NE(port, kInvalidPort) << LastOpenError();

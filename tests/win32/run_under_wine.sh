@@ -80,6 +80,10 @@ serve com21 --type 1 --turnaround 25 --expect "$work/image1.bin"
 serve com22 --type 1 --turnaround 50 --expect "$work/image1.bin"
 serve com23 --type 1 --turnaround 70 --expect "$work/image1.bin"
 serve com24 --type 1 --turnaround 40 --stop-at 25
+# A station of two positions, one of whose machines holds the line after two
+# blocks; the other is paced at 9600 baud.
+serve com25 --type 1 --baud 9600
+serve com26 --type 1 --hold-after 2
 # The station set up in a folder named in Cyrillic: two positions.
 serve com15 --type 1 --turnaround 40 --expect "$work/image1.bin"
 serve com16 --type 1 --turnaround 40 --expect "$work/image1.bin"

@@ -329,6 +329,61 @@ TEST_F(Win32Station, FourPositionsProgramOneUnitEachAndRecordThem) {
     }
 }
 
+// A held adapter holds only its own position. Position 2's machine (COM26)
+// holds the line after two blocks, so its next block is not taken for
+// 13.4 s (100 ms a byte and 100 ms), all of which its write spends on its
+// position's thread. Position 1's machine (COM25) is paced at 9600 baud, a
+// download of some 5 s, under a silence limit of 3 s: it is done, and the
+// window shows its PASS while position 2 is still programming, its held
+// write under way, so the window's timer went on meanwhile. Had the held
+// write held the window's thread, nothing would have been shown until it
+// gave up, and position 1 would have fallen silent. The held unit is
+// recorded as a port that did not take its block, for its bound; closing
+// the window gives up the write that is held again, and closes both ports.
+TEST_F(Win32Station, AHeldPortHoldsOnlyItsOwnPosition) {
+    ASSERT_FALSE(WineDataDir().empty()) << "run by run_under_wine.sh, with DT_WINE_DATA";
+    TempDir dir{"station"};
+    StationSettings settings;
+    settings.type = kType;
+    settings.image = StoredFile(kType);
+    settings.record = (dir.path() / "units.jsonl").string();
+    settings.timeoutSeconds = 3;
+    settings.ports = {"COM25", "COM26"};
+    const std::set<HANDLE> portsBefore = OwnPortHandles();
+    watch = SetTimer(nullptr, 0, 100, &WatchForMessageBoxes);
+    ASSERT_NO_FATAL_FAILURE(Open(settings, ""));
+    ASSERT_TRUE(Enabled(IDC_ST_START)) << "the image or the record file was refused";
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_ST_START));
+
+    bool passBesideHeld = false;
+    ASSERT_TRUE(Pump(60000, [&] {
+        passBesideHeld =
+            passBesideHeld || (Panel(0, PANEL_RESULT) == "PASS" && Panel(1, PANEL_RESULT).empty() &&
+                               Panel(1, PANEL_STATE) == "Programming");
+        return !Panel(1, PANEL_RESULT).empty();
+    })) << Results();
+    EXPECT_TRUE(passBesideHeld) << "position 1's PASS was not shown while position 2 was held: "
+                                << Results();
+
+    // Each position's first unit; a position goes on to the next meanwhile.
+    std::map<std::string, std::map<std::string, std::string>> first;
+    for (const auto& r : ReadRecords(settings.record)) {
+        first.emplace(r.at("position"), r);
+    }
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first["1"].at("result"), "done") << first["1"].at("reason");
+    EXPECT_EQ(first["1"].at("port"), "\\\\.\\COM25");
+    EXPECT_EQ(first["2"].at("result"), "port refused") << first["2"].at("reason");
+    EXPECT_NE(first["2"].at("reason").find(": timed out after 13400 ms ("), std::string::npos)
+        << first["2"].at("reason");
+
+    g_station = nullptr;
+    dlg->DestroyWindow();
+    dlg.reset();
+    app.m_pMainWnd = nullptr;
+    EXPECT_EQ(OwnPortHandles(), portsBefore) << "a port was left open";
+}
+
 // A station set up by hand in a folder named in Cyrillic, as an operator
 // sets one up: in the settings dialog, Browse for the image (the Open
 // dialog) and for the record file (Save As), then Save As for the station

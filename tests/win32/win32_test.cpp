@@ -14,6 +14,9 @@
 //         of type 1 that stops the download with the stop frame at block 25
 //   \\.\COM15, \\.\COM16  the two positions of the station set up in a
 //         folder named in Cyrillic (station_test.cpp), machines of type 1
+//   COM25, COM26  a station's two positions (station_test.cpp): a machine of
+//         type 1 paced at 9600 baud, and one that holds the line after two
+//         blocks
 // and no COM9 at all (Wine maps COM1 to the host's first serial port). Before starting them the
 // script runs this program with
 // --write-images DIR to make the images the machines expect.
@@ -25,9 +28,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "framework/handover.h"
 #include "framework/win32/window_impl.h"
+#include "framework/window_thread.h"
 #include "image/stored_image.h"
 #include "serial/receive_worker.h"
 #include "serial/serial_port.h"
@@ -280,6 +286,133 @@ TEST(Win32Framework, HiddenWindowIsNeverShownButItsTimersRun) {
     EXPECT_TRUE(Pump(5000, [&] { return hidden.ticks >= 2; }));
     EXPECT_FALSE(IsWindowVisible(hidden.Impl()->hwnd));
     hidden.DestroyWindow();
+}
+
+// A dialog for a window thread: what its timer and its private message
+// see, and an event set once each has been seen.
+class ThreadDlg : public CDialog {
+  public:
+    static constexpr UINT kHanded = WM_USER + 0x51;
+    ThreadDlg() : CDialog(IDD_MAIN) {}
+
+    int ticks = 0;
+    DWORD tickThread = 0;
+    HANDLE ticked = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // two ticks
+    WPARAM handedValue = 0;
+    DWORD handedThread = 0;
+
+    ~ThreadDlg() override { CloseHandle(ticked); }
+    void OnTimer(UINT_PTR) {
+        tickThread = GetCurrentThreadId();
+        if (++ticks == 2) {
+            KillTimer(1);
+            SetEvent(ticked);
+        }
+    }
+    LRESULT OnHanded(WPARAM value, LPARAM) {
+        handedValue = value;
+        handedThread = GetCurrentThreadId();
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(ThreadDlg, CDialog)
+ON_WM_TIMER()
+ON_MESSAGE(ThreadDlg::kHanded, OnHanded)
+END_MESSAGE_MAP()
+
+// Runs fn on the window thread and waits for it, no longer than 5 s. False
+// when it did not run in time (the event is then left to it).
+bool RunOn(CWindowThread& thread, std::function<void()> fn) {
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread.Post([fn = std::move(fn), done] {
+        fn();
+        SetEvent(done);
+    });
+    const bool ran = WaitForSingleObject(done, 5000) == WAIT_OBJECT_0;
+    if (ran) {
+        CloseHandle(done);
+    }
+    return ran;
+}
+
+// Hands value to target from a worker thread of its own, as a port's
+// worker does, and waits no longer than 5 s for the handler before taking
+// the message back. Whether the handler ran.
+bool HandOverFromWorker(CHandOver& handOver, CWnd* target, WPARAM value) {
+    HANDLE sent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> handled{false};
+    std::thread worker([&] {
+        handled = handOver.Send(target, ThreadDlg::kHanded, value, 0);
+        SetEvent(sent);
+    });
+    if (WaitForSingleObject(sent, 5000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the hand-over was not handled in 5 s";
+        handOver.Revoke();
+    }
+    worker.join();
+    CloseHandle(sent);
+    return handled;
+}
+
+// A window thread serves the hidden dialog made on it by itself, while the
+// thread that started it does not run a message loop at all: the dialog
+// has no window of the platform's, yet its controls keep what they are
+// given; its timer fires on the thread, and a worker's hand-over is handled
+// there. Once the dialog is gone a hand-over is refused, and the thread
+// ends when told to.
+TEST(Win32Framework, AWindowThreadServesItsDialogWithoutAWindow) {
+    std::unique_ptr<ThreadDlg> dlg;
+    std::unique_ptr<CHandOver> handOver;  // made on the dialog's thread, as a port's worker's is
+    CWindowThread thread;                 // ends first, should the test end early
+    DWORD threadId = 0;
+    bool onWindowThread = false, alive = false, visible = true;
+    HWND hwnd = reinterpret_cast<HWND>(1);
+    std::string chosen, status;
+    BOOL programEnabled = TRUE;
+    ASSERT_TRUE(RunOn(thread, [&] {
+        threadId = GetCurrentThreadId();
+        onWindowThread = AfxOnWindowThread();
+        dlg = std::make_unique<ThreadDlg>();
+        dlg->Create(FALSE);
+        hwnd = dlg->Impl()->hwnd;
+        alive = dlg->IsWindowAlive();
+        visible = dlg->IsWindowVisible() != FALSE;
+        CWnd* type = dlg->GetDlgItem(IDC_MACHINE_TYPE);
+        type->SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("first"));
+        type->SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("second"));
+        type->SendMessage(CB_SETCURSEL, 1, 0);
+        chosen = type->GetWindowText();
+        dlg->SetDlgItemText(IDC_STATUS, "Programming...");
+        status = dlg->GetDlgItemText(IDC_STATUS);
+        dlg->GetDlgItem(IDC_PROGRAM)->EnableWindow(FALSE);
+        programEnabled = dlg->GetDlgItem(IDC_PROGRAM)->IsWindowEnabled();
+        handOver = std::make_unique<CHandOver>();
+        dlg->SetTimer(1, 10);
+    }));
+    EXPECT_TRUE(onWindowThread);
+    EXPECT_FALSE(AfxOnWindowThread());
+    EXPECT_NE(threadId, GetCurrentThreadId());
+    EXPECT_EQ(hwnd, nullptr);
+    EXPECT_TRUE(alive);
+    EXPECT_FALSE(visible);
+    EXPECT_EQ(chosen, "second");
+    EXPECT_EQ(status, "Programming...");
+    EXPECT_FALSE(programEnabled);
+
+    EXPECT_EQ(WaitForSingleObject(dlg->ticked, 5000), WAIT_OBJECT_0) << "the timer never fired";
+    EXPECT_TRUE(HandOverFromWorker(*handOver, dlg.get(), 42));
+    ASSERT_TRUE(RunOn(thread, [] {}));  // what the handler and timer wrote is seen
+    EXPECT_EQ(dlg->tickThread, threadId);
+    EXPECT_EQ(dlg->handedValue, 42u);
+    EXPECT_EQ(dlg->handedThread, threadId);
+
+    ASSERT_TRUE(RunOn(thread, [&] { dlg->DestroyWindow(); }));
+    EXPECT_FALSE(HandOverFromWorker(*handOver, dlg.get(), 7)) << "a hand-over to a dialog gone";
+    ASSERT_TRUE(RunOn(thread, [&] { dlg.reset(); }));
+    thread.Quit();
+    EXPECT_TRUE(thread.Join(5000));
 }
 
 // A large static has the dialog font three times as high and bold, through
