@@ -93,6 +93,9 @@ class CStationDlg : public CDialog, private StationEvents {
     DECLARE_MESSAGE_MAP()
 
   private:
+    // The window ends with this to be built again for changed settings.
+    static constexpr int kRebuild = 100;
+
     // StationEvents
     void PositionChanged(std::size_t index) override;
     void RunningChanged(bool running) override;
