@@ -1,5 +1,5 @@
-// The sanitizers' defaults for the programs on GTK (download-tool and the
-// GTK tests), when they are built with -fsanitize=thread or =address. Kept
+// The sanitizers' defaults for the programs on GTK (download-tool,
+// download-station and the GTK tests), when they are built with -fsanitize=thread or =address. Kept
 // in the programs, so that they hold however the programs are started.
 //
 // ThreadSanitizer. GTK, GLib, fontconfig and the C++ runtime are not built
