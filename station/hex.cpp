@@ -1,9 +1,7 @@
 // Hex digits to bytes and back.
 #include "station/hex.h"
 
-namespace {
-
-int DigitValue(char c) {
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
@@ -15,8 +13,6 @@ int DigitValue(char c) {
     }
     return -1;
 }
-
-}  // namespace
 
 std::string HexOf(const std::uint8_t* bytes, std::size_t size) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -36,8 +32,8 @@ bool BytesOfHex(std::string_view text, std::vector<std::uint8_t>& bytes) {
     std::vector<std::uint8_t> out;
     out.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = DigitValue(text[i]);
-        const int low = DigitValue(text[i + 1]);
+        const int high = HexDigitValue(text[i]);
+        const int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

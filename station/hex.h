@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+// The value of one hex digit (either case), or -1 for another character.
+int HexDigitValue(char c);
+
 // Two lower-case hex digits a byte.
 std::string HexOf(const std::uint8_t* bytes, std::size_t size);
 inline std::string HexOf(const std::vector<std::uint8_t>& bytes) {

@@ -2,6 +2,8 @@
 // before every byte it looks at.
 #include "station/json_object.h"
 
+#include "station/hex.h"
+
 namespace {
 
 class Cursor {
@@ -40,24 +42,11 @@ class Cursor {
     std::size_t m_at = 0;
 };
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The four hex digits after "\u".
 bool TakeHex4(Cursor& in, unsigned& unit) {
     unit = 0;
     for (int i = 0; i < 4; ++i) {
-        const int v = HexValue(in.Peek());
+        const int v = HexDigitValue(in.Peek());
         if (v < 0) {
             return false;
         }
